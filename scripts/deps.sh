@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing PalmoGPS needs,
+# skipping the ones already present. Usage: scripts/deps.sh [run|test]
+set -euo pipefail
+
+run_pkgs=(cmake g++ make googletest libbenchmark-dev nlohmann-json3-dev)
+test_pkgs=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 socat)
+
+want=("${run_pkgs[@]}")
+[ "${1:-run}" = test ] && want+=("${test_pkgs[@]}")
+
+missing=()
+for p in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

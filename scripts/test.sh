@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the Linux build, the Windows build under Wine,
+# and a bounded fuzz run. Exits non-zero on any failure.
+#   FUZZ_SECONDS   length of the fuzz run (default 60)
+#   PALMO_SANITIZERS=1  also runs the asan and tsan presets
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh test || exit 1
+
+jobs=$(nproc)
+status=0
+summary=()
+logdir=build/test-logs
+mkdir -p "$logdir"
+rm -f "$logdir"/*.log
+
+step() { echo; echo "=== $* ==="; }
+fail() { echo "FAILED: $*"; status=1; }
+
+# Runs ctest for a preset and keeps its closing count for the summary.
+run_ctest() {
+    local preset=$1
+    shift
+    ctest --preset "$preset" -j"$jobs" "$@" 2>&1 | tee "$logdir/$preset.log"
+    local rc=${PIPESTATUS[0]}
+    local line
+    line=$(grep -E 'tests passed, [0-9]+ tests? failed out of' "$logdir/$preset.log" | tail -1)
+    summary+=("$preset: ${line:-no tests ran}")
+    [ "$rc" -eq 0 ] && [ -n "$line" ] || fail "ctest $preset"
+}
+
+build() {
+    local preset=$1
+    step "build $preset"
+    cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j"$jobs" \
+        || { fail "build $preset"; return 1; }
+}
+
+if build default; then
+    step "tests (Linux)"
+    run_ctest default
+fi
+
+if [ "${PALMO_SANITIZERS:-0}" = 1 ]; then
+    for p in asan tsan; do
+        if build "$p"; then
+            step "tests ($p)"
+            run_ctest "$p"
+        fi
+    done
+fi
+
+if build mingw; then
+    step "tests (Windows under Wine)"
+    prefix=$PWD/build/mingw/wineprefix
+    export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    [ -f "$prefix/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+    wineserver -p            # keep one Wine server for all test programs
+    run_ctest mingw
+    wineserver -k 2>/dev/null || true
+fi
+
+if build fuzz; then
+    secs=${FUZZ_SECONDS:-60}
+    for f in build/fuzz/fuzz/fuzz_*; do
+        [ -x "$f" ] || continue
+        name=$(basename "$f")
+        step "fuzz $name (${secs}s)"
+        work=$(mktemp -d)
+        seeds=fuzz/corpus/${name#fuzz_}
+        if "$f" -max_total_time="$secs" -print_final_stats=1 "$work" ${seeds:+$( [ -d "$seeds" ] && echo "$seeds")} \
+            >"$logdir/$name.log" 2>&1; then
+            tail -n 3 "$logdir/$name.log"
+            summary+=("$name: no finding in ${secs}s")
+        else
+            tail -n 40 "$logdir/$name.log"
+            fail "fuzz $name"
+        fi
+        rm -rf "$work"
+    done
+fi
+
+echo
+echo "=== summary ==="
+printf '%s\n' "${summary[@]}"
+# One closing count over every ctest run.
+read -r passed failed < <(cat "$logdir"/*.log 2>/dev/null |
+    sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1 \2/p' |
+    awk '{f+=$1; t+=$2} END {print t-f, f+0}')
+[ "$status" -eq 0 ] || [ "${failed:-0}" -gt 0 ] || failed=1
+echo "tests: ${passed:-0} passed, ${failed:-0} failed"
+exit "$status"
