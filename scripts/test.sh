@@ -52,9 +52,9 @@ fi
 
 if build mingw; then
     step "tests (Windows under Wine)"
-    prefix=$PWD/build/mingw/wineprefix
-    export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    [ -f "$prefix/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+    # The first run makes the prefix and claims its COM ports (see cmake/wine-run.sh.in).
+    build/mingw/wine-run.sh cmd /c exit >/dev/null 2>&1 || true
+    export WINEPREFIX=$PWD/build/mingw/wineprefix
     wineserver -p            # keep one Wine server for all test programs
     run_ctest mingw
     wineserver -k 2>/dev/null || true
