@@ -1,0 +1,353 @@
+#include "gps/GPS.h"
+
+namespace gps {
+
+namespace {
+
+constexpr double kRadPerDeg = 0.017453292519943295;
+constexpr double kMphPerKnot = 1.150779;
+constexpr double kKmhPerKnot = 1.852;
+constexpr double kFeetPerMetre = 3.2808;
+
+bool IsExactly(const std::string& field, char letter) {
+    return field.size() == 1 && field[0] == letter;
+}
+
+}  // namespace
+
+const std::string TGPS::kChecksumFailed = "Checksum failed";
+const std::string TGPS::kLineTooLong = "Line too long";
+const std::string TGPS::kRmcInvalid = "GPRMC is invalid";
+const std::string TGPS::kGgaInvalid = "GPGGA is invalid";
+const std::string TGPS::kGsaInvalid = "GPGSA is invalid";
+
+void SplitSentence(std::string_view line, TDataArray& fields) {
+    for (std::string& entry : fields) {
+        entry.clear();
+    }
+    std::string_view rest = NmeaPayload(line);
+    for (size_t index = 0; index < fields.size(); ++index) {
+        const size_t comma = rest.find(',');
+        if (comma == std::string_view::npos) {
+            fields[index].assign(rest);
+            return;
+        }
+        fields[index].assign(rest.substr(0, comma));
+        rest.remove_prefix(comma + 1);
+    }
+}
+
+bool IsNumber(std::string_view text) {
+    double ignored = 0.0;
+    return ParseNumber(text, ignored);
+}
+
+const std::string& QualityName(int32_t quality) {
+    static const std::string kNames[] = {
+        "Fix Not Valid", "GPS Fix (SPS)", "DGPS",           "PPS Fix", "--", "--",
+        "Estimated",     "Manual Input",  "Simulation Mode"};
+    if (quality < 0 || quality > 8) {
+        return kNames[4];
+    }
+    return kNames[quality];
+}
+
+const std::string& FixDimName(int32_t dim) {
+    static const std::string kNames[] = {"--", "Fix not available", "2D Fix", "3D Fix"};
+    if (dim < 1 || dim > 3) {
+        return kNames[0];
+    }
+    return kNames[dim];
+}
+
+const std::string& FixModeName(char mode) {
+    static const std::string kAutomatic = "Automatic";
+    static const std::string kManual = "Manual";
+    static const std::string kNotDefined = "Not defined";
+    if (mode == 'A') {
+        return kAutomatic;
+    }
+    if (mode == 'M') {
+        return kManual;
+    }
+    return kNotDefined;
+}
+
+TGPS::TGPS() {
+    lineBuffer_.reserve(128);
+    nmeaSentence_.reserve(128);
+}
+
+TGPS::~TGPS() = default;
+
+void TGPS::PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count) {
+    for (uint16_t i = 0; i < Count; ++i) {
+        const char c = CP.ReceiveChar();
+        if (c == '$') {
+            lineBuffer_.clear();
+            lineOverflowed_ = false;
+        }
+        if (c == '\n') {
+            continue;
+        }
+        if (c == '\r' && CP.Open()) {
+            ProcessLine(lineBuffer_, lineOverflowed_);
+            continue;
+        }
+        if (lineBuffer_.size() < kMaxLineLength) {
+            lineBuffer_ += c;
+        } else {
+            lineOverflowed_ = true;
+        }
+    }
+}
+
+bool TGPS::ProcessSentence(std::string_view line) {
+    return ProcessLine(line, false);
+}
+
+bool TGPS::ProcessLine(std::string_view line, bool overflowed) {
+    RestartLossTimer();
+    const bool wasValid = fixValid_;
+    const int32_t oldQuality = fixQuality_;
+    const int32_t oldDim = fixDim_;
+
+    bool result = false;
+    bool accepted = false;
+    if (overflowed) {
+        // Part of this line was dropped: whatever its checksum says, it is not
+        // the line that was sent.
+        errorText_ = kLineTooLong;
+    } else if (!ChecksumOK(line)) {
+        errorText_ = kChecksumFailed;
+    } else {
+        accepted = true;
+        if (line.data() != nmeaSentence_.data()) {
+            nmeaSentence_.assign(line);
+        }
+        SplitSentence(nmeaSentence_, fields_);
+        const std::string& id = fields_[0];
+        if (id == "GPRMC") {
+            result = DecodeRMC();
+        } else if (id == "GPGSA") {
+            result = DecodeGSA();
+        } else if (id == "GPGGA") {
+            result = DecodeGGA();
+        } else {
+            result = true;
+        }
+    }
+    // The line's own identifier decides the valid-fix event, whatever the
+    // handlers raised before it do to Fields.
+    const bool isRmc = accepted && fields_[0] == "GPRMC";
+    RaiseEvents(result, isRmc, wasValid, oldQuality, oldDim);
+    return result;
+}
+
+void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQuality, int32_t oldDim) {
+    if (wasValid && !fixValid_) {
+        if (OnFixLoss) {
+            OnFixLoss(*this);
+        }
+        if (fixLossAlarm_) {
+            PlayFixLossBeep();
+        }
+    }
+    if (!result) {
+        if (OnError) {
+            OnError(*this, errorText_);
+        }
+        if (errorBeep_) {
+            PlayErrorBeep();
+        }
+    }
+    if (result && OnSentence) {
+        OnSentence(*this, fields_[0], fields_);
+    }
+    // Only a line that passed the checksum and is itself a GPRMC reports a
+    // fix; Fields may still hold an earlier GPRMC when this line failed.
+    if (isRmc && fixValid_ && OnValidFix) {
+        const double lat = Lat();
+        const double lon = Lon();
+        const double sog = SOG();
+        OnValidFix(*this, lat, lon, sog, cog_);
+    }
+    if (fixDim_ != oldDim && OnFixProgress) {
+        OnFixProgress(*this, FixDimName(fixDim_), fixDim_);
+    }
+    if (fixQuality_ != oldQuality && OnFixQuality) {
+        OnFixQuality(*this, QualityName(fixQuality_), fixQuality_);
+    }
+}
+
+bool TGPS::DecodeRMC() {
+    const TDataArray& f = fields_;
+    fixValid_ = IsExactly(f[2], 'A');
+    if (!fixValid_) {
+        return true;
+    }
+    utcTime_ = NmeaDateTime(f[9], f[1]);
+    bool ok = NmeaDegMin(f[3], latDeg_);
+    if (ok && IsExactly(f[4], 'S')) {
+        latDeg_ = -latDeg_;
+    }
+    ok = ok && NmeaDegMin(f[5], lonDeg_);
+    if (ok && IsExactly(f[6], 'W')) {
+        lonDeg_ = -lonDeg_;
+    }
+    ok = ok && ParseNumber(f[7], speedKnots_) && ParseNumber(f[8], cog_);
+    if (ok && !f[10].empty()) {
+        ok = ParseNumber(f[10], magVar_);
+        if (ok) {
+            if (IsExactly(f[11], 'W')) {
+                magVar_ = -magVar_;
+            }
+            hasMagVar_ = true;
+        }
+    }
+    if (!ok) {
+        errorText_ = kRmcInvalid;
+    }
+    return ok;
+}
+
+bool TGPS::DecodeGGA() {
+    const TDataArray& f = fields_;
+    int32_t quality = 0;
+    if (!ParseInteger(f[6], quality)) {
+        errorText_ = kGgaInvalid;
+        return false;
+    }
+    fixQuality_ = quality;
+    fixValid_ = quality != 0;
+    fixSatCount_ = 0;
+    if (!fixValid_) {
+        return true;
+    }
+    bool ok = ParseInteger(f[7], fixSatCount_) && ParseNumber(f[9], rawAltitude_) && !f[10].empty();
+    if (ok) {
+        altUnits_ = f[10][0];
+        if (!f[11].empty()) {
+            ok = ParseNumber(f[11], geoidDelta_) && !f[12].empty();
+            if (ok) {
+                deltaUnits_ = f[12][0];
+                hasGeoidDelta_ = true;
+            }
+        }
+    }
+    if (ok && !f[13].empty() && !f[14].empty()) {
+        ok = ParseNumber(f[13], ageDGPS_);
+        if (ok) {
+            stnDGPS_ = f[14];
+            isDGPS_ = true;
+        }
+    }
+    if (!ok) {
+        errorText_ = kGgaInvalid;
+    }
+    return ok;
+}
+
+bool TGPS::DecodeGSA() {
+    const TDataArray& f = fields_;
+    if (f[1].empty()) {
+        errorText_ = kGsaInvalid;
+        return false;
+    }
+    fixMode_ = FixModeName(f[1][0]);
+    int32_t dim = 0;
+    if (!ParseInteger(f[2], dim)) {
+        errorText_ = kGsaInvalid;
+        return false;
+    }
+    fixDim_ = dim;
+    fixValid_ = dim > 1;
+    satSet_ = 0;
+    pdop_ = hdop_ = vdop_ = 100.0;
+    if (!fixValid_) {
+        return true;
+    }
+    bool ok = true;
+    for (size_t i = 3; ok && i <= 14; ++i) {
+        if (!IsNumber(f[i])) {
+            continue;
+        }
+        int32_t n = 0;
+        ok = ParseInteger(f[i], n);
+        if (ok && n >= 0 && n <= 31) {
+            satSet_ |= uint32_t{1} << n;
+        }
+    }
+    ok = ok && ParseNumber(f[15], pdop_) && ParseNumber(f[16], hdop_) && ParseNumber(f[17], vdop_);
+    if (!ok) {
+        errorText_ = kGsaInvalid;
+    }
+    return ok;
+}
+
+void TGPS::GDOP(double& hdop, double& vdop, double& pdop) const {
+    hdop = hdop_;
+    vdop = vdop_;
+    pdop = pdop_;
+}
+
+namespace {
+
+double AngleIn(TFloatUnits units, double degrees) {
+    switch (units) {
+        case TFloatUnits::Min:
+            return degrees * 60.0;
+        case TFloatUnits::Sec:
+            return degrees * 3600.0;
+        case TFloatUnits::Rad:
+            return degrees * kRadPerDeg;
+        case TFloatUnits::Deg:
+        default:
+            return degrees;
+    }
+}
+
+}  // namespace
+
+double TGPS::Lat() const {
+    return AngleIn(posUnits_, latDeg_);
+}
+
+double TGPS::Lon() const {
+    return AngleIn(posUnits_, lonDeg_);
+}
+
+double TGPS::SOG() const {
+    switch (units_) {
+        case TUnits::Statute:
+            return speedKnots_ * kMphPerKnot;
+        case TUnits::Metric:
+            return speedKnots_ * kKmhPerKnot;
+        case TUnits::Nautical:
+        default:
+            return speedKnots_;
+    }
+}
+
+double TGPS::Altitude() const {
+    if (altUnits_ == 'M' && units_ == TUnits::Metric) {
+        return rawAltitude_;
+    }
+    return rawAltitude_ * kFeetPerMetre;
+}
+
+std::string TGPS::LatAsStr() const {
+    if (!fixValid_) {
+        return "--";
+    }
+    return PositionText(strFormat_, 0, latDeg_ * 3600.0);
+}
+
+std::string TGPS::LonAsStr() const {
+    if (!fixValid_) {
+        return "--";
+    }
+    return PositionText(strFormat_, 1, lonDeg_ * 3600.0);
+}
+
+}  // namespace gps

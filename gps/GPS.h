@@ -1,0 +1,185 @@
+// The GPS receiver component: assembles NMEA lines from a character source,
+// checks and decodes them into the fix state, and raises the receiver events.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "gps/CharSource.h"
+#include "gps/NMEA.h"
+#include "gps/NavUtils.h"
+
+namespace gps {
+
+// One sentence split at its commas: entry 0 the identifier, 1 to 20 the fields.
+constexpr size_t kDataArraySize = 21;
+using TDataArray = std::array<std::string, kDataArraySize>;
+
+// Fills the array from the payload of a line (all entries emptied first;
+// fields beyond entry 20 are dropped). Keeps the entries' capacity.
+void SplitSentence(std::string_view line, TDataArray& fields);
+
+// Whether the number conversion succeeds on a text.
+bool IsNumber(std::string_view text);
+
+// Names of a GPGGA fix quality, a GPGSA fix dimension and a selection mode.
+const std::string& QualityName(int32_t quality);
+const std::string& FixDimName(int32_t dim);
+const std::string& FixModeName(char mode);
+
+class TGPS;
+
+using TNotifyEvent = std::function<void(TGPS& Sender)>;
+using TRecEvent = std::function<void(TGPS& Sender, const std::string& SenID, const TDataArray& A)>;
+using TFixEvent = std::function<void(TGPS& Sender, double Lat, double Lon, double SOG, double COG)>;
+using TProgEvent = std::function<void(TGPS& Sender, const std::string& Progress, int32_t FixD)>;
+using TQalEvent = std::function<void(TGPS& Sender, const std::string& Quality, int32_t FixQ)>;
+using TErrEvent = std::function<void(TGPS& Sender, const std::string& ErrMsg)>;
+
+class TGPS {
+  public:
+    // Longest line kept in LineBuffer. Characters beyond it are dropped and
+    // the line fails with "Line too long" when it ends, so memory stays
+    // bounded on a stream without "$" or carriage return.
+    static constexpr size_t kMaxLineLength = 1024;
+
+    // Error texts of a line.
+    static const std::string kChecksumFailed;  // "Checksum failed"
+    static const std::string kLineTooLong;     // "Line too long"
+    static const std::string kRmcInvalid;      // "GPRMC is invalid"
+    static const std::string kGgaInvalid;      // "GPGGA is invalid"
+    static const std::string kGsaInvalid;      // "GPGSA is invalid"
+
+    TGPS();
+    virtual ~TGPS();
+    TGPS(const TGPS&) = delete;
+    TGPS& operator=(const TGPS&) = delete;
+
+    // Takes exactly Count characters from CP: "$" starts a new line, line
+    // feeds are dropped, a carriage return while CP is open processes the
+    // line (which stays in LineBuffer until the next "$").
+    void PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count);
+
+    // Processes one completed line: checksum test, split, decode, events.
+    // True when the line passed and its decoder (if any) succeeded.
+    bool ProcessSentence(std::string_view line);
+
+    // Line assembly and the last accepted line.
+    const std::string& LineBuffer() const { return lineBuffer_; }
+    const std::string& NmeaSentence() const { return nmeaSentence_; }
+    const TDataArray& Fields() const { return fields_; }
+    const std::string& ErrorText() const { return errorText_; }
+
+    // Fix state as received.
+    bool FixValid() const { return fixValid_; }
+    double UTCTime() const { return utcTime_; }
+    double LatDeg() const { return latDeg_; }
+    double LonDeg() const { return lonDeg_; }
+    double SpeedKnots() const { return speedKnots_; }
+    bool HasMagVar() const { return hasMagVar_; }
+    double MagVar() const { return magVar_; }
+    int32_t FixQuality() const { return fixQuality_; }
+    int32_t FixSatCount() const { return fixSatCount_; }
+    double RawAltitude() const { return rawAltitude_; }
+    char AltUnits() const { return altUnits_; }
+    bool HasGeoidDelta() const { return hasGeoidDelta_; }
+    double GeoidDelta() const { return geoidDelta_; }
+    char DeltaUnits() const { return deltaUnits_; }
+    bool IsDGPS() const { return isDGPS_; }
+    double AgeDGPS() const { return ageDGPS_; }
+    const std::string& StnDGPS() const { return stnDGPS_; }
+    const std::string& FixMode() const { return fixMode_; }
+    int32_t FixDim() const { return fixDim_; }
+    // The satellites used in the fix: bit n for satellite number n.
+    uint32_t FixSatSet() const { return satSet_; }
+    // Horizontal, vertical and position dilution of precision, in that order.
+    void GDOP(double& hdop, double& vdop, double& pdop) const;
+
+    // The fix in the units asked for.
+    double Lat() const;
+    double Lon() const;
+    double SOG() const;
+    double COG() const { return cog_; }  // degrees as received
+    double Altitude() const;
+    std::string LatAsStr() const;
+    std::string LonAsStr() const;
+
+    TUnits Units() const { return units_; }
+    void SetUnits(TUnits v) { units_ = v; }
+    TStrFormat StrFormat() const { return strFormat_; }
+    void SetStrFormat(TStrFormat v) { strFormat_ = v; }
+    TFloatUnits PosUnits() const { return posUnits_; }
+    void SetPosUnits(TFloatUnits v) { posUnits_ = v; }
+    bool FixLossAlarm() const { return fixLossAlarm_; }
+    void SetFixLossAlarm(bool v) { fixLossAlarm_ = v; }
+    bool ErrorBeep() const { return errorBeep_; }
+    void SetErrorBeep(bool v) { errorBeep_ = v; }
+    const std::string& Version() const { return version_; }
+    // Writes are accepted and ignored.
+    void SetVersion(const std::string&) {}
+
+    TRecEvent OnSentence;
+    TFixEvent OnValidFix;
+    TNotifyEvent OnFixLoss;
+    TProgEvent OnFixProgress;
+    TQalEvent OnFixQuality;
+    TErrEvent OnError;
+
+  protected:
+    // Called first for every processed line; the loss-of-data timer restarts here.
+    virtual void RestartLossTimer() {}
+    // The alarm tones after a fix loss (FixLossAlarm) and the system beep
+    // after a failed line (ErrorBeep).
+    virtual void PlayFixLossBeep() {}
+    virtual void PlayErrorBeep() {}
+
+  private:
+    bool ProcessLine(std::string_view line, bool overflowed);
+    bool DecodeRMC();
+    bool DecodeGGA();
+    bool DecodeGSA();
+    void RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQuality, int32_t oldDim);
+
+    std::string lineBuffer_;
+    bool lineOverflowed_ = false;
+    std::string nmeaSentence_;
+    TDataArray fields_;
+    std::string errorText_;
+
+    bool fixValid_ = false;
+    double utcTime_ = 0.0;
+    double latDeg_ = 0.0;
+    double lonDeg_ = 0.0;
+    double speedKnots_ = 0.0;
+    double cog_ = 0.0;
+    bool hasMagVar_ = false;
+    double magVar_ = 0.0;
+    int32_t fixQuality_ = 0;
+    int32_t fixSatCount_ = 0;
+    double rawAltitude_ = 0.0;
+    char altUnits_ = '\0';
+    bool hasGeoidDelta_ = false;
+    double geoidDelta_ = 0.0;
+    char deltaUnits_ = '\0';
+    bool isDGPS_ = false;
+    double ageDGPS_ = 0.0;
+    std::string stnDGPS_;
+    std::string fixMode_;
+    int32_t fixDim_ = 0;
+    uint32_t satSet_ = 0;
+    double pdop_ = 0.0;
+    double hdop_ = 0.0;
+    double vdop_ = 0.0;
+
+    TUnits units_ = TUnits::Nautical;
+    TStrFormat strFormat_ = TStrFormat::DDMMSS;
+    TFloatUnits posUnits_ = TFloatUnits::Deg;
+    bool fixLossAlarm_ = false;
+    bool errorBeep_ = false;
+    std::string version_ = "1.0.0";
+};
+
+}  // namespace gps

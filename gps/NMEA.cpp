@@ -1,0 +1,214 @@
+#include "gps/NMEA.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+namespace gps {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Length of the run of digits that starts at pos.
+size_t DigitRun(std::string_view text, size_t pos) {
+    size_t n = 0;
+    while (pos + n < text.size() && IsDigit(text[pos + n])) {
+        ++n;
+    }
+    return n;
+}
+
+// Characters first to first + count - 1 (0-based) of a text, as many as exist.
+std::string_view Piece(std::string_view text, size_t first, size_t count) {
+    if (first >= text.size()) {
+        return {};
+    }
+    return text.substr(first, count);
+}
+
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month) {
+    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month == 2 && IsLeapYear(year)) {
+        return 29;
+    }
+    return kDays[month - 1];
+}
+
+// Days from 1970-01-01 to a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2 ? 1 : 0;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+}  // namespace
+
+std::string_view NmeaPayload(std::string_view text) {
+    size_t start = text.find('$');
+    if (start == std::string_view::npos) {
+        start = text.find('!');
+    }
+    if (start != std::string_view::npos) {
+        text.remove_prefix(start + 1);
+    }
+    const size_t star = text.find('*');
+    if (star != std::string_view::npos) {
+        text = text.substr(0, star);
+    }
+    return text;
+}
+
+uint8_t NmeaChecksumValue(std::string_view payload) {
+    uint8_t sum = 0;
+    for (const char c : payload) {
+        sum ^= static_cast<uint8_t>(c);
+    }
+    return sum;
+}
+
+std::string NmeaChecksum(std::string_view payload) {
+    const uint8_t sum = NmeaChecksumValue(payload);
+    return std::string{kHexDigits[sum >> 4], kHexDigits[sum & 0x0F]};
+}
+
+bool ChecksumOK(std::string_view line) {
+    // A line without "*" carries no checksum to compare, and text after the
+    // two checksum digits (such as a line appended without its own "$")
+    // means the line is not the one the checksum covers.
+    const size_t star = line.find('*');
+    if (star == std::string_view::npos || line.size() - star != 3) {
+        return false;
+    }
+    const uint8_t sum = NmeaChecksumValue(NmeaPayload(line));
+    return line[star + 1] == kHexDigits[sum >> 4] && line[star + 2] == kHexDigits[sum & 0x0F];
+}
+
+bool ParseNumber(std::string_view text, double& result) {
+    // Check the shape first: from_chars alone would also take "inf", "nan"
+    // and hexadecimal-looking text, and no leading "+".
+    size_t pos = 0;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    const size_t numberStart = pos;
+    const size_t intDigits = DigitRun(text, pos);
+    pos += intDigits;
+    size_t fracDigits = 0;
+    if (pos < text.size() && text[pos] == '.') {
+        ++pos;
+        fracDigits = DigitRun(text, pos);
+        pos += fracDigits;
+    }
+    if (intDigits + fracDigits == 0) {
+        return false;
+    }
+    if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+        ++pos;
+        if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+            ++pos;
+        }
+        const size_t expDigits = DigitRun(text, pos);
+        if (expDigits == 0) {
+            return false;
+        }
+        pos += expDigits;
+    }
+    if (pos != text.size()) {
+        return false;
+    }
+    double value = 0.0;
+    const char* first = text.data() + numberStart;
+    const char* last = text.data() + text.size();
+    const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
+    if (ec != std::errc() || end != last || !std::isfinite(value)) {
+        return false;
+    }
+    result = negative ? -value : value;
+    return true;
+}
+
+bool ParseInteger(std::string_view text, int32_t& result) {
+    size_t pos = 0;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    const size_t digits = DigitRun(text, pos);
+    if (digits == 0 || pos + digits != text.size()) {
+        return false;
+    }
+    // Read as a wider magnitude so that -2147483648 converts too.
+    uint64_t magnitude = 0;
+    const char* first = text.data() + pos;
+    const char* last = text.data() + text.size();
+    const auto [end, ec] = std::from_chars(first, last, magnitude);
+    if (ec != std::errc() || end != last) {
+        return false;
+    }
+    const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
+    if (magnitude > limit) {
+        return false;
+    }
+    result = negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude))
+                      : static_cast<int32_t>(magnitude);
+    return true;
+}
+
+bool NmeaDegMin(std::string_view field, double& degrees) {
+    const size_t point = field.find('.');
+    // The two minute digits stand right before the point, the degrees before them.
+    if (point == std::string_view::npos || point < 3) {
+        return false;
+    }
+    double deg = 0.0;
+    double min = 0.0;
+    if (!ParseNumber(field.substr(0, point - 2), deg) ||
+        !ParseNumber(field.substr(point - 2, 10), min)) {
+        return false;
+    }
+    degrees = deg + min / 60.0;
+    return true;
+}
+
+double EncodeDayCount(int year, int month, int day, int hour, int minute, int second) {
+    const int64_t days = DaysFromCivil(year, month, day) - DaysFromCivil(1899, 12, 30);
+    return static_cast<double>(days) + (hour * 3600 + minute * 60 + second) / 86400.0;
+}
+
+double NmeaDateTime(std::string_view date, std::string_view time) {
+    int32_t day = 0;
+    int32_t month = 0;
+    int32_t year = 0;
+    int32_t hour = 0;
+    int32_t minute = 0;
+    int32_t second = 0;
+    if (!ParseInteger(Piece(date, 0, 2), day) || !ParseInteger(Piece(date, 2, 2), month) ||
+        !ParseInteger(Piece(date, 4, 2), year) || !ParseInteger(Piece(time, 0, 2), hour) ||
+        !ParseInteger(Piece(time, 2, 2), minute) || !ParseInteger(Piece(time, 4, 2), second)) {
+        return -1.0;
+    }
+    year += 2000;
+    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour < 0 ||
+        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
+        return -1.0;
+    }
+    return EncodeDayCount(year, month, day, hour, minute, second);
+}
+
+}  // namespace gps
