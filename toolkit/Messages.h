@@ -36,9 +36,13 @@ struct TMessage {
 };
 
 // Creates a window owned by the calling thread; className names its class
-// (registered on first use on Windows). Returns 0 on failure.
+// (registered on first use on Windows). Returns 0 on failure. The procedure
+// receives kMsgTimer and every message from kMsgUser up; lower numbers are
+// the system's own and do not reach it. When the owner thread ends, its
+// windows are destroyed with it.
 TWindowHandle CreateNotifyWindow(const char* className, TWindowProc proc);
-// Destroys a window of the calling thread; messages still queued for it are dropped.
+// Destroys a window of the calling thread (false for another thread's window);
+// messages still queued for it are dropped and sends waiting for it fail.
 bool DestroyNotifyWindow(TWindowHandle window);
 bool IsWindowAlive(TWindowHandle window);
 
@@ -47,8 +51,12 @@ bool PostToWindow(TWindowHandle window, uint32_t msg, TWParam wParam, TLParam lP
 
 // Sends a message and waits until the owner thread has run the procedure.
 // Called on the owner thread, runs the procedure directly. Returns false when
-// the window is gone or the time-out elapsed first; a message that timed out
-// is never delivered afterwards.
+// the window is gone (or its thread ends) or the time-out elapsed before the
+// owner took the message; a message that timed out is never delivered
+// afterwards. Once the owner has begun to run the procedure the send waits
+// for it to return and reports true, so true means delivered and false means
+// not delivered, exactly. While it waits, the sender serves messages sent to
+// its own windows (two threads sending to each other do not deadlock).
 bool SendToWindow(TWindowHandle window, uint32_t msg, TWParam wParam, TLParam lParam,
                   uint32_t timeoutMs, TLResult* result);
 
@@ -59,17 +67,18 @@ bool TakeMessage(TMessage& out);
 // destroyed window is dropped).
 TLResult DispatchTaken(const TMessage& m);
 // Waits until a posted or sent message is waiting for the calling thread, or
-// the time-out elapses (sent messages that arrive meanwhile are served). True
-// when a message is waiting.
+// the time-out elapses. Sent messages are served inside the wait. True when a
+// posted message (or a quit request) is waiting or sent messages were served,
+// so a pumping loop can look at its condition again; false on time-out.
 bool WaitForMessage(uint32_t timeoutMs);
 
-// Asks the calling thread's loop to end with the exit code: queues kMsgQuit
-// after the messages already posted.
+// Asks the calling thread's loop to end with the exit code: TakeMessage
+// returns kMsgQuit (window 0, the exit code in wParam) once no posted message
+// is waiting, as Win32 does. A later request replaces the exit code.
 void PostQuitMessage(int exitCode);
-// The exit code of a quit message travels in its wParam.
 
-// The thread that started the program (the first to call MarkMainThread, or
-// the first to use the toolkit's queues).
+// The thread that started the program: the first to call MarkMainThread, or
+// else the thread that ran the program's static initialisation.
 void MarkMainThread();
 ThreadId MainThreadId();
 bool IsMainThread();
