@@ -1,0 +1,319 @@
+#include "toolkit/Sync.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+#include "toolkit/Clock.h"
+
+namespace {
+
+using tk::kInfinite;
+using tk::kWaitObject0;
+using tk::kWaitTimeout;
+
+// Polls a condition until it holds or the time runs out.
+template <typename F>
+bool Eventually(F cond, uint32_t ms = 5000) {
+    const uint32_t start = tk::MonotonicMs();
+    while (!cond()) {
+        if (tk::MonotonicMs() - start > ms) {
+            return false;
+        }
+        tk::Sleep(1);
+    }
+    return true;
+}
+
+TEST(Event, StatesAndTimeouts) {
+    tk::TEvent autoSet(false, true);
+    EXPECT_EQ(autoSet.Wait(0), kWaitObject0);
+    EXPECT_EQ(autoSet.Wait(0), kWaitTimeout) << "the wait consumed the signal";
+
+    tk::TEvent manual(true, false);
+    EXPECT_EQ(manual.Wait(0), kWaitTimeout);
+    EXPECT_TRUE(manual.Set());
+    EXPECT_EQ(manual.Wait(0), kWaitObject0);
+    EXPECT_EQ(manual.Wait(10), kWaitObject0) << "manual reset stays signalled";
+    EXPECT_TRUE(manual.Reset());
+    EXPECT_EQ(manual.Wait(0), kWaitTimeout);
+
+    const uint32_t start = tk::MonotonicMs();
+    EXPECT_EQ(manual.Wait(40), kWaitTimeout);
+    EXPECT_GE(tk::MonotonicMs() - start, 35u);
+    EXPECT_NE(manual.NativeHandle(), nullptr);
+}
+
+TEST(Event, AutoResetSignalTakenByExactlyOneWaiter) {
+    tk::TEvent event(false, false);
+    tk::TEvent other(false, false);
+    std::atomic<int> consumed{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::unique_ptr<tk::TThread>> waiters;
+    for (int i = 0; i < 4; ++i) {
+        // Half the waiters use the single wait, half the two-event wait.
+        const bool either = i % 2 == 1;
+        waiters.push_back(std::make_unique<tk::TThread>([&, either] {
+            while (!stop) {
+                const uint32_t r = either ? tk::WaitForEither(event, other, 20) : event.Wait(20);
+                if (r == kWaitObject0) {
+                    ++consumed;
+                }
+            }
+        }));
+    }
+    const int rounds = 200;
+    for (int i = 1; i <= rounds; ++i) {
+        event.Set();
+        ASSERT_TRUE(Eventually([&] { return consumed >= i; })) << "signal " << i << " lost";
+        ASSERT_EQ(consumed.load(), i) << "one signal released two waiters";
+    }
+    // Waiters keep polling for a while: a signal left behind would show up.
+    tk::Sleep(60);
+    stop = true;
+    waiters.clear();
+    EXPECT_EQ(consumed.load(), rounds);
+    EXPECT_EQ(event.Wait(0), kWaitTimeout);
+}
+
+TEST(Event, ManualResetReleasesAllWaiters) {
+    tk::TEvent gate(true, false);
+    std::atomic<int> released{0};
+    std::vector<std::unique_ptr<tk::TThread>> waiters;
+    for (int i = 0; i < 5; ++i) {
+        waiters.push_back(std::make_unique<tk::TThread>([&] {
+            if (gate.Wait(kInfinite) == kWaitObject0) {
+                ++released;
+            }
+        }));
+    }
+    tk::Sleep(20);
+    EXPECT_EQ(released.load(), 0);
+    gate.Set();
+    for (auto& t : waiters) {
+        EXPECT_TRUE(t->WaitFor(5000));
+    }
+    EXPECT_EQ(released.load(), 5);
+    EXPECT_EQ(gate.Wait(0), kWaitObject0) << "still set after releasing everyone";
+}
+
+TEST(Event, WaitForEither) {
+    tk::TEvent a(false, false);
+    tk::TEvent b(false, false);
+    EXPECT_EQ(tk::WaitForEither(a, b, 0), kWaitTimeout);
+    const uint32_t start = tk::MonotonicMs();
+    EXPECT_EQ(tk::WaitForEither(a, b, 30), kWaitTimeout);
+    EXPECT_GE(tk::MonotonicMs() - start, 25u);
+
+    // Both set: the first wins and only it is consumed.
+    a.Set();
+    b.Set();
+    EXPECT_EQ(tk::WaitForEither(a, b, 0), kWaitObject0);
+    EXPECT_EQ(tk::WaitForEither(a, b, 0), kWaitObject0 + 1);
+    EXPECT_EQ(tk::WaitForEither(a, b, 0), kWaitTimeout);
+
+    // A manual-reset second event is reported but not reset.
+    tk::TEvent m(true, true);
+    EXPECT_EQ(tk::WaitForEither(a, m, 0), kWaitObject0 + 1);
+    EXPECT_EQ(tk::WaitForEither(a, m, 0), kWaitObject0 + 1);
+
+    // The same event twice is a plain wait.
+    a.Set();
+    EXPECT_EQ(tk::WaitForEither(a, a, 0), kWaitObject0);
+    EXPECT_EQ(tk::WaitForEither(a, a, 0), kWaitTimeout);
+
+    // A blocked wait wakes for the event set by another thread.
+    std::atomic<uint32_t> got{0xDEAD};
+    tk::TThread waiter([&] { got = tk::WaitForEither(a, b, kInfinite); });
+    tk::Sleep(10);
+    b.Set();
+    ASSERT_TRUE(waiter.WaitFor(5000));
+    EXPECT_EQ(got.load(), kWaitObject0 + 1);
+    EXPECT_EQ(b.Wait(0), kWaitTimeout) << "the waiter consumed it";
+}
+
+TEST(CriticalSection, ReentrantAndExclusive) {
+    tk::TCriticalSection cs;
+    cs.Enter();
+    cs.Enter();
+    EXPECT_TRUE(cs.TryEnter());
+    std::atomic<int> otherGot{-1};
+    auto tryFromOther = [&] {
+        tk::TThread t([&] {
+            const bool got = cs.TryEnter();
+            if (got) {
+                cs.Leave();
+            }
+            otherGot = got ? 1 : 0;
+        });
+    };
+    tryFromOther();
+    EXPECT_EQ(otherGot.load(), 0);
+    cs.Leave();
+    cs.Leave();
+    tryFromOther();
+    EXPECT_EQ(otherGot.load(), 0) << "still held once";
+    cs.Leave();
+    tryFromOther();
+    EXPECT_EQ(otherGot.load(), 1);
+
+    // Mutual exclusion under contention (plain int: a race would be lost updates).
+    int shared = 0;
+    {
+        std::vector<std::unique_ptr<tk::TThread>> threads;
+        for (int i = 0; i < 4; ++i) {
+            threads.push_back(std::make_unique<tk::TThread>([&] {
+                for (int k = 0; k < 20000; ++k) {
+                    tk::TLockGuard outer(cs);
+                    tk::TLockGuard inner(cs);
+                    ++shared;
+                }
+            }));
+        }
+    }
+    EXPECT_EQ(shared, 80000);
+}
+
+TEST(Counters, InterlockedUnderContention) {
+    volatile int32_t counter = 0;
+    constexpr int kThreads = 4;
+    constexpr int kEach = 50000;
+    std::vector<std::vector<int32_t>> seen(kThreads);
+    {
+        std::vector<std::unique_ptr<tk::TThread>> threads;
+        for (int i = 0; i < kThreads; ++i) {
+            threads.push_back(std::make_unique<tk::TThread>([&, i] {
+                seen[i].reserve(kEach);
+                for (int k = 0; k < kEach; ++k) {
+                    seen[i].push_back(tk::AtomicIncrement(&counter));
+                }
+            }));
+        }
+    }
+    EXPECT_EQ(counter, kThreads * kEach);
+    // Every new value was handed out exactly once.
+    std::set<int32_t> all;
+    for (const auto& v : seen) {
+        all.insert(v.begin(), v.end());
+    }
+    EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
+    EXPECT_EQ(*all.begin(), 1);
+    EXPECT_EQ(*all.rbegin(), kThreads * kEach);
+    {
+        std::vector<std::unique_ptr<tk::TThread>> threads;
+        for (int i = 0; i < kThreads; ++i) {
+            threads.push_back(std::make_unique<tk::TThread>([&] {
+                for (int k = 0; k < kEach; ++k) {
+                    tk::AtomicDecrement(&counter);
+                }
+            }));
+        }
+    }
+    EXPECT_EQ(counter, 0);
+    EXPECT_EQ(tk::AtomicDecrement(&counter), -1);
+}
+
+TEST(Thread, RunsJoinsAndReportsItself) {
+    tk::TEvent go(true, false);
+    std::atomic<tk::ThreadId> inside{0};
+    tk::TThread t([&] {
+        inside = tk::CurrentThreadId();
+        go.Wait(kInfinite);
+    });
+    EXPECT_FALSE(t.WaitFor(20));
+    EXPECT_FALSE(t.Finished());
+    EXPECT_NE(t.Id(), tk::CurrentThreadId());
+    go.Set();
+    EXPECT_TRUE(t.WaitFor(5000));
+    EXPECT_TRUE(t.Finished());
+    EXPECT_EQ(inside.load(), t.Id());
+    EXPECT_NE(tk::CurrentThreadId(), 0u);
+
+    // The destructor joins: the body's effect is visible right after.
+    std::atomic<bool> ran{false};
+    {
+        tk::TThread slow([&] {
+            tk::Sleep(30);
+            ran = true;
+        });
+    }
+    EXPECT_TRUE(ran);
+}
+
+TEST(Thread, PrioritiesAndEscapedExceptions) {
+    tk::TEvent go(true, false);
+    tk::TThread t([&] { go.Wait(kInfinite); });
+    EXPECT_EQ(t.Priority(), tk::TThreadPriority::Normal);
+    for (int p = 0; p <= 6; ++p) {
+        t.SetPriority(static_cast<tk::TThreadPriority>(p));
+        EXPECT_EQ(t.Priority(), static_cast<tk::TThreadPriority>(p));
+    }
+    t.SetPriority(tk::TThreadPriority::Normal);
+    go.Set();
+    EXPECT_TRUE(t.WaitFor(5000));
+    t.SetPriority(tk::TThreadPriority::Higher);  // on an ended thread: harmless
+    EXPECT_EQ(t.Priority(), tk::TThreadPriority::Higher);
+
+    std::atomic<int> reported{0};
+    std::string text;
+    tk::SetThreadExceptionHandler([&](std::exception_ptr e) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::exception& ex) {
+            text = ex.what();
+        }
+        ++reported;
+    });
+    {
+        tk::TThread thrower([] { throw std::runtime_error("body failed"); });
+        EXPECT_TRUE(thrower.WaitFor(5000));
+        EXPECT_TRUE(thrower.Finished());
+    }
+    tk::SetThreadExceptionHandler(nullptr);
+    EXPECT_EQ(reported.load(), 1);
+    EXPECT_EQ(text, "body failed");
+}
+
+TEST(Thread, DestroyedByItsOwnBody) {
+    tk::TEvent go(true, false);
+    tk::TEvent done(true, false);
+    std::unique_ptr<tk::TThread> self;
+    self = std::make_unique<tk::TThread>([&] {
+        go.Wait(kInfinite);
+        self.reset();  // must neither deadlock nor crash
+        done.Set();
+    });
+    go.Set();
+    EXPECT_EQ(done.Wait(5000), kWaitObject0);
+    EXPECT_EQ(self, nullptr);
+    tk::Sleep(20);  // let the detached thread finish before the test's state goes
+}
+
+TEST(Clock, MonotonicAndConsistent) {
+    uint32_t last = tk::MonotonicMs();
+    uint64_t lastUs = tk::MonotonicUs();
+    for (int i = 0; i < 1000; ++i) {
+        const uint32_t now = tk::MonotonicMs();
+        const uint64_t nowUs = tk::MonotonicUs();
+        EXPECT_GE(static_cast<int32_t>(now - last), 0);
+        EXPECT_GE(nowUs, lastUs);
+        last = now;
+        lastUs = nowUs;
+    }
+    // Both count the same source.
+    const uint64_t us = tk::MonotonicUs();
+    const uint32_t ms = tk::MonotonicMs();
+    EXPECT_LE(static_cast<uint32_t>(ms - static_cast<uint32_t>(us / 1000)), 2u);
+
+    const uint32_t before = tk::MonotonicMs();
+    const uint64_t beforeUs = tk::MonotonicUs();
+    tk::Sleep(25);
+    EXPECT_GE(tk::MonotonicMs() - before, 24u);
+    EXPECT_GE(tk::MonotonicUs() - beforeUs, 24000u);
+}
+
+}  // namespace
