@@ -1,0 +1,381 @@
+#include "tools/gpscat/GpsCat.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <system_error>
+
+namespace gpscat {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr size_t kChunk = 4096;
+
+// Hands the bytes of one read chunk to the receiver, as an open port would.
+class TChunkSource : public gps::TNmeaCharSource {
+  public:
+    TChunkSource(const char* data, size_t size) : data_(data), size_(size) {}
+    char ReceiveChar() override { return pos_ < size_ ? data_[pos_++] : '\0'; }
+    bool Open() const override { return true; }
+
+  private:
+    const char* data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+std::string CharText(char c) {
+    if (c == '\0') {
+        return {};
+    }
+    return Latin1ToUtf8(std::string_view(&c, 1));
+}
+
+template <typename Enum>
+struct TChoice {
+    const char* name;
+    Enum value;
+};
+
+constexpr TChoice<gps::TUnits> kUnits[] = {{"nautical", gps::TUnits::Nautical},
+                                           {"statute", gps::TUnits::Statute},
+                                           {"metric", gps::TUnits::Metric}};
+constexpr TChoice<gps::TFloatUnits> kPosUnits[] = {{"deg", gps::TFloatUnits::Deg},
+                                                   {"min", gps::TFloatUnits::Min},
+                                                   {"sec", gps::TFloatUnits::Sec},
+                                                   {"rad", gps::TFloatUnits::Rad}};
+constexpr TChoice<gps::TStrFormat> kFormats[] = {{"ddmmss", gps::TStrFormat::DDMMSS},
+                                                 {"ddmmmm", gps::TStrFormat::DDMMmm},
+                                                 {"ddddd", gps::TStrFormat::DDddd}};
+
+template <typename Enum, size_t N>
+bool Choose(const TChoice<Enum> (&choices)[N], const std::string& option, const std::string& value,
+            Enum& result, std::string& error) {
+    std::string names;
+    for (const TChoice<Enum>& c : choices) {
+        if (value == c.name) {
+            result = c.value;
+            return true;
+        }
+        names += names.empty() ? "" : ", ";
+        names += c.name;
+    }
+    error = "gpscat: invalid value '" + value + "' for " + option + " (one of " + names + ")";
+    return false;
+}
+
+// Civil date of a day number counted from 1970-01-01.
+void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
+}
+
+Json TimeJson(double dayCount) {
+    const std::string text = IsoTime(dayCount);
+    return text.empty() ? Json(nullptr) : Json(text);
+}
+
+void AppendLine(std::string& out, const Json& j) {
+    out += j.dump();
+    out += '\n';
+}
+
+}  // namespace
+
+std::string UsageText() {
+    return "Usage: gpscat [options] [file ...]\n"
+           "Feeds NMEA-0183 bytes from the files (or standard input when no file or \"-\"\n"
+           "is given) into a GPS receiver and prints one JSON object per event.\n"
+           "\n"
+           "Options:\n"
+           "  --units nautical|statute|metric   speed unit of SOG (default nautical)\n"
+           "  --pos-units deg|min|sec|rad       unit of Lat and Lon (default deg)\n"
+           "  --format ddmmss|ddmmmm|ddddd      layout of LatAsStr and LonAsStr (default ddmmss)\n"
+           "  --summary                         end with the receiver's whole state\n"
+           "  --quiet                           print no events (only the summary, if asked)\n"
+           "  --help                            show this text\n"
+           "\n"
+           "Exit status: 0 done, 1 a file could not be read, 2 bad usage.\n";
+}
+
+bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::string& error) {
+    bool filesOnly = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (filesOnly || arg == "-" || arg.empty() || arg[0] != '-') {
+            options.files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            filesOnly = true;
+            continue;
+        }
+        std::string name = arg;
+        std::string value;
+        bool hasValue = false;
+        const size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+            hasValue = true;
+        }
+        const bool takesValue = name == "--units" || name == "--pos-units" || name == "--format";
+        if (takesValue && !hasValue) {
+            if (i + 1 >= args.size()) {
+                error = "gpscat: option '" + name + "' needs a value";
+                return false;
+            }
+            value = args[++i];
+            hasValue = true;
+        }
+        if (!takesValue && hasValue) {
+            error = "gpscat: option '" + name + "' takes no value";
+            return false;
+        }
+        if (name == "--units") {
+            if (!Choose(kUnits, name, value, options.units, error)) {
+                return false;
+            }
+        } else if (name == "--pos-units") {
+            if (!Choose(kPosUnits, name, value, options.posUnits, error)) {
+                return false;
+            }
+        } else if (name == "--format") {
+            if (!Choose(kFormats, name, value, options.format, error)) {
+                return false;
+            }
+        } else if (name == "--quiet") {
+            options.quiet = true;
+        } else if (name == "--summary") {
+            options.summary = true;
+        } else if (name == "--help" || name == "-h") {
+            options.help = true;
+        } else {
+            error = "gpscat: unknown option '" + arg + "' (try --help)";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + 4);
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out += c;
+        } else {
+            out += static_cast<char>(0xC0 | (b >> 6));
+            out += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string IsoTime(double dayCount) {
+    // Years 1 to 9999 keep the four-digit layout.
+    if (!std::isfinite(dayCount) || dayCount < -693593.0 || dayCount >= 2958466.0) {
+        return {};
+    }
+    const auto seconds = static_cast<int64_t>(std::llround(dayCount * 86400.0));
+    int64_t days = seconds / 86400;
+    int64_t secondOfDay = seconds % 86400;
+    if (secondOfDay < 0) {
+        secondOfDay += 86400;
+        --days;
+    }
+    // Day 0 of the count is 1899-12-30, which is day -25569 from 1970-01-01.
+    int64_t year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    CivilFromDays(days - 25569, year, month, day);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(year),
+                  month, day, static_cast<int>(secondOfDay / 3600),
+                  static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
+    return text;
+}
+
+Json StateJson(const gps::TGPS& gps) {
+    double hdop = 0;
+    double vdop = 0;
+    double pdop = 0;
+    gps.GDOP(hdop, vdop, pdop);
+    Json sats = Json::array();
+    for (int n = 0; n < 32; ++n) {
+        if (gps.FixSatSet() & (uint32_t{1} << n)) {
+            sats.push_back(n);
+        }
+    }
+    Json j;
+    j["event"] = "State";
+    j["FixValid"] = gps.FixValid();
+    j["UTCTime"] = TimeJson(gps.UTCTime());
+    j["LatDeg"] = gps.LatDeg();
+    j["LonDeg"] = gps.LonDeg();
+    j["SpeedKnots"] = gps.SpeedKnots();
+    j["COG"] = gps.COG();
+    j["HasMagVar"] = gps.HasMagVar();
+    j["MagVar"] = gps.MagVar();
+    j["FixQuality"] = gps.FixQuality();
+    j["FixSatCount"] = gps.FixSatCount();
+    j["RawAltitude"] = gps.RawAltitude();
+    j["AltUnits"] = CharText(gps.AltUnits());
+    j["HasGeoidDelta"] = gps.HasGeoidDelta();
+    j["GeoidDelta"] = gps.GeoidDelta();
+    j["DeltaUnits"] = CharText(gps.DeltaUnits());
+    j["IsDGPS"] = gps.IsDGPS();
+    j["AgeDGPS"] = gps.AgeDGPS();
+    j["StnDGPS"] = Latin1ToUtf8(gps.StnDGPS());
+    j["FixMode"] = Latin1ToUtf8(gps.FixMode());
+    j["FixDim"] = gps.FixDim();
+    j["SatSet"] = std::move(sats);
+    j["PDOP"] = pdop;
+    j["HDOP"] = hdop;
+    j["VDOP"] = vdop;
+    j["NmeaSentence"] = Latin1ToUtf8(gps.NmeaSentence());
+    j["Altitude"] = gps.Altitude();
+    j["LatAsStr"] = Latin1ToUtf8(gps.LatAsStr());
+    j["LonAsStr"] = Latin1ToUtf8(gps.LonAsStr());
+    return j;
+}
+
+void AttachEventWriters(gps::TGPS& gps, std::string& out) {
+    gps.OnSentence = [&out](gps::TGPS& g, const std::string& id, const gps::TDataArray&) {
+        Json j;
+        j["event"] = "OnSentence";
+        j["SenID"] = Latin1ToUtf8(id);
+        j["Sentence"] = Latin1ToUtf8(g.NmeaSentence());
+        AppendLine(out, j);
+    };
+    gps.OnValidFix = [&out](gps::TGPS& g, double lat, double lon, double sog, double cog) {
+        Json j;
+        j["event"] = "OnValidFix";
+        j["Lat"] = lat;
+        j["Lon"] = lon;
+        j["SOG"] = sog;
+        j["COG"] = cog;
+        j["UTCTime"] = TimeJson(g.UTCTime());
+        j["LatAsStr"] = Latin1ToUtf8(g.LatAsStr());
+        j["LonAsStr"] = Latin1ToUtf8(g.LonAsStr());
+        AppendLine(out, j);
+    };
+    gps.OnFixLoss = [&out](gps::TGPS&) { AppendLine(out, Json{{"event", "OnFixLoss"}}); };
+    gps.OnError = [&out](gps::TGPS&, const std::string& message) {
+        Json j;
+        j["event"] = "OnError";
+        j["ErrMsg"] = Latin1ToUtf8(message);
+        AppendLine(out, j);
+    };
+    gps.OnFixProgress = [&out](gps::TGPS&, const std::string& progress, int32_t dim) {
+        Json j;
+        j["event"] = "OnFixProgress";
+        j["Progress"] = Latin1ToUtf8(progress);
+        j["FixD"] = dim;
+        AppendLine(out, j);
+    };
+    gps.OnFixQuality = [&out](gps::TGPS&, const std::string& quality, int32_t q) {
+        Json j;
+        j["event"] = "OnFixQuality";
+        j["Quality"] = Latin1ToUtf8(quality);
+        j["FixQ"] = q;
+        AppendLine(out, j);
+    };
+}
+
+int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::ostream& out,
+        std::ostream& err) {
+    TOptions options;
+    std::string error;
+    if (!ParseOptions(args, options, error)) {
+        err << error << '\n';
+        return kExitUsage;
+    }
+    if (options.help) {
+        out << UsageText();
+        return kExitOk;
+    }
+    if (options.files.empty()) {
+        options.files.emplace_back("-");
+    }
+
+    // Open every file before reading any, so that a missing one stops the
+    // program before it prints anything.
+    std::vector<std::unique_ptr<std::ifstream>> files;
+    for (const std::string& name : options.files) {
+        if (name == "-") {
+            files.emplace_back();
+            continue;
+        }
+        std::error_code ec;
+        if (std::filesystem::is_directory(name, ec)) {
+            err << "gpscat: cannot read '" << name
+                << "': " << std::make_error_code(std::errc::is_a_directory).message() << '\n';
+            return kExitFile;
+        }
+        errno = 0;
+        auto file = std::make_unique<std::ifstream>(name, std::ios::binary);
+        if (!file->is_open()) {
+            const int code = errno != 0 ? errno : ENOENT;
+            err << "gpscat: cannot read '" << name << "': " << std::generic_category().message(code)
+                << '\n';
+            return kExitFile;
+        }
+        files.push_back(std::move(file));
+    }
+
+    gps::TGPS gps;
+    gps.SetUnits(options.units);
+    gps.SetPosUnits(options.posUnits);
+    gps.SetStrFormat(options.format);
+    std::string lines;
+    if (!options.quiet) {
+        AttachEventWriters(gps, lines);
+    }
+
+    char buffer[kChunk];
+    for (size_t i = 0; i < files.size(); ++i) {
+        std::istream& in = files[i] ? static_cast<std::istream&>(*files[i]) : stdinStream;
+        while (in) {
+            in.read(buffer, sizeof buffer);
+            const auto n = static_cast<size_t>(in.gcount());
+            if (n == 0) {
+                break;
+            }
+            TChunkSource source(buffer, n);
+            gps.PortTriggerAvail(source, static_cast<uint16_t>(n));
+            if (!lines.empty()) {
+                out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+                lines.clear();
+            }
+        }
+        if (in.bad()) {
+            out.flush();
+            err << "gpscat: cannot read '" << options.files[i] << "': read error\n";
+            return kExitFile;
+        }
+    }
+    if (options.summary) {
+        AppendLine(lines, StateJson(gps));
+        out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+    }
+    out.flush();
+    return kExitOk;
+}
+
+}  // namespace gpscat

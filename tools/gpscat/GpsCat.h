@@ -1,0 +1,57 @@
+// gpscat: feeds NMEA bytes into a receiver as an open port would and writes
+// one JSON object per event, one per line, in the order raised.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "gps/GPS.h"
+
+namespace gpscat {
+
+struct TOptions {
+    gps::TUnits units = gps::TUnits::Nautical;
+    gps::TFloatUnits posUnits = gps::TFloatUnits::Deg;
+    gps::TStrFormat format = gps::TStrFormat::DDMMSS;
+    bool quiet = false;
+    bool summary = false;
+    bool help = false;
+    std::vector<std::string> files;  // "-" is standard input; none means standard input
+};
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitFile = 1;
+constexpr int kExitUsage = 2;
+
+// Parses the arguments after the program name. False with a one-line
+// message when an option or value is not known.
+bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::string& error);
+
+// The text of --help.
+std::string UsageText();
+
+// A byte string as JSON text: each byte is the Latin-1 code point of that
+// value, so the result is valid UTF-8 and 0xB0 reads as the degree sign.
+std::string Latin1ToUtf8(std::string_view bytes);
+
+// A day count (days since 1899-12-30) as YYYY-MM-DDTHH:MM:SSZ, to the nearest
+// second; empty for a value outside years 1 to 9999.
+std::string IsoTime(double dayCount);
+
+// Every fix-state field of the receiver, under its own name.
+nlohmann::ordered_json StateJson(const gps::TGPS& gps);
+
+// Assigns the receiver's six events so that each appends its JSON line to out.
+void AttachEventWriters(gps::TGPS& gps, std::string& out);
+
+// The whole program: options, input, events, summary. Reads stdinStream for
+// "-" (or when no file is named); writes JSON lines to out and messages to err.
+int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::ostream& out,
+        std::ostream& err);
+
+}  // namespace gpscat

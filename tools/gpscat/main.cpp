@@ -1,0 +1,15 @@
+// gpscat: the headless receiver. See GpsCat.h.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tools/gpscat/BinaryStdio.h"
+#include "tools/gpscat/GpsCat.h"
+
+int main(int argc, char** argv) {
+    gpscat::UseBinaryStdio();
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const int status = gpscat::Run(args, std::cin, std::cout, std::cerr);
+    std::cout.flush();
+    return status;
+}
