@@ -1,0 +1,234 @@
+// gpscat driven in-process: options, JSON of the events and the summary.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/gpscat/GpsCat.h"
+
+using nlohmann::json;
+
+namespace {
+
+const std::string kRmc = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n";
+const std::string kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+const std::string kGsa = "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.2*3A\r\n";
+
+struct TResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::vector<json> lines;
+};
+
+TResult RunWith(const std::vector<std::string>& args, const std::string& input = {}) {
+    std::istringstream in(input);
+    std::ostringstream out;
+    std::ostringstream err;
+    TResult r;
+    r.status = gpscat::Run(args, in, out, err);
+    r.out = out.str();
+    r.err = err.str();
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind('{', 0) == 0) {
+            r.lines.push_back(json::parse(line));
+        }
+    }
+    return r;
+}
+
+std::vector<std::string> EventNames(const TResult& r) {
+    std::vector<std::string> names;
+    for (const json& j : r.lines) {
+        names.push_back(j.at("event").get<std::string>());
+    }
+    return names;
+}
+
+std::string TempFile(const std::string& name, const std::string& content) {
+    const std::string path = testing::TempDir() + "gpscat_" + name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+}  // namespace
+
+TEST(GpsCatOptions, ValuesAndMistakes) {
+    gpscat::TOptions o;
+    std::string error;
+    ASSERT_TRUE(gpscat::ParseOptions({"--units", "metric", "--pos-units=rad", "--format", "ddddd",
+                                      "--quiet", "--summary", "a.nmea", "-", "--", "--odd"},
+                                     o, error));
+    EXPECT_EQ(o.units, gps::TUnits::Metric);
+    EXPECT_EQ(o.posUnits, gps::TFloatUnits::Rad);
+    EXPECT_EQ(o.format, gps::TStrFormat::DDddd);
+    EXPECT_TRUE(o.quiet);
+    EXPECT_TRUE(o.summary);
+    EXPECT_EQ(o.files, (std::vector<std::string>{"a.nmea", "-", "--odd"}));
+
+    struct Bad {
+        std::vector<std::string> args;
+        const char* mentions;
+    };
+    const Bad bad[] = {{{"--units", "furlongs"}, "furlongs"},
+                       {{"--pos-units"}, "--pos-units"},
+                       {{"--format=DDMMSS"}, "DDMMSS"},
+                       {{"--verbose"}, "--verbose"},
+                       {{"-q"}, "-q"},
+                       {{"--quiet=yes"}, "--quiet"}};
+    for (const Bad& b : bad) {
+        gpscat::TOptions fresh;
+        error.clear();
+        EXPECT_FALSE(gpscat::ParseOptions(b.args, fresh, error)) << b.mentions;
+        EXPECT_NE(error.find(b.mentions), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+
+        // The program says so on one line of standard error, and nothing else.
+        const TResult r = RunWith(b.args, kRmc);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, error + "\n");
+    }
+
+    const TResult help = RunWith({"--help"}, kRmc);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--pos-units deg|min|sec|rad"), std::string::npos);
+    EXPECT_EQ(help.err, "");
+}
+
+TEST(GpsCatText, Latin1AndTimes) {
+    EXPECT_EQ(gpscat::Latin1ToUtf8("48\xB0 07' N"), "48\xC2\xB0 07' N");
+    EXPECT_EQ(gpscat::Latin1ToUtf8(std::string("\x00\x7F\x80\xFF", 4)),
+              std::string("\x00\x7F\xC2\x80\xC3\xBF", 6));
+    EXPECT_EQ(gpscat::IsoTime(-1.0), "1899-12-29T00:00:00Z");
+    EXPECT_EQ(gpscat::IsoTime(0.0), "1899-12-30T00:00:00Z");
+    EXPECT_EQ(gpscat::IsoTime(36526.0), "2000-01-01T00:00:00Z");
+    EXPECT_EQ(gpscat::IsoTime(70941 + (12 * 3600 + 35 * 60 + 19) / 86400.0),
+              "2094-03-23T12:35:19Z");
+    // Nearest whole second, also across midnight.
+    EXPECT_EQ(gpscat::IsoTime(45351 + 0.4 / 86400), "2024-02-29T00:00:00Z");
+    EXPECT_EQ(gpscat::IsoTime(45351 + 86399.6 / 86400), "2024-03-01T00:00:00Z");
+    EXPECT_EQ(gpscat::IsoTime(1e300), "");
+}
+
+TEST(GpsCatRun, EventsInOrderWithTheirFields) {
+    const std::string input = "junk\r\n" + kRmc + kGga + kGsa +
+                              "$GPRMC,123520,V,,,,,,,230394,,*39\r\n$GNGSV,1,1,00*67\r\n";
+    const TResult r = RunWith({}, input);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(EventNames(r),
+              (std::vector<std::string>{"OnError", "OnSentence", "OnValidFix", "OnSentence",
+                                        "OnFixQuality", "OnSentence", "OnFixProgress", "OnFixLoss",
+                                        "OnSentence", "OnSentence"}));
+    EXPECT_EQ(r.lines[0], (json{{"event", "OnError"}, {"ErrMsg", "Checksum failed"}}));
+    EXPECT_EQ(r.lines[1]["SenID"], "GPRMC");
+    EXPECT_EQ(r.lines[1]["Sentence"], kRmc.substr(0, kRmc.size() - 2));
+    const json& fix = r.lines[2];
+    EXPECT_EQ(fix.size(), 8u);
+    // Numbers read back to exactly the receiver's values.
+    EXPECT_EQ(fix["Lat"].get<double>(), 48 + 7.038 / 60);
+    EXPECT_EQ(fix["Lon"].get<double>(), 11 + 31.0 / 60);
+    EXPECT_EQ(fix["SOG"].get<double>(), 22.4);
+    EXPECT_EQ(fix["COG"].get<double>(), 84.4);
+    EXPECT_EQ(fix["UTCTime"], "2094-03-23T12:35:19Z");
+    EXPECT_EQ(fix["LatAsStr"], "48\xC2\xB0 07' 02\" N");
+    EXPECT_EQ(fix["LonAsStr"], "11\xC2\xB0 31' 00\" E");
+    EXPECT_EQ(r.lines[4],
+              (json{{"event", "OnFixQuality"}, {"Quality", "GPS Fix (SPS)"}, {"FixQ", 1}}));
+    EXPECT_EQ(r.lines[6], (json{{"event", "OnFixProgress"}, {"Progress", "3D Fix"}, {"FixD", 3}}));
+    EXPECT_EQ(r.lines[7], (json{{"event", "OnFixLoss"}}));
+    EXPECT_EQ(r.lines[9]["SenID"], "GNGSV");
+    // "event" always comes first.
+    std::istringstream text(r.out);
+    std::string line;
+    while (std::getline(text, line)) {
+        EXPECT_EQ(line.rfind("{\"event\":", 0), 0u) << line;
+    }
+}
+
+TEST(GpsCatRun, UnitsFormatsAndSummary) {
+    const TResult r =
+        RunWith({"--units", "metric", "--pos-units", "min", "--format", "ddmmmm", "--summary"},
+                kRmc + kGga + kGsa);
+    ASSERT_EQ(r.status, 0);
+    const json& fix = r.lines.at(1);
+    EXPECT_EQ(fix["Lat"].get<double>(), (48 + 7.038 / 60) * 60);
+    EXPECT_EQ(fix["SOG"].get<double>(), 22.4 * 1.852);
+    EXPECT_EQ(fix["LatAsStr"], "48\xC2\xB0 07.03 N");
+
+    const json& s = r.lines.back();
+    EXPECT_EQ(s["event"], "State");
+    EXPECT_EQ(s["FixValid"], true);
+    EXPECT_EQ(s["UTCTime"], "2094-03-23T12:35:19Z");
+    EXPECT_EQ(s["LatDeg"].get<double>(), 48 + 7.038 / 60);
+    EXPECT_EQ(s["MagVar"].get<double>(), -3.1);
+    EXPECT_EQ(s["HasMagVar"], true);
+    EXPECT_EQ(s["FixQuality"], 1);
+    EXPECT_EQ(s["FixSatCount"], 8);
+    EXPECT_EQ(s["RawAltitude"].get<double>(), 545.4);
+    EXPECT_EQ(s["Altitude"].get<double>(), 545.4);
+    EXPECT_EQ(s["AltUnits"], "M");
+    EXPECT_EQ(s["DeltaUnits"], "M");
+    EXPECT_EQ(s["IsDGPS"], false);
+    EXPECT_EQ(s["StnDGPS"], "");
+    EXPECT_EQ(s["FixMode"], "Automatic");
+    EXPECT_EQ(s["FixDim"], 3);
+    EXPECT_EQ(s["SatSet"], (json{4, 5, 9, 12, 24}));
+    EXPECT_EQ(s["PDOP"].get<double>(), 2.5);
+    EXPECT_EQ(s["HDOP"].get<double>(), 1.3);
+    EXPECT_EQ(s["VDOP"].get<double>(), 2.2);
+    EXPECT_EQ(s["NmeaSentence"], kGsa.substr(0, kGsa.size() - 2));
+    EXPECT_EQ(s["LatAsStr"], "48\xC2\xB0 07.03 N");
+    const char* keys[] = {"event",        "FixValid",    "UTCTime",   "LatDeg",        "LonDeg",
+                          "SpeedKnots",   "COG",         "HasMagVar", "MagVar",        "FixQuality",
+                          "FixSatCount",  "RawAltitude", "AltUnits",  "HasGeoidDelta", "GeoidDelta",
+                          "DeltaUnits",   "IsDGPS",      "AgeDGPS",   "StnDGPS",       "FixMode",
+                          "FixDim",       "SatSet",      "PDOP",      "HDOP",          "VDOP",
+                          "NmeaSentence", "Altitude",    "LatAsStr",  "LonAsStr"};
+    EXPECT_EQ(s.size(), std::size(keys));
+    for (const char* k : keys) {
+        EXPECT_TRUE(s.contains(k)) << k;
+    }
+
+    // Quiet: the summary alone; a fresh receiver has empty characters.
+    const TResult quiet = RunWith({"--quiet", "--summary"}, "");
+    ASSERT_EQ(quiet.lines.size(), 1u);
+    EXPECT_EQ(quiet.lines[0]["AltUnits"], "");
+    EXPECT_EQ(quiet.lines[0]["UTCTime"], "1899-12-30T00:00:00Z");
+    EXPECT_EQ(quiet.lines[0]["LatAsStr"], "--");
+    EXPECT_EQ(quiet.lines[0]["SatSet"], json::array());
+    EXPECT_EQ(RunWith({"--quiet"}, kRmc).out, "");
+}
+
+TEST(GpsCatRun, FilesInSequenceAndUnreadableFiles) {
+    // A line split across two files is one line of the stream.
+    const std::string first = TempFile("first.nmea", kRmc + kGga.substr(0, 20));
+    const std::string second = TempFile("second.nmea", kGga.substr(20));
+    const TResult r = RunWith({first, "-", second}, kGsa);
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The GSA from standard input lands inside the split GGA line, which then
+    // starts over at its "$" and the GGA tail fails.
+    EXPECT_EQ(EventNames(r), (std::vector<std::string>{"OnSentence", "OnValidFix", "OnSentence",
+                                                       "OnFixProgress", "OnError"}));
+
+    const std::string missing = testing::TempDir() + "gpscat_no_such_file.nmea";
+    std::remove(missing.c_str());
+    const TResult gone = RunWith({first, missing});
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_EQ(gone.out, "");
+    EXPECT_NE(gone.err.find(missing), std::string::npos);
+    EXPECT_EQ(gone.err.find('\n'), gone.err.size() - 1);
+
+    const TResult dir = RunWith({testing::TempDir()});
+    EXPECT_EQ(dir.status, 1);
+    EXPECT_EQ(dir.out, "");
+    EXPECT_NE(dir.err.find("cannot read"), std::string::npos);
+}
