@@ -1,8 +1,10 @@
 #include "serial/diag/DispatchLog.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <mutex>
 #include <new>
 
@@ -214,11 +216,10 @@ bool TDispatchLog::AddDispatchEntry(uint8_t kind, uint8_t subtype, uint32_t valu
         return false;
     }
     while (total > free_) {
-        THeader dropped;
+        // Drops the oldest entry: its header and the data it announces.
         uint8_t raw[kHeaderSize];
         TakeBytes(raw, kHeaderSize);
-        dropped.length = GetUint32(raw + 12);
-        TakeBytes(nullptr, dropped.length);
+        TakeBytes(nullptr, GetUint32(raw + 12));
     }
     uint8_t raw[kHeaderSize] = {};
     raw[0] = kind;
