@@ -1,0 +1,109 @@
+// Arbitrary bytes, cut into arbitrary chunks, through the receiver's
+// PortTriggerAvail with every event assigned; the helpers get the same bytes.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "gps/GPS.h"
+#include "gps/NMEA.h"
+#include "gps/NavUtils.h"
+
+namespace {
+
+class TFuzzSource : public gps::TNmeaCharSource {
+  public:
+    TFuzzSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    char ReceiveChar() override {
+        if (pos_ >= size_) {
+            std::abort();  // the receiver took more than it was offered
+        }
+        return static_cast<char>(data_[pos_++]);
+    }
+    bool Open() const override { return open_; }
+    void SetOpen(bool open) { open_ = open; }
+    size_t Waiting() const { return size_ - pos_; }
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+    bool open_ = true;
+};
+
+void Check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // The first byte picks the chunking and the settings; the rest is the stream.
+    if (size == 0) {
+        return 0;
+    }
+    const uint8_t control = data[0];
+    ++data;
+    --size;
+
+    gps::TGPS receiver;
+    receiver.SetUnits(static_cast<gps::TUnits>(control % 3));
+    receiver.SetPosUnits(static_cast<gps::TFloatUnits>((control >> 2) % 4));
+    receiver.SetStrFormat(static_cast<gps::TStrFormat>((control >> 4) % 3));
+    size_t texts = 0;
+    receiver.OnSentence = [&](gps::TGPS& g, const std::string& id, const gps::TDataArray& a) {
+        Check(id == a[0]);
+        Check(gps::ChecksumOK(g.NmeaSentence()));
+        texts += g.LatAsStr().size() + g.LonAsStr().size();
+    };
+    receiver.OnValidFix = [&](gps::TGPS& g, double, double, double, double) {
+        Check(g.FixValid());
+        texts += g.LatAsStr().size();
+    };
+    receiver.OnFixLoss = [&](gps::TGPS& g) { Check(!g.FixValid()); };
+    receiver.OnFixProgress = [&](gps::TGPS& g, const std::string& name, int32_t dim) {
+        Check(dim == g.FixDim() && !name.empty());
+    };
+    receiver.OnFixQuality = [&](gps::TGPS& g, const std::string& name, int32_t q) {
+        Check(q == g.FixQuality() && !name.empty());
+    };
+    receiver.OnError = [&](gps::TGPS&, const std::string& message) { Check(!message.empty()); };
+
+    TFuzzSource source(data, size);
+    // Chunk sizes from the stream itself: each chunk's length is taken from
+    // the byte at its start, so the fuzzer controls the cutting.
+    size_t step = 0;
+    while (source.Waiting() > 0) {
+        const size_t want = 1 + (data[step % size] ^ control) % 97;
+        const size_t n = want < source.Waiting() ? want : source.Waiting();
+        // Now and then the port reads as closed for a chunk.
+        source.SetOpen((data[step % size] & 0x1F) != 0x1F);
+        receiver.PortTriggerAvail(source, static_cast<uint16_t>(n));
+        Check(receiver.LineBuffer().size() <= gps::TGPS::kMaxLineLength);
+        step += n;
+    }
+
+    // The text helpers on the raw bytes.
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    gps::TDataArray fields;
+    gps::SplitSentence(text, fields);
+    double value = 0;
+    gps::NmeaDegMin(text, value);
+    gps::ParseNumber(text, value);
+    int32_t integer = 0;
+    gps::ParseInteger(text, integer);
+    const double day = gps::NmeaDateTime(text, text.size() > 6 ? text.substr(6) : text);
+    // Two-digit years give 2000 to 2099 (a signed piece such as "-9" reaches back to 1991).
+    Check(day == -1.0 || (day >= 33239.0 && day < 73051.0));
+    if (size >= sizeof(double)) {
+        double angle = 0;
+        __builtin_memcpy(&angle, data, sizeof angle);
+        texts +=
+            gps::PositionText(static_cast<gps::TStrFormat>(control % 3), control & 1, angle).size();
+    }
+    Check(texts < (size_t{1} << 40));
+    return 0;
+}
