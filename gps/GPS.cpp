@@ -25,15 +25,21 @@ void SplitSentence(std::string_view line, TDataArray& fields) {
     for (std::string& entry : fields) {
         entry.clear();
     }
-    std::string_view rest = NmeaPayload(line);
-    for (size_t index = 0; index < fields.size(); ++index) {
-        const size_t comma = rest.find(',');
-        if (comma == std::string_view::npos) {
-            fields[index].assign(rest);
+    // One pass over the payload; fields are short, so a plain scan beats
+    // a library search per field.
+    const std::string_view payload = NmeaPayload(line);
+    const char* p = payload.data();
+    const char* const end = p + payload.size();
+    for (std::string& entry : fields) {
+        const char* start = p;
+        while (p != end && *p != ',') {
+            ++p;
+        }
+        entry.assign(start, static_cast<size_t>(p - start));
+        if (p == end) {
             return;
         }
-        fields[index].assign(rest.substr(0, comma));
-        rest.remove_prefix(comma + 1);
+        ++p;  // past the comma
     }
 }
 
