@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -100,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(day == -1.0 || (day >= 33239.0 && day < 73051.0));
     if (size >= sizeof(double)) {
         double angle = 0;
-        __builtin_memcpy(&angle, data, sizeof angle);
+        std::memcpy(&angle, data, sizeof angle);
         texts +=
             gps::PositionText(static_cast<gps::TStrFormat>(control % 3), control & 1, angle).size();
     }
