@@ -1,0 +1,377 @@
+// The POSIX device layer's operations on real pseudo-terminals: the test
+// holds the far (master) end, the dispatcher opens the slave as COM1.
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+#include <sys/ioctl.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "PtyPair.h"
+#include "serial/diag/ErrorCodes.h"
+#include "serial/posix/PosixDispatcher.h"
+#include "toolkit/OsInfo.h"
+
+namespace {
+
+using namespace ptytest;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kCom1 = "\\\\.\\COM1";
+constexpr const char* kCom2 = "\\\\.\\COM2";
+
+// A dispatcher with the device operations open to the test.
+class TDevice : public TRirPosixDispatcher {
+  public:
+    TDevice() : TRirPosixDispatcher(nullptr) {}
+    void SetKill(bool on) { KillThreads = on; }
+};
+
+TEST(PosixDevice, OpenMissingAndHeldDevices) {
+    TPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    TPortsEnv env(pty.Path() + ":/nonexistent/ttyUSB9");
+
+    {
+        TDevice d;
+        const int32_t h = d.DeviceOpen(kCom1, 4096, 2048);
+        ASSERT_GE(h, 0);
+        EXPECT_EQ(d.DevicePath(), pty.Path());
+        EXPECT_FALSE(d.HasModemLines());
+        // The device is in raw mode for binary data.
+        termios t{};
+        ASSERT_EQ(tcgetattr(pty.Slave(), &t), 0);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+        EXPECT_EQ(t.c_oflag & OPOST, 0u);
+        EXPECT_EQ(d.DeviceClose(), 0);
+        EXPECT_EQ(d.DeviceClose(), -1);  // nothing left to close
+    }
+
+    {
+        // Missing: a list entry that does not exist, a number past the list,
+        // an empty list.
+        TDevice d;
+        EXPECT_EQ(d.DeviceOpen(kCom2, 4096, 2048), -1);
+        EXPECT_EQ(tk::LastSystemError(), 2u);
+        EXPECT_EQ(d.DeviceOpen("\\\\.\\COM3", 4096, 2048), -1);
+        EXPECT_EQ(tk::LastSystemError(), 2u);
+        EXPECT_EQ(d.OpenPort(kCom2, 4800, 0, 8, 1, 4096, 2048, 0), ecFileNotFound);
+        EXPECT_FALSE(d.IsOpen());
+        TPortsEnv none("");
+        EXPECT_EQ(d.OpenPort(kCom1, 4800, 0, 8, 1, 4096, 2048, 0), ecFileNotFound);
+        // Not a terminal.
+        TPortsEnv file("/dev/null");
+        EXPECT_EQ(d.DeviceOpen(kCom1, 4096, 2048), -1);
+        EXPECT_EQ(tk::LastSystemError(), 1u);
+    }
+
+    {
+        // Held: by this layer itself, by another program's advisory lock, by
+        // another program's exclusive mode.
+        TDevice a;
+        TDevice b;
+        ASSERT_GE(a.DeviceOpen(kCom1, 4096, 2048), 0);
+        EXPECT_EQ(b.DeviceOpen(kCom1, 4096, 2048), -1);
+        EXPECT_EQ(tk::LastSystemError(), 5u);
+        EXPECT_EQ(b.OpenPort(kCom1, 4800, 0, 8, 1, 4096, 2048, 0), ecAccessDenied);
+        EXPECT_EQ(a.DeviceClose(), 0);
+        ASSERT_GE(b.DeviceOpen(kCom1, 4096, 2048), 0);
+        EXPECT_EQ(b.DeviceClose(), 0);
+
+        const int other = open(pty.Path().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(other, 0);
+        ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+        EXPECT_EQ(a.DeviceOpen(kCom1, 4096, 2048), -1);
+        EXPECT_EQ(tk::LastSystemError(), 5u);
+        flock(other, LOCK_UN);
+        ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
+        EXPECT_EQ(a.DeviceOpen(kCom1, 4096, 2048), -1);
+        EXPECT_EQ(tk::LastSystemError(), 5u);
+        ioctl(other, TIOCNXCL);
+        close(other);
+        ASSERT_GE(a.DeviceOpen(kCom1, 4096, 2048), 0);
+        EXPECT_EQ(a.DeviceClose(), 0);
+    }
+}
+
+TEST(PosixDevice, LineSettingsRoundTrip) {
+    TPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    TPortsEnv env(pty.Path());
+    TDevice d;
+    ASSERT_GE(d.DeviceOpen(kCom1, 4096, 2048), 0);
+
+    TLineState s;
+    ASSERT_EQ(d.DeviceGetState(s), 0);
+    // Standard rates, an arbitrary one, a legacy code.
+    for (uint32_t baud : {4800u, 115200u, 123457u, 300u}) {
+        s.BaudRate = baud;
+        ASSERT_EQ(d.DeviceSetState(s), 0) << baud;
+        TLineState back;
+        ASSERT_EQ(d.DeviceGetState(back), 0);
+        EXPECT_EQ(back.BaudRate, baud);
+    }
+    s.BaudRate = 0xFF16;  // 9600
+    ASSERT_EQ(d.DeviceSetState(s), 0);
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty.Slave(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+    TLineState back;
+    ASSERT_EQ(d.DeviceGetState(back), 0);
+    EXPECT_EQ(back.BaudRate, 0xFF16u);
+
+    // Stop bits, flow control and the fields termios cannot hold.
+    s.BaudRate = 4800;
+    s.StopBits = lsTwoStopBits;
+    s.Flags = lsfBinary | lsfOutX | lsfInX | lsfRtsControlHandshake | lsfDtrControlHandshake |
+              lsfOutxDsrFlow;
+    s.XonChar = 0x21;
+    s.XoffChar = 0x23;
+    s.XonLim = 100;
+    s.XoffLim = 200;
+    s.EvtChar = '\n';
+    ASSERT_EQ(d.DeviceSetState(s), 0);
+    ASSERT_EQ(tcgetattr(pty.Slave(), &t), 0);
+    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+    EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+    EXPECT_EQ(t.c_cc[VSTART], 0x21);
+    ASSERT_EQ(d.DeviceGetState(back), 0);
+    EXPECT_EQ(back, s);
+
+    // Mark parity reaches the device; a pseudo-terminal itself always
+    // carries 8 bits without parity, and the layer reports what it holds.
+    s.Flags = lsfBinary;
+    s.Parity = lsParityMark;
+    ASSERT_EQ(d.DeviceSetState(s), 0);
+    ASSERT_EQ(tcgetattr(pty.Slave(), &t), 0);
+    EXPECT_NE(t.c_cflag & CMSPAR, 0u);
+    EXPECT_NE(t.c_cflag & PARODD, 0u);
+    ASSERT_EQ(d.DeviceGetState(back), 0);
+    EXPECT_EQ(back.ByteSize, (t.c_cflag & CSIZE) == CS8 ? 8 : back.ByteSize);
+
+    // What no line can do is refused with the Win32 "parameter is incorrect".
+    TLineState bad = s;
+    bad.BaudRate = 0;
+    EXPECT_EQ(d.DeviceSetState(bad), -87);
+    bad = s;
+    bad.ByteSize = 5;
+    bad.StopBits = lsTwoStopBits;
+    EXPECT_EQ(d.DeviceSetState(bad), -87);
+    EXPECT_EQ(tk::LastSystemError(), 87u);
+
+    // A device without modem lines: escapes do nothing and succeed, no lines.
+    EXPECT_EQ(d.DeviceEscape(escSetDTR), 0);
+    EXPECT_EQ(d.DeviceEscape(escClearRTS), 0);
+    EXPECT_EQ(d.DeviceEscape(escGetBaseAddress), 0);
+    EXPECT_EQ(d.DeviceEscape(99), -1);
+    EXPECT_EQ(d.DeviceModemLines(), 0);
+    EXPECT_EQ(d.DeviceClose(), 0);
+    EXPECT_EQ(d.DeviceGetState(back), -1);
+}
+
+TEST(PosixDevice, BytesBothWaysAndStatus) {
+    TPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    TPortsEnv env(pty.Path());
+    TDevice d;
+    ASSERT_GE(d.DeviceOpen(kCom1, 4096, 2048), 0);
+
+    // Every byte value arrives unchanged, 0xFF included (the driver doubles
+    // it in the marked stream).
+    std::string all;
+    for (int i = 0; i < 256; ++i) {
+        all += static_cast<char>(i);
+    }
+    ASSERT_TRUE(pty.Write(all + all));
+    std::string got;
+    char buf[300];
+    const auto start = Clock::now();
+    while (got.size() < 512 && ElapsedMs(start) < 2000) {
+        TComStat st;
+        d.DeviceStatus(st);
+        if (st.InQue == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        const int32_t n = d.DeviceRead(buf, sizeof buf);
+        ASSERT_GE(n, 0);
+        ASSERT_LE(n, static_cast<int32_t>(sizeof buf));
+        got.append(buf, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(got, all + all);
+    TComStat st;
+    EXPECT_EQ(d.DeviceStatus(st), 0u);
+    EXPECT_EQ(st.InQue, 0u);
+    EXPECT_EQ(d.DeviceRead(buf, sizeof buf), 0);
+
+    // A stretch goes out whole.
+    const std::string out = "$GPGGA,1*00\r\n" + all;
+    EXPECT_EQ(d.WriteStretch(out.data(), static_cast<uint32_t>(out.size())),
+              static_cast<int32_t>(out.size()));
+    EXPECT_EQ(pty.Read(out.size()), out);
+
+    // An input purge drops what the driver holds.
+    ASSERT_TRUE(pty.Write("stale"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(d.DeviceFlush(flushInput), 0);
+    EXPECT_EQ(d.DeviceRead(buf, sizeof buf), 0);
+    EXPECT_EQ(d.DeviceClose(), 0);
+}
+
+TEST(PosixDevice, EventWaitWokenByDataAndByCancel) {
+    TPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    TPortsEnv env(pty.Path());
+    TDevice d;
+    ASSERT_GE(d.DeviceOpen(kCom1, 4096, 2048), 0);
+
+    // Data arriving later ends the wait.
+    uint32_t mask = 0xFFFF;
+    std::thread far([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pty.Write("$");
+    });
+    auto start = Clock::now();
+    ASSERT_TRUE(d.WaitDeviceEvent(mask));
+    EXPECT_EQ(mask, evRxChar);
+    EXPECT_GE(ElapsedMs(start), 40);
+    far.join();
+
+    // Data nobody has taken is not reported again; a cancel ends the wait.
+    std::atomic<bool> done{false};
+    std::thread waiter([&] {
+        uint32_t m = 0xFFFF;
+        EXPECT_TRUE(d.WaitDeviceEvent(m));
+        EXPECT_EQ(m, 0u);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(done.load());
+    start = Clock::now();
+    d.DeviceCancelWait();
+    waiter.join();
+    EXPECT_LT(ElapsedMs(start), 100);
+
+    // Once the data has been read, new bytes are news again.
+    char buf[16];
+    EXPECT_EQ(d.DeviceRead(buf, sizeof buf), 1);
+    ASSERT_TRUE(pty.Write("G"));
+    ASSERT_TRUE(d.WaitDeviceEvent(mask));
+    EXPECT_EQ(mask, evRxChar);
+
+    // A cancel before the wait is not lost; with the kill flag the wait
+    // returns at once.
+    d.DeviceCancelWait();
+    ASSERT_TRUE(d.WaitDeviceEvent(mask));
+    EXPECT_EQ(mask, 0u);
+    d.SetKill(true);
+    ASSERT_TRUE(d.WaitDeviceEvent(mask));
+    EXPECT_EQ(mask, 0u);
+    d.SetKill(false);
+    EXPECT_EQ(d.DeviceClose(), 0);
+    EXPECT_FALSE(d.WaitDeviceEvent(mask));
+}
+
+TEST(PosixDevice, FarEndClosingLeavesThePortQuiet) {
+    TPtyPair pty(false);
+    ASSERT_TRUE(pty.Ok());
+    TPortsEnv env(pty.Path());
+    TDevice d;
+    ASSERT_GE(d.DeviceOpen(kCom1, 4096, 2048), 0);
+
+    pty.CloseMaster();
+    uint32_t mask = 0;
+    auto start = Clock::now();
+    ASSERT_TRUE(d.WaitDeviceEvent(mask));
+    EXPECT_EQ(mask, evErr);
+    EXPECT_LT(ElapsedMs(start), 500);
+    EXPECT_TRUE(d.DeviceLost());
+    TComStat st;
+    EXPECT_EQ(d.DeviceStatus(st), kDeviceLostError);
+    EXPECT_EQ(d.DeviceStatus(st), 0u);  // reported once
+
+    // Reads find nothing, writes are dropped at once.
+    char buf[16];
+    EXPECT_EQ(d.DeviceRead(buf, sizeof buf), 0);
+    EXPECT_EQ(d.WriteStretch("abc", 3), 3);
+
+    // A wait on the lost device neither returns nor burns the processor.
+    std::atomic<bool> done{false};
+    const double cpuBefore = ProcessCpuMs();
+    std::thread waiter([&] {
+        uint32_t m = 0xFFFF;
+        EXPECT_TRUE(d.WaitDeviceEvent(m));
+        EXPECT_EQ(m, 0u);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_FALSE(done.load());
+    const double cpu = ProcessCpuMs() - cpuBefore;
+    EXPECT_LT(cpu, 50.0) << "the wait spins";
+    d.DeviceCancelWait();
+    waiter.join();
+    EXPECT_EQ(d.DeviceClose(), 0);
+
+    // A device that is back opens again.
+    TPtyPair again;
+    ASSERT_TRUE(again.Ok());
+    TPortsEnv env2(again.Path());
+    ASSERT_GE(d.DeviceOpen(kCom1, 4096, 2048), 0);
+    EXPECT_FALSE(d.DeviceLost());
+    ASSERT_TRUE(again.Write("x"));
+    ASSERT_TRUE(d.WaitDeviceEvent(mask));
+    EXPECT_EQ(mask, evRxChar);
+    EXPECT_EQ(d.DeviceClose(), 0);
+}
+
+TEST(PosixDevice, StretchWaitingForRoomEndsWithTheStop) {
+    TPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    TPortsEnv env(pty.Path());
+    TDevice d;
+    ASSERT_GE(d.DeviceOpen(kCom1, 4096, 2048), 0);
+
+    // The far end reads nothing: the driver's queues fill and the stretch
+    // waits for room until the stop ends it.
+    const std::string block(1 << 20, 'z');
+    std::atomic<int32_t> result{0};
+    std::thread writer(
+        [&] { result = d.WriteStretch(block.data(), static_cast<uint32_t>(block.size())); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(result.load(), 0);
+    const auto start = Clock::now();
+    d.StopThreads();
+    writer.join();
+    EXPECT_LT(ElapsedMs(start), 200);
+    EXPECT_EQ(result.load(), TRirPosixDispatcher::kStretchFlushed);
+    d.SetKill(false);
+    EXPECT_EQ(d.DeviceClose(), 0);
+}
+
+TEST(PosixDevice, OpenCloseCyclesLeakNothing) {
+    TPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    TPortsEnv env(pty.Path());
+    {
+        // The first dispatcher makes the process-wide objects of the library.
+        TDevice warm;
+        ASSERT_EQ(warm.OpenPort(kCom1, 115200, 0, 8, 1, 4096, 2048, opDtrOn | opRtsOn), 0);
+        warm.ClosePort();
+    }
+    const int before = OpenDescriptorCount();
+    for (int i = 0; i < 200; ++i) {
+        TDevice d;
+        ASSERT_EQ(d.OpenPort(kCom1, 115200, 0, 8, 1, 4096, 2048, opDtrOn | opRtsOn), 0) << i;
+        ASSERT_TRUE(d.IsOpen());
+        ASSERT_TRUE(pty.Write("x"));
+        d.ClosePort();
+        ASSERT_FALSE(d.IsOpen());
+    }
+    EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+}  // namespace
