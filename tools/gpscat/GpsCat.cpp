@@ -352,15 +352,18 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
     for (size_t i = 0; i < files.size(); ++i) {
         std::istream& in = files[i] ? static_cast<std::istream&>(*files[i]) : stdinStream;
         while (in) {
-            in.read(buffer, sizeof buffer);
-            const auto n = static_cast<size_t>(in.gcount());
-            if (n == 0) {
+            // Wait for one byte, then take whatever else has already arrived,
+            // so that a live stream (a pipe from a device) is decoded as it comes.
+            in.read(buffer, 1);
+            if (in.gcount() == 0) {
                 break;
             }
+            const auto n = 1 + static_cast<size_t>(in.readsome(buffer + 1, sizeof buffer - 1));
             TChunkSource source(buffer, n);
             gps.PortTriggerAvail(source, static_cast<uint16_t>(n));
             if (!lines.empty()) {
                 out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+                out.flush();
                 lines.clear();
             }
         }
