@@ -54,6 +54,23 @@ int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
     return era * 146097 + doe - 719468;
 }
 
+// Exact powers of ten as doubles.
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The common field without exponent and with at most 15 digits: its digits
+// form an integer that a double holds exactly, and one division by an exact
+// power of ten is correctly rounded, so the result equals from_chars'.
+double ShortDecimal(std::string_view digitsAndPoint, size_t fracDigits) {
+    uint64_t mantissa = 0;
+    for (const char c : digitsAndPoint) {
+        if (c != '.') {
+            mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+        }
+    }
+    return static_cast<double>(mantissa) / kPow10[fracDigits];
+}
+
 }  // namespace
 
 std::string_view NmeaPayload(std::string_view text) {
@@ -117,7 +134,10 @@ bool ParseNumber(std::string_view text, double& result) {
     if (intDigits + fracDigits == 0) {
         return false;
     }
+    const size_t mantissaEnd = pos;
+    bool hasExponent = false;
     if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+        hasExponent = true;
         ++pos;
         if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
             ++pos;
@@ -132,6 +152,11 @@ bool ParseNumber(std::string_view text, double& result) {
         return false;
     }
     double value = 0.0;
+    if (!hasExponent && intDigits + fracDigits <= 15) {
+        value = ShortDecimal(text.substr(numberStart, mantissaEnd - numberStart), fracDigits);
+        result = negative ? -value : value;
+        return true;
+    }
     const char* first = text.data() + numberStart;
     const char* last = text.data() + text.size();
     const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);

@@ -2,7 +2,10 @@
 // date-time fields, and the name tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <random>
 #include <string>
 
 #include "gps/GPS.h"
@@ -242,4 +245,31 @@ TEST(NameTables, NumbersWithoutNameGiveDashes) {
     EXPECT_EQ(FixDimName(4), "--");
     EXPECT_EQ(FixModeName('a'), "Not defined");
     EXPECT_EQ(FixModeName('\0'), "Not defined");
+}
+
+TEST(ParseNumber, AgreesBitForBitWithCorrectRounding) {
+    // Fields of every shape a receiver writes, against the standard library's
+    // correctly rounded conversion.
+    std::mt19937_64 random(20240615);
+    for (int i = 0; i < 20000; ++i) {
+        const int intLen = static_cast<int>(random() % 9);
+        const int fracLen = static_cast<int>(random() % 10);
+        std::string text;
+        for (int d = 0; d < intLen; ++d) {
+            text += static_cast<char>('0' + random() % 10);
+        }
+        if (fracLen > 0 || intLen == 0) {
+            text += '.';
+            for (int d = 0; d < std::max(fracLen, 1); ++d) {
+                text += static_cast<char>('0' + random() % 10);
+            }
+        }
+        double expected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), expected);
+        double parsed = -1;
+        ASSERT_TRUE(ParseNumber(text, parsed)) << text;
+        ASSERT_EQ(parsed, expected) << text;
+        ASSERT_TRUE(ParseNumber("-" + text, parsed)) << text;
+        ASSERT_EQ(parsed, -expected) << text;
+    }
 }
