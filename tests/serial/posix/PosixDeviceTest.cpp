@@ -219,6 +219,15 @@ TEST(PosixDevice, BytesBothWaysAndStatus) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(d.DeviceFlush(flushInput), 0);
     EXPECT_EQ(d.DeviceRead(buf, sizeof buf), 0);
+
+    // An output purge without a writer thread purges the output side only:
+    // received bytes stay. (A pseudo-terminal hands written bytes over at
+    // once, so there is no queued output here to see go.)
+    ASSERT_TRUE(pty.Write("kept"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(d.DeviceFlush(flushOutput), 0);
+    EXPECT_EQ(d.DeviceRead(buf, sizeof buf), 4);
+    EXPECT_EQ(std::string(buf, 4), "kept");
     EXPECT_EQ(d.DeviceClose(), 0);
 }
 
