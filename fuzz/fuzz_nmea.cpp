@@ -1,5 +1,6 @@
 // Arbitrary bytes, cut into arbitrary chunks, through the receiver's
 // PortTriggerAvail with every event assigned; the helpers get the same bytes.
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -93,7 +94,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     gps::SplitSentence(text, fields);
     double value = 0;
     gps::NmeaDegMin(text, value);
-    gps::ParseNumber(text, value);
+    if (gps::ParseNumber(text, value)) {
+        // Whatever path the conversion took, it matches the correctly rounded one.
+        std::string_view digits = text;
+        const bool negative = digits[0] == '-';
+        if (digits[0] == '+' || digits[0] == '-') {
+            digits.remove_prefix(1);
+        }
+        double reference = 0;
+        std::from_chars(digits.data(), digits.data() + digits.size(), reference);
+        Check(value == (negative ? -reference : reference));
+    }
     int32_t integer = 0;
     gps::ParseInteger(text, integer);
     const double day = gps::NmeaDateTime(text, text.size() > 6 ? text.substr(6) : text);
