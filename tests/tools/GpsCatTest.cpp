@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -52,8 +53,10 @@ std::vector<std::string> EventNames(const TResult& r) {
     return names;
 }
 
+// A file of this test's own: test programs of several builds may run at once.
 std::string TempFile(const std::string& name, const std::string& content) {
-    const std::string path = testing::TempDir() + "gpscat_" + name;
+    static const std::string unique = std::to_string(std::random_device{}());
+    const std::string path = testing::TempDir() + "gpscat_" + unique + "_" + name;
     std::ofstream(path, std::ios::binary) << content;
     return path;
 }
@@ -231,4 +234,6 @@ TEST(GpsCatRun, FilesInSequenceAndUnreadableFiles) {
     EXPECT_EQ(dir.status, 1);
     EXPECT_EQ(dir.out, "");
     EXPECT_NE(dir.err.find("cannot read"), std::string::npos);
+    std::remove(first.c_str());
+    std::remove(second.c_str());
 }

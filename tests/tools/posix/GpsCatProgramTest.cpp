@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -30,8 +32,10 @@ std::string ReadAll(const std::string& path) {
 
 // Runs the shell command line "gpscat <arguments>" with the given redirection of input.
 TProgramRun RunProgram(const std::string& arguments, const std::string& input = "/dev/null") {
-    const std::string out = testing::TempDir() + "gpscat_run.out";
-    const std::string err = testing::TempDir() + "gpscat_run.err";
+    // Files of this process's own: tests run in parallel.
+    const std::string base = testing::TempDir() + "gpscat_" + std::to_string(getpid());
+    const std::string out = base + ".out";
+    const std::string err = base + ".err";
     const std::string command = std::string("'") + GPSCAT_EXE + "' " + arguments + " <'" + input +
                                 "' >'" + out + "' 2>'" + err + "'";
     const int raw = std::system(command.c_str());
@@ -39,6 +43,8 @@ TProgramRun RunProgram(const std::string& arguments, const std::string& input = 
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     r.out = ReadAll(out);
     r.err = ReadAll(err);
+    std::remove(out.c_str());
+    std::remove(err.c_str());
     return r;
 }
 
