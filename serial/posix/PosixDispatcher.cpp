@@ -425,15 +425,18 @@ void TRirPosixDispatcher::StopThreads() {
 }
 
 bool TRirPosixDispatcher::DeviceWaitEvent(uint32_t& mask, TDeviceWaitRecord*) {
-    mask = 0;
-    return false;
+    return WaitForEvent(mask, false);
+}
+
+bool TRirPosixDispatcher::DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord*) {
+    return WaitForEvent(mask, true);
 }
 
 void TRirPosixDispatcher::DeviceCancelWait() {
     Signal(wakeFd_);
 }
 
-bool TRirPosixDispatcher::WaitDeviceEvent(uint32_t& mask) {
+bool TRirPosixDispatcher::WaitForEvent(uint32_t& mask, bool block) {
     mask = 0;
     for (;;) {
         if (KillThreads.load()) {
@@ -447,6 +450,9 @@ bool TRirPosixDispatcher::WaitDeviceEvent(uint32_t& mask) {
         if (fd < 0) {
             return false;
         }
+        if (!block && wait_.stuck) {
+            return false;  // nothing new to see without waiting
+        }
         const bool lost = lost_.load();
         // While the device is gone or its data cannot be taken, a poll on it
         // would return at once (POLLHUP is reported unasked): wait on the
@@ -459,6 +465,9 @@ bool TRirPosixDispatcher::WaitDeviceEvent(uint32_t& mask) {
             timeout = kStuckRecheckMs;
         } else if (hasModemLines_.load() || hasCounters_.load()) {
             timeout = kLinesRecheckMs;
+        }
+        if (!block) {
+            timeout = 0;
         }
         pollfd p[2] = {{wakeFd_, POLLIN, 0}, {fd, POLLIN, 0}};
         const int r = poll(p, watch ? 2 : 1, timeout);
@@ -559,14 +568,17 @@ bool TRirPosixDispatcher::WaitDeviceEvent(uint32_t& mask) {
             mask = found;
             return true;
         }
+        if (!block) {
+            return false;
+        }
     }
 }
 
-int32_t TRirPosixDispatcher::WriteStretch(const char* data, uint32_t count) {
+int32_t TRirPosixDispatcher::DeviceWriteStretch(const char* data, uint32_t count) {
     uint32_t done = 0;
     while (done < count) {
         if (KillThreads.load()) {
-            return kStretchFlushed;
+            return kWriteFlushed;
         }
         int fd = -1;
         ssize_t n = -1;
@@ -606,7 +618,7 @@ int32_t TRirPosixDispatcher::WriteStretch(const char* data, uint32_t count) {
             // A flush that the writer's idle wait has already answered leaves
             // the descriptor signalled; only an unanswered one ends the write.
             if (KillThreads.load() || (FlushEvent && FlushEvent->Wait(0) == tk::kWaitObject0)) {
-                return kStretchFlushed;
+                return kWriteFlushed;
             }
         }
         if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p[0].revents & POLLOUT)) {

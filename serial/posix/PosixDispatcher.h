@@ -65,17 +65,19 @@ class TRirPosixDispatcher : public TRirBaseDispatcher {
     uint8_t DeviceModemLines() override;
 
     // ---- The reader's and the writer's device hooks ----
-    // Waits until the device has an event (mask: ev* bits) or the wait is
-    // cancelled (mask 0). False when the device is closed and the threads are
-    // not being stopped.
-    bool WaitDeviceEvent(uint32_t& mask);
+    // DeviceWaitEvent looks at the device without waiting: true with the
+    // events (ev* bits) when there are any, or with mask 0 when the wait was
+    // cancelled. DeviceFinishWait then waits until the device has an event or
+    // the wait is cancelled (mask 0); false when the device is closed while
+    // the threads are not being stopped, so the reader must end.
+    bool DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord* wait);
     // Ends a pending device wait at once, from any thread.
     void DeviceCancelWait();
-    // Writes one stretch of the output ring completely; the count, also when
-    // the device refused it (dropped), or kStretchFlushed when an output flush
-    // or the stop ended the wait for room.
-    int32_t WriteStretch(const char* data, uint32_t count);
-    static constexpr int32_t kStretchFlushed = -1;
+    // Writes one stretch of the output ring completely. The count, also when
+    // the device refused the bytes (they are dropped), or kWriteFlushed when
+    // an output flush or the stop ended the wait for room.
+    int32_t DeviceWriteStretch(const char* data, uint32_t count);
+    static constexpr int32_t kWriteFlushed = -1;
 
     // ---- State ----
     // The path the last DeviceOpen opened.
@@ -96,6 +98,7 @@ class TRirPosixDispatcher : public TRirBaseDispatcher {
         uint32_t icount[5] = {};    // frame, parity, break, overrun, buffer overrun
     };
 
+    bool WaitForEvent(uint32_t& mask, bool block);
     void MarkLost();
     void ReadErrorCounters(uint32_t counts[5], bool& ok);
     static uint32_t CounterErrors(const uint32_t before[5], const uint32_t after[5]);

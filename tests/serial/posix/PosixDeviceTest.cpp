@@ -28,6 +28,10 @@ class TDevice : public TRirPosixDispatcher {
   public:
     TDevice() : TRirPosixDispatcher(nullptr) {}
     void SetKill(bool on) { KillThreads = on; }
+    // The reader's wait: a look, then a wait when the look found nothing.
+    bool WaitDeviceEvent(uint32_t& mask) {
+        return DeviceWaitEvent(mask, nullptr) || DeviceFinishWait(mask, nullptr);
+    }
 };
 
 TEST(PosixDevice, OpenMissingAndHeldDevices) {
@@ -210,7 +214,7 @@ TEST(PosixDevice, BytesBothWaysAndStatus) {
 
     // A stretch goes out whole.
     const std::string out = "$GPGGA,1*00\r\n" + all;
-    EXPECT_EQ(d.WriteStretch(out.data(), static_cast<uint32_t>(out.size())),
+    EXPECT_EQ(d.DeviceWriteStretch(out.data(), static_cast<uint32_t>(out.size())),
               static_cast<int32_t>(out.size()));
     EXPECT_EQ(pty.Read(out.size()), out);
 
@@ -306,7 +310,7 @@ TEST(PosixDevice, FarEndClosingLeavesThePortQuiet) {
     // Reads find nothing, writes are dropped at once.
     char buf[16];
     EXPECT_EQ(d.DeviceRead(buf, sizeof buf), 0);
-    EXPECT_EQ(d.WriteStretch("abc", 3), 3);
+    EXPECT_EQ(d.DeviceWriteStretch("abc", 3), 3);
 
     // A wait on the lost device neither returns nor burns the processor.
     std::atomic<bool> done{false};
@@ -349,14 +353,14 @@ TEST(PosixDevice, StretchWaitingForRoomEndsWithTheStop) {
     const std::string block(1 << 20, 'z');
     std::atomic<int32_t> result{0};
     std::thread writer(
-        [&] { result = d.WriteStretch(block.data(), static_cast<uint32_t>(block.size())); });
+        [&] { result = d.DeviceWriteStretch(block.data(), static_cast<uint32_t>(block.size())); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(result.load(), 0);
     const auto start = Clock::now();
     d.StopThreads();
     writer.join();
     EXPECT_LT(ElapsedMs(start), 200);
-    EXPECT_EQ(result.load(), TRirPosixDispatcher::kStretchFlushed);
+    EXPECT_EQ(result.load(), TRirPosixDispatcher::kWriteFlushed);
     d.SetKill(false);
     EXPECT_EQ(d.DeviceClose(), 0);
 }
