@@ -1,0 +1,416 @@
+// The Win32 device layer: communications calls on one overlapped handle.
+#define WIN32_LEAN_AND_MEAN
+#define NOGDI
+#define NOUSER
+#include "serial/win32/Win32Dispatcher.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+#include "serial/diag/ErrorCodes.h"
+#include "toolkit/OsInfo.h"
+
+namespace {
+
+// Event masks of the reader's device waits.
+constexpr DWORD kMaskNT = 0x1F9;      // RXCHAR CTS DSR RLSD BREAK ERR RING
+constexpr DWORD kMaskOther = 0x21F9;  // the same plus the older family's second ring bit
+constexpr DWORD kSecondRingBit = 0x2000;
+
+// How long a write that a flush abandoned may take to report its cancellation.
+constexpr DWORD kCancelWaitMs = 5000;
+
+HANDLE AsHandle(int32_t value) {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value));
+}
+
+// The negated last error; a failure that left no error number still fails.
+int32_t NegatedLastError() {
+    const DWORD err = GetLastError();
+    return err == 0 || err > 0x7FFFFFFF ? -static_cast<int32_t>(ERROR_GEN_FAILURE)
+                                        : -static_cast<int32_t>(err);
+}
+
+HANDLE NewOverlappedEvent() {
+    return CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+}  // namespace
+
+// An overlapped record with the mask word that an event wait fills in when
+// it completes (the system writes it later, so it lives with the record).
+struct TRirWin32Dispatcher::TOverlapped {
+    OVERLAPPED ov{};
+    DWORD mask = 0;
+};
+
+namespace {
+
+// The reader thread's wait record: its own overlapped record and event.
+struct TWin32WaitRecord final : TDeviceWaitRecord {
+    OVERLAPPED ov{};
+    DWORD mask = 0;
+    DWORD error = 0;  // the last error of a wait that did not complete at once
+    ~TWin32WaitRecord() override {
+        if (ov.hEvent) {
+            CloseHandle(ov.hEvent);
+        }
+    }
+};
+
+}  // namespace
+
+TRirWin32Dispatcher::TRirWin32Dispatcher(TRirComPort* owner)
+    : TRirBaseDispatcher(owner),
+      readRec_(std::make_unique<TOverlapped>()),
+      writeRec_(std::make_unique<TOverlapped>()) {}
+
+TRirWin32Dispatcher::~TRirWin32Dispatcher() {
+    Shutdown();
+    CloseOverlappedEvents();
+}
+
+void* TRirWin32Dispatcher::NativeHandle() const {
+    const int32_t h = DeviceHandle_.load();
+    return h < 0 ? nullptr : AsHandle(h);
+}
+
+bool TRirWin32Dispatcher::CreateOverlappedEvents() {
+    readEvent_ = NewOverlappedEvent();
+    writeEvent_ = NewOverlappedEvent();
+    if (readEvent_ && writeEvent_) {
+        return true;
+    }
+    CloseOverlappedEvents();
+    return false;
+}
+
+void TRirWin32Dispatcher::CloseOverlappedEvents() {
+    if (readEvent_) {
+        CloseHandle(readEvent_);
+        readEvent_ = nullptr;
+    }
+    if (writeEvent_) {
+        CloseHandle(writeEvent_);
+        writeEvent_ = nullptr;
+    }
+}
+
+// ---------------------------------------------------------------- open and close
+
+int32_t TRirWin32Dispatcher::DeviceOpen(const std::string& name, uint32_t, uint32_t) {
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    const intptr_t value = reinterpret_cast<intptr_t>(h);
+    if (value < 0 || value > INT32_MAX) {
+        // Kernel handles fit in 32 bits; anything else is not a device handle.
+        CloseHandle(h);
+        SetLastError(ERROR_INVALID_HANDLE);
+        return -1;
+    }
+    DeviceHandle_ = static_cast<int32_t>(value);
+    if (!CreateOverlappedEvents()) {
+        CloseHandle(h);
+        DeviceHandle_ = -1;
+        return ecOutOfMemory;
+    }
+    return static_cast<int32_t>(value);
+}
+
+int32_t TRirWin32Dispatcher::DeviceClose() {
+    CloseOverlappedEvents();
+    if (ThreadsRunning_.load()) {
+        KillThreads = true;
+        DeviceCancelWait();
+        if (DoneEvent) {
+            DoneEvent->Set();
+        }
+        if (AckEvent) {
+            AckEvent->Reset();
+        }
+    }
+    HANDLE h = NativeHandle();
+    if (!h || !CloseHandle(h)) {
+        return -1;
+    }
+    DeviceHandle_ = -1;
+    return 0;
+}
+
+TRirTAPI32Dispatcher::TRirTAPI32Dispatcher(TRirComPort* owner, int32_t handle)
+    : TRirWin32Dispatcher(owner), lineHandle_(handle) {}
+
+int32_t TRirTAPI32Dispatcher::DeviceOpen(const std::string&, uint32_t, uint32_t) {
+    if (!CreateOverlappedEvents()) {
+        DeviceClose();
+        return -1;
+    }
+    if (lineHandle_ > 0) {
+        // The dispatcher owns the handle from here on and closes it with the port.
+        return std::exchange(lineHandle_, 0);
+    }
+    // No handle: the events must not outlive the failed open.
+    CloseOverlappedEvents();
+    SetLastError(2007);
+    return ecCommNotOpen;
+}
+
+// ---------------------------------------------------------------- device operations
+
+int32_t TRirWin32Dispatcher::DeviceEscape(int32_t function) {
+    EscapeCommFunction(NativeHandle(), static_cast<DWORD>(function));
+    return 0;
+}
+
+int32_t TRirWin32Dispatcher::DeviceFlush(int32_t side) {
+    HANDLE h = NativeHandle();
+    BOOL purged = FALSE;
+    if (side != flushOutput || !WriterRunning()) {
+        purged = PurgeComm(h, PURGE_RXABORT | PURGE_RXCLEAR);
+    } else {
+        // The writer abandons a pending write and acknowledges; the ring is
+        // emptied whether or not it answers in time.
+        FlushEvent->Set();
+        AckEvent->Wait(5000);
+        tk::TLockGuard out(OutputLock);
+        OutFull = false;
+        OutHead = 0;
+        OutTail = 0;
+        purged = PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
+    }
+    return purged == 1 ? 0 : NegatedLastError();
+}
+
+uint32_t TRirWin32Dispatcher::DeviceStatus(TComStat& status) {
+    DWORD errors = 0;
+    COMSTAT cs{};
+    const BOOL ok = ClearCommError(NativeHandle(), &errors, &cs);
+    if (ok) {
+        status.Flags = (cs.fCtsHold ? 0x01u : 0u) | (cs.fDsrHold ? 0x02u : 0u) |
+                       (cs.fRlsdHold ? 0x04u : 0u) | (cs.fXoffHold ? 0x08u : 0u) |
+                       (cs.fXoffSent ? 0x10u : 0u) | (cs.fEof ? 0x20u : 0u) |
+                       (cs.fTxim ? 0x40u : 0u);
+        status.InQue = cs.cbInQue;
+    } else {
+        status.Flags = 0;
+        status.InQue = 0;
+    }
+    status.OutQue = OutputRingUsed();
+    return ok ? errors : 0;
+}
+
+void TRirWin32Dispatcher::DeviceReadFailed(int32_t) {}
+
+int32_t TRirWin32Dispatcher::DeviceGetState(TLineState& state) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    if (GetCommState(NativeHandle(), &dcb) != 1) {
+        return -1;
+    }
+    state.BaudRate = dcb.BaudRate;
+    state.Flags = (dcb.fBinary ? lsfBinary : 0u) | (dcb.fParity ? lsfParity : 0u) |
+                  (dcb.fOutxCtsFlow ? lsfOutxCtsFlow : 0u) |
+                  (dcb.fOutxDsrFlow ? lsfOutxDsrFlow : 0u) | ((dcb.fDtrControl & 3u) << 4) |
+                  (dcb.fDsrSensitivity ? lsfDsrSensitivity : 0u) |
+                  (dcb.fTXContinueOnXoff ? lsfTXContinueOnXoff : 0u) | (dcb.fOutX ? lsfOutX : 0u) |
+                  (dcb.fInX ? lsfInX : 0u) | (dcb.fErrorChar ? lsfErrorChar : 0u) |
+                  (dcb.fNull ? lsfNull : 0u) | ((dcb.fRtsControl & 3u) << 12) |
+                  (dcb.fAbortOnError ? lsfAbortOnError : 0u);
+    state.XonLim = dcb.XonLim;
+    state.XoffLim = dcb.XoffLim;
+    state.ByteSize = dcb.ByteSize;
+    state.Parity = dcb.Parity;
+    state.StopBits = dcb.StopBits;
+    state.XonChar = dcb.XonChar;
+    state.XoffChar = dcb.XoffChar;
+    state.ErrorChar = dcb.ErrorChar;
+    state.EofChar = dcb.EofChar;
+    state.EvtChar = dcb.EvtChar;
+    return 0;
+}
+
+int32_t TRirWin32Dispatcher::DeviceSetState(const TLineState& state) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    dcb.BaudRate = state.BaudRate;
+    const uint32_t f = state.Flags;
+    dcb.fBinary = (f & lsfBinary) != 0;
+    dcb.fParity = (f & lsfParity) != 0;
+    dcb.fOutxCtsFlow = (f & lsfOutxCtsFlow) != 0;
+    dcb.fOutxDsrFlow = (f & lsfOutxDsrFlow) != 0;
+    dcb.fDtrControl = (f & lsfDtrControlMask) >> 4;
+    dcb.fDsrSensitivity = (f & lsfDsrSensitivity) != 0;
+    dcb.fTXContinueOnXoff = (f & lsfTXContinueOnXoff) != 0;
+    dcb.fOutX = (f & lsfOutX) != 0;
+    dcb.fInX = (f & lsfInX) != 0;
+    dcb.fErrorChar = (f & lsfErrorChar) != 0;
+    dcb.fNull = (f & lsfNull) != 0;
+    dcb.fRtsControl = (f & lsfRtsControlMask) >> 12;
+    dcb.fAbortOnError = (f & lsfAbortOnError) != 0;
+    dcb.XonLim = state.XonLim;
+    dcb.XoffLim = state.XoffLim;
+    dcb.ByteSize = state.ByteSize;
+    dcb.Parity = state.Parity;
+    dcb.StopBits = state.StopBits;
+    dcb.XonChar = state.XonChar;
+    dcb.XoffChar = state.XoffChar;
+    dcb.ErrorChar = state.ErrorChar;
+    dcb.EofChar = state.EofChar;
+    dcb.EvtChar = state.EvtChar;
+    if (SetCommState(NativeHandle(), &dcb)) {
+        return 0;
+    }
+    return NegatedLastError();
+}
+
+int32_t TRirWin32Dispatcher::DeviceRead(char* dest, uint32_t max) {
+    if (!readEvent_) {
+        return 0;
+    }
+    TOverlapped& rec = *readRec_;
+    rec.ov = OVERLAPPED{};
+    rec.ov.hEvent = readEvent_;
+    DWORD count = 0;
+    if (!ReadFile(NativeHandle(), dest, max, &count, &rec.ov)) {
+        count = 0;
+        if (GetLastError() == ERROR_IO_PENDING) {
+            if (GetOverlappedResult(NativeHandle(), &rec.ov, &count, TRUE)) {
+                ResetEvent(readEvent_);
+            } else {
+                count = 0;
+            }
+        }
+    }
+    return static_cast<int32_t>(count > max ? max : count);
+}
+
+int32_t TRirWin32Dispatcher::DeviceWrite(const char* src, uint32_t count) {
+    CopyIntoOutputRing(src, count);
+    if (OutputReadyEvent) {
+        OutputReadyEvent->Set();
+    }
+    return static_cast<int32_t>(count);
+}
+
+bool TRirWin32Dispatcher::DeviceWaitEvent(uint32_t& mask, TDeviceWaitRecord* wait) {
+    auto* rec = static_cast<TWin32WaitRecord*>(wait);
+    rec->error = 0;
+    if (WaitCommEvent(NativeHandle(), &rec->mask, &rec->ov)) {
+        mask = rec->mask;
+        return true;
+    }
+    rec->error = GetLastError();
+    SetLastError(rec->error);
+    return false;
+}
+
+bool TRirWin32Dispatcher::DeviceSetQueues(uint32_t inSize, uint32_t outSize) {
+    return SetupComm(NativeHandle(), inSize, outSize) != 0;
+}
+
+int32_t TRirWin32Dispatcher::DeviceIdle() {
+    ::Sleep(0);
+    return 0;
+}
+
+uint8_t TRirWin32Dispatcher::DeviceModemLines() {
+    DWORD lines = 0;
+    if (!GetCommModemStatus(NativeHandle(), &lines)) {
+        return 0;
+    }
+    return static_cast<uint8_t>(lines & 0xF0);
+}
+
+// ---------------------------------------------------------------- threads
+
+void TRirWin32Dispatcher::StartThreads() {
+    throw std::logic_error("threads not yet available");
+}
+
+void TRirWin32Dispatcher::StopThreads() {}
+
+bool TRirWin32Dispatcher::WriterRunning() {
+    tk::TLockGuard g(GeneralLock);
+    return WriterThread != nullptr;
+}
+
+std::unique_ptr<TDeviceWaitRecord> TRirWin32Dispatcher::DeviceBeginWaits() {
+    auto rec = std::make_unique<TWin32WaitRecord>();
+    rec->ov.hEvent = NewOverlappedEvent();
+    if (!rec->ov.hEvent) {
+        return nullptr;
+    }
+    HANDLE h = NativeHandle();
+    const DWORD mask = tk::IsWindowsNT() ? kMaskNT : kMaskOther;
+    waitMask_ = mask;
+    SetCommMask(h, mask);
+    // Reads return at once with what the driver holds, possibly nothing.
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = MAXDWORD;
+    SetCommTimeouts(h, &t);
+    return rec;
+}
+
+bool TRirWin32Dispatcher::DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord* wait) {
+    auto* rec = static_cast<TWin32WaitRecord*>(wait);
+    HANDLE h = NativeHandle();
+    if (rec->error == ERROR_IO_PENDING) {
+        DWORD unused = 0;
+        if (!GetOverlappedResult(h, &rec->ov, &unused, TRUE)) {
+            return false;
+        }
+        mask = rec->mask;
+        if (mask & (kSecondRingBit | EV_RING)) {
+            RingSeen = true;
+        }
+        ResetEvent(rec->ov.hEvent);
+    } else if (rec->error == ERROR_INVALID_PARAMETER && (waitMask_.load() & kSecondRingBit)) {
+        waitMask_ = kMaskNT;
+        SetCommMask(h, kMaskNT);
+    }
+    return true;
+}
+
+void TRirWin32Dispatcher::DeviceCancelWait() {
+    SetCommMask(NativeHandle(), 0);
+}
+
+int32_t TRirWin32Dispatcher::DeviceWriteStretch(const char* data, uint32_t count) {
+    HANDLE h = NativeHandle();
+    HANDLE done = WriteDoneEvent ? static_cast<HANDLE>(WriteDoneEvent->NativeHandle()) : nullptr;
+    if (!h || !done) {
+        return static_cast<int32_t>(count);  // nowhere to write: the stretch is dropped
+    }
+    TOverlapped& rec = *writeRec_;
+    rec.ov = OVERLAPPED{};
+    rec.ov.hEvent = done;
+    DWORD written = 0;
+    if (WriteFile(h, data, count, &written, &rec.ov)) {
+        ResetEvent(done);
+        return static_cast<int32_t>(written > count ? count : written);
+    }
+    if (GetLastError() != ERROR_IO_PENDING) {
+        return static_cast<int32_t>(count);
+    }
+    if (tk::WaitForEither(*WriteDoneEvent, *FlushEvent, tk::kInfinite) == tk::kWaitObject0) {
+        if (!GetOverlappedResult(h, &rec.ov, &written, FALSE)) {
+            written = count;  // the write failed after all: drop the stretch
+        }
+        ResetEvent(done);
+        return static_cast<int32_t>(written > count ? count : written);
+    }
+    // A flush abandons the write. It still reads from the ring and uses the
+    // record, so it is cancelled and its end awaited before either is reused.
+    CancelIoEx(h, &rec.ov);
+    if (WaitForSingleObject(done, kCancelWaitMs) == WAIT_OBJECT_0) {
+        GetOverlappedResult(h, &rec.ov, &written, FALSE);
+    }
+    ResetEvent(done);
+    return kWriteFlushed;
+}
