@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <utility>
 
@@ -47,21 +48,27 @@ struct TRirWin32Dispatcher::TOverlapped {
     DWORD mask = 0;
 };
 
-namespace {
-
-// The reader thread's wait record: its own overlapped record and event.
-struct TWin32WaitRecord final : TDeviceWaitRecord {
-    OVERLAPPED ov{};
-    DWORD mask = 0;
-    DWORD error = 0;  // the last error of a wait that did not complete at once
-    ~TWin32WaitRecord() override {
+// The reader thread's wait record: its own overlapped record and event. It
+// is known to the dispatcher while it lives, so that a cancel from another
+// thread can end a wait that a cleared event mask does not end.
+struct TRirWin32Dispatcher::TWaitRecord final : TDeviceWaitRecord {
+    explicit TWaitRecord(TRirWin32Dispatcher& d) : owner(d) {}
+    ~TWaitRecord() override {
+        {
+            std::lock_guard<std::mutex> g(owner.waitMutex_);
+            if (owner.activeWait_ == this) {
+                owner.activeWait_ = nullptr;
+            }
+        }
         if (ov.hEvent) {
             CloseHandle(ov.hEvent);
         }
     }
+    TRirWin32Dispatcher& owner;
+    OVERLAPPED ov{};
+    DWORD mask = 0;
+    DWORD error = 0;  // the last error of a wait that did not complete at once
 };
-
-}  // namespace
 
 TRirWin32Dispatcher::TRirWin32Dispatcher(TRirComPort* owner)
     : TRirBaseDispatcher(owner),
@@ -124,7 +131,12 @@ int32_t TRirWin32Dispatcher::DeviceOpen(const std::string& name, uint32_t, uint3
 }
 
 int32_t TRirWin32Dispatcher::DeviceClose() {
-    CloseOverlappedEvents();
+    {
+        // DeviceRead runs under InputLock on the dispatch thread: its event
+        // must not be closed under a read in progress.
+        tk::TLockGuard in(InputLock);
+        CloseOverlappedEvents();
+    }
     if (ThreadsRunning_.load()) {
         KillThreads = true;
         DeviceCancelWait();
@@ -270,6 +282,7 @@ int32_t TRirWin32Dispatcher::DeviceSetState(const TLineState& state) {
 }
 
 int32_t TRirWin32Dispatcher::DeviceRead(char* dest, uint32_t max) {
+    tk::TLockGuard in(InputLock);  // already held on the dispatch thread's way here
     if (!readEvent_) {
         return 0;
     }
@@ -299,13 +312,23 @@ int32_t TRirWin32Dispatcher::DeviceWrite(const char* src, uint32_t count) {
 }
 
 bool TRirWin32Dispatcher::DeviceWaitEvent(uint32_t& mask, TDeviceWaitRecord* wait) {
-    auto* rec = static_cast<TWin32WaitRecord*>(wait);
+    auto* rec = static_cast<TWaitRecord*>(wait);
     rec->error = 0;
-    if (WaitCommEvent(NativeHandle(), &rec->mask, &rec->ov)) {
+    if (KillThreads.load()) {
+        mask = 0;  // stopping: no new wait, the reader sees the kill flag
+        return true;
+    }
+    HANDLE h = NativeHandle();
+    if (WaitCommEvent(h, &rec->mask, &rec->ov)) {
         mask = rec->mask;
         return true;
     }
     rec->error = GetLastError();
+    if (rec->error == ERROR_IO_PENDING && KillThreads.load()) {
+        // The stop cleared the event mask just before this wait began, so
+        // the mask change cannot end it: cancel it instead.
+        CancelIoEx(h, &rec->ov);
+    }
     SetLastError(rec->error);
     return false;
 }
@@ -341,10 +364,14 @@ bool TRirWin32Dispatcher::WriterRunning() {
 }
 
 std::unique_ptr<TDeviceWaitRecord> TRirWin32Dispatcher::DeviceBeginWaits() {
-    auto rec = std::make_unique<TWin32WaitRecord>();
+    auto rec = std::make_unique<TWaitRecord>(*this);
     rec->ov.hEvent = NewOverlappedEvent();
     if (!rec->ov.hEvent) {
         return nullptr;
+    }
+    {
+        std::lock_guard<std::mutex> g(waitMutex_);
+        activeWait_ = rec.get();
     }
     HANDLE h = NativeHandle();
     const DWORD mask = tk::IsWindowsNT() ? kMaskNT : kMaskOther;
@@ -358,7 +385,7 @@ std::unique_ptr<TDeviceWaitRecord> TRirWin32Dispatcher::DeviceBeginWaits() {
 }
 
 bool TRirWin32Dispatcher::DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord* wait) {
-    auto* rec = static_cast<TWin32WaitRecord*>(wait);
+    auto* rec = static_cast<TWaitRecord*>(wait);
     HANDLE h = NativeHandle();
     if (rec->error == ERROR_IO_PENDING) {
         DWORD unused = 0;
@@ -378,7 +405,16 @@ bool TRirWin32Dispatcher::DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord* wa
 }
 
 void TRirWin32Dispatcher::DeviceCancelWait() {
-    SetCommMask(NativeHandle(), 0);
+    HANDLE h = NativeHandle();
+    SetCommMask(h, 0);
+    if (KillThreads.load()) {
+        // A wait that began after the mask was cleared is not ended by it
+        // on every system; a stop cancels it outright.
+        std::lock_guard<std::mutex> g(waitMutex_);
+        if (activeWait_) {
+            CancelIoEx(h, &activeWait_->ov);
+        }
+    }
 }
 
 int32_t TRirWin32Dispatcher::DeviceWriteStretch(const char* data, uint32_t count) {

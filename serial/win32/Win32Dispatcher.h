@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "serial/dispatch/Dispatcher.h"
@@ -51,7 +52,10 @@ class TRirWin32Dispatcher : public TRirBaseDispatcher {
     // The event mask the reader's waits use (0 until DeviceBeginWaits).
     uint32_t WaitMask() const { return waitMask_.load(); }
     // Whether the read and write overlapped events exist.
-    bool HasOverlappedEvents() const { return readEvent_ != nullptr || writeEvent_ != nullptr; }
+    bool HasOverlappedEvents() {
+        tk::TLockGuard in(InputLock);
+        return readEvent_ != nullptr || writeEvent_ != nullptr;
+    }
 
   protected:
     // The device handle as the system knows it (nullptr when closed).
@@ -61,6 +65,8 @@ class TRirWin32Dispatcher : public TRirBaseDispatcher {
     // Creates both overlapped events; false (and none left) when either fails.
     bool CreateOverlappedEvents();
 
+    // DeviceRead's event and the write record's event; changed only while
+    // no read can run (open) or under InputLock (close).
     void* readEvent_ = nullptr;
     void* writeEvent_ = nullptr;
 
@@ -68,9 +74,12 @@ class TRirWin32Dispatcher : public TRirBaseDispatcher {
     // Whether the writer thread exists (an output flush then goes through it).
     bool WriterRunning();
     struct TOverlapped;
+    struct TWaitRecord;
     std::unique_ptr<TOverlapped> readRec_;   // DeviceRead's record
     std::unique_ptr<TOverlapped> writeRec_;  // the writer thread's record
     std::atomic<uint32_t> waitMask_{0};
+    std::mutex waitMutex_;
+    TWaitRecord* activeWait_ = nullptr;  // the reader's record while it lives (waitMutex_)
 };
 
 // A dispatcher over a communications handle that a telephony line opened: its

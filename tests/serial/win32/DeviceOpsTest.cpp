@@ -302,6 +302,26 @@ TEST(Win32Device, ReaderWaitsCompleteOnArrivalAndOnCancel) {
         canceller.join();
     }
     EXPECT_EQ(mask & EV_RXCHAR, 0u);
+
+    // Once a stop has begun no new wait starts.
+    d.SetKill(true);
+    mask = 0x55;
+    EXPECT_TRUE(d.DeviceWaitEvent(mask, wait.get()));
+    EXPECT_EQ(mask, 0u);
+
+    // A wait that began on a cleared mask (some systems let it pend) still
+    // ends when the stop cancels it.
+    d.SetKill(false);
+    d.DeviceCancelWait();
+    if (!d.DeviceWaitEvent(mask, wait.get()) && GetLastError() == ERROR_IO_PENDING) {
+        std::thread stopper([&d] {
+            Sleep(20);
+            d.SetKill(true);
+            d.DeviceCancelWait();
+        });
+        EXPECT_FALSE(d.DeviceFinishWait(mask, wait.get()));
+        stopper.join();
+    }
 }
 
 TEST(Win32Device, CloseReleasesTheDeviceAtOnce) {

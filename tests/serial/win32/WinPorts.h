@@ -182,6 +182,7 @@ class TProbe : public Base {
         return std::string(this->OutBuf.get(), this->OutputSize_);
     }
     void* Device() const { return this->NativeHandle(); }
+    void SetKill(bool kill) { this->KillThreads = kill; }
 };
 
 using TWin32Probe = TProbe<TRirWin32Dispatcher>;
