@@ -22,7 +22,6 @@
 #include <set>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 namespace tk {
 
@@ -78,20 +77,50 @@ UINT TicketMessage() {
     return msg;
 }
 
-thread_local std::exception_ptr tPendingException;
+// Kept exceptions, by thread. Only a trivial flag is thread-local: under
+// Wine a thread-local with a destructor in a thread that used the message
+// functions kept the process from exiting.
+std::mutex gPendingMutex;
+std::unordered_map<DWORD, std::exception_ptr> gPending;
+thread_local bool tHasPending = false;
+
+void KeepException(std::exception_ptr e) {
+    std::lock_guard lk(gPendingMutex);
+    gPending.try_emplace(GetCurrentThreadId(), std::move(e));
+    tHasPending = true;
+}
 
 void RethrowPending() {
-    if (tPendingException) {
-        std::exception_ptr e = std::move(tPendingException);
-        tPendingException = nullptr;
-        std::rethrow_exception(e);
+    if (!tHasPending) {
+        return;
     }
+    tHasPending = false;
+    std::exception_ptr e;
+    {
+        std::lock_guard lk(gPendingMutex);
+        const auto it = gPending.find(GetCurrentThreadId());
+        if (it == gPending.end()) {
+            return;
+        }
+        e = std::move(it->second);
+        gPending.erase(it);
+    }
+    std::rethrow_exception(e);
 }
 
 WindowPtr FindWindowRec(HWND h) {
     std::lock_guard lk(S().m);
     const auto it = S().windows.find(h);
     return it == S().windows.end() ? nullptr : it->second;
+}
+
+// The record of a window that still exists and is still the one recorded.
+WindowPtr LiveWindowRec(HWND h) {
+    WindowPtr w = FindWindowRec(h);
+    if (!w || !IsWindow(h) || GetWindowThreadProcessId(h, nullptr) != w->owner) {
+        return nullptr;
+    }
+    return w;
 }
 
 TicketPtr FindTicket(uintptr_t number) {
@@ -109,9 +138,7 @@ TLResult CallGuarded(const WindowRec& w, uint32_t msg, TWParam wParam, TLParam l
     try {
         return w.proc(reinterpret_cast<TWindowHandle>(w.hwnd), msg, wParam, lParam);
     } catch (...) {
-        if (!tPendingException) {
-            tPendingException = std::current_exception();
-        }
+        KeepException(std::current_exception());
         return 0;
     }
 }
@@ -134,6 +161,9 @@ LRESULT CALLBACK WrapperProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
         t->Finish(kDone, CallGuarded(*w, t->msg, t->wParam, t->lParam));
         return 0;
     }
+    // The system destroys the windows of a thread that ends; a record it
+    // leaves behind is never matched again (IsWindow and the owner are
+    // checked) and is replaced when the handle value comes back.
     if (msg == WM_NCDESTROY) {
         WindowPtr gone;  // the procedure is destroyed outside the lock
         {
@@ -153,19 +183,6 @@ LRESULT CALLBACK WrapperProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     }
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
-
-// Windows still owned by a thread when it ends are destroyed on its way out.
-struct OwnedWindows {
-    std::vector<HWND> list;
-    ~OwnedWindows() {
-        for (HWND h : list) {
-            if (IsWindow(h)) {
-                DestroyWindow(h);
-            }
-        }
-    }
-};
-thread_local OwnedWindows tOwned;
 
 std::atomic<ThreadId> gMainThread{0};
 std::atomic<bool> gMainMarked{false};
@@ -222,17 +239,15 @@ TWindowHandle CreateNotifyWindow(const char* className, TWindowProc proc) {
         std::lock_guard lk(S().m);
         S().windows.insert_or_assign(hwnd, std::move(w));
     }
-    tOwned.list.push_back(hwnd);
     return reinterpret_cast<TWindowHandle>(hwnd);
 }
 
 bool DestroyNotifyWindow(TWindowHandle window) {
     const HWND hwnd = reinterpret_cast<HWND>(window);
-    const WindowPtr w = FindWindowRec(hwnd);
+    const WindowPtr w = LiveWindowRec(hwnd);
     if (!w || w->owner != GetCurrentThreadId()) {
         return false;
     }
-    std::erase(tOwned.list, hwnd);
     const bool ok = DestroyWindow(hwnd) != 0;
     RethrowPending();
     return ok;
@@ -240,8 +255,7 @@ bool DestroyNotifyWindow(TWindowHandle window) {
 
 bool IsWindowAlive(TWindowHandle window) {
     const HWND hwnd = reinterpret_cast<HWND>(window);
-    const WindowPtr w = FindWindowRec(hwnd);
-    return w && IsWindow(hwnd) && GetWindowThreadProcessId(hwnd, nullptr) == w->owner;
+    return LiveWindowRec(hwnd) != nullptr;
 }
 
 bool PostToWindow(TWindowHandle window, uint32_t msg, TWParam wParam, TLParam lParam) {
@@ -251,8 +265,8 @@ bool PostToWindow(TWindowHandle window, uint32_t msg, TWParam wParam, TLParam lP
 bool SendToWindow(TWindowHandle window, uint32_t msg, TWParam wParam, TLParam lParam,
                   uint32_t timeoutMs, TLResult* result) {
     const HWND hwnd = reinterpret_cast<HWND>(window);
-    const WindowPtr w = FindWindowRec(hwnd);
-    if (!w || !IsWindow(hwnd)) {
+    const WindowPtr w = LiveWindowRec(hwnd);
+    if (!w) {
         return false;
     }
     if (w->owner == GetCurrentThreadId()) {
