@@ -86,6 +86,7 @@ void* TRirWin32Dispatcher::NativeHandle() const {
 }
 
 bool TRirWin32Dispatcher::CreateOverlappedEvents() {
+    CloseOverlappedEvents();  // a close that failed may have left them
     readEvent_ = NewOverlappedEvent();
     writeEvent_ = NewOverlappedEvent();
     if (readEvent_ && writeEvent_) {
@@ -147,11 +148,16 @@ int32_t TRirWin32Dispatcher::DeviceClose() {
             AckEvent->Reset();
         }
     }
-    HANDLE h = NativeHandle();
-    if (!h || !CloseHandle(h)) {
+    // The handle is forgotten before it is closed: the system may hand its
+    // value out again at once, and no thread may use it by then.
+    const int32_t value = DeviceHandle_.exchange(-1);
+    if (value < 0) {
         return -1;
     }
-    DeviceHandle_ = -1;
+    if (!CloseHandle(AsHandle(value))) {
+        DeviceHandle_ = value;
+        return -1;
+    }
     return 0;
 }
 
@@ -163,7 +169,7 @@ int32_t TRirTAPI32Dispatcher::DeviceOpen(const std::string&, uint32_t, uint32_t)
         DeviceClose();
         return -1;
     }
-    if (lineHandle_ > 0) {
+    if (lineHandle_ > 0) {  // a negative value is no handle either
         // The dispatcher owns the handle from here on and closes it with the port.
         return std::exchange(lineHandle_, 0);
     }
