@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -119,31 +118,6 @@ TEST(PumpOneMessage, HandlesOneMessageAndKeepsAQuitRequestPending) {
         EXPECT_EQ(m.wParam, 7u);
         EXPECT_FALSE(tk::TakeMessage(m));
         EXPECT_EQ(seen.size(), 2u);
-        tk::DestroyNotifyWindow(w);
-    });
-}
-
-TEST(PumpOneMessage, ServesAMessageSentFromAnotherThread) {
-    OnFreshThread([] {
-        std::atomic<int> handled{0};
-        const tk::TWindowHandle w = tk::CreateNotifyWindow(
-            "PalmoPumpTest", [&handled](tk::TWindowHandle, uint32_t, tk::TWParam wp, tk::TLParam) {
-                handled += static_cast<int>(wp);
-                return tk::TLResult{1};
-            });
-        ASSERT_NE(w, 0u);
-        std::atomic<bool> delivered{false};
-        tk::TThread sender([&] {
-            tk::TLResult r = 0;
-            delivered = tk::SendToWindow(w, tk::kMsgUser, 5, 0, 10000, &r);
-        });
-        // The sender blocks until this thread pumps.
-        while (!sender.Finished()) {
-            PumpOneMessage();
-            tk::WaitForMessage(5);
-        }
-        EXPECT_TRUE(delivered);
-        EXPECT_EQ(handled, 5);
         tk::DestroyNotifyWindow(w);
     });
 }
