@@ -5,6 +5,9 @@
 #include <cstring>
 
 #include "serial/diag/ErrorCodes.h"
+#include "serial/dispatch/DeviceWait.h"
+#include "serial/dispatch/DispatcherThreads.h"
+#include "toolkit/MainThreadCalls.h"
 #include "toolkit/OsInfo.h"
 
 namespace {
@@ -44,6 +47,9 @@ TRirBaseDispatcher* FindDispatcher(int32_t handle) {
 // ---------------------------------------------------------------- life cycle
 
 TRirBaseDispatcher::TRirBaseDispatcher(TRirComPort* owner) : owner_(owner) {
+    // Event handlers that run on the main thread are served by it: a
+    // dispatcher made there prepares it (nothing happens on other threads).
+    tk::PrepareMainThreadCalls();
     // Touch the registry's statics first so that they outlive every dispatcher.
     tk::TLockGuard guard(RegistryLock());
     auto& reg = DispatcherRegistry();
@@ -86,12 +92,9 @@ void TRirBaseDispatcher::Shutdown() {
     }
     // Serve this thread's messages while worker threads finish: one of them
     // may be waiting for a notice to be handled here.
-    while (__atomic_load_n(&LiveThreadCount, __ATOMIC_SEQ_CST) > 0) {
-        PumpOneMessage();
-        if (__atomic_load_n(&LiveThreadCount, __ATOMIC_SEQ_CST) > 0) {
-            tk::WaitForMessage(1);
-        }
-    }
+    PumpUntil([this] { return __atomic_load_n(&LiveThreadCount, __ATOMIC_SEQ_CST) == 0; },
+              tk::kInfinite);
+    JoinFinishedThreads();
 }
 
 int32_t TRirBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, uint8_t parity,
@@ -173,14 +176,17 @@ int32_t TRirBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t bau
         }
 
         ScanPos = 0;
+        ScanCount = 0;
         ClearTriggers();
         {
             tk::TLockGuard in(InputLock);
             InHead = 0;
             InTail = 0;
+            InArrived = 0;
             NoticeInProgress = false;
         }
         NoticePos = 0;
+        NoticeCount = 0;
         ResetStatusHits();
         {
             tk::TLockGuard g(GeneralLock);
@@ -213,20 +219,38 @@ void TRirBaseDispatcher::ClosePort() {
         ClearInput();
         DeviceClose();
     }
-    if (NoticeBusy_.load()) {
-        ClosePending_ = true;
-        return;
+    {
+        // Notices begin and end under GeneralLock: a notice that is running
+        // now sees the close pending when its current handler returns, and
+        // the dispatch thread then releases the buffers itself.
+        tk::TLockGuard g(GeneralLock);
+        if (NoticeBusy_.load()) {
+            ClosePending_ = true;
+            return;
+        }
     }
     ReleaseBuffers();
 }
 
 void TRirBaseDispatcher::ReleaseBuffers() {
-    {
-        tk::TLockGuard g(GeneralLock);
-        ReleasePending = false;
-        if (ThreadsRunning_.load()) {
-            StopThreads();
+    if (Releasing.exchange(true)) {
+        // Another thread is releasing (the dispatch thread finishing a close
+        // left to it, or a stop that the dispatch thread's end runs into).
+        // A worker leaves it to that thread; any other thread waits for it.
+        if (!OnWorkerThread()) {
+            PumpUntil(
+                [this] {
+                    return !Releasing.load() &&
+                           __atomic_load_n(&LiveThreadCount, __ATOMIC_SEQ_CST) == 0;
+                },
+                tk::kInfinite);
         }
+        return;
+    }
+    ReleasePending = false;
+    if (ThreadsRunning_.load()) {
+        // Not under GeneralLock: the workers need it on their way out.
+        StopThreads();
     }
     // Each ring goes under its own lock (not inside GeneralLock: a reader on
     // another thread may hold InputLock and wait for GeneralLock).
@@ -238,6 +262,7 @@ void TRirBaseDispatcher::ReleaseBuffers() {
         tk::TLockGuard out(OutputLock);
         OutBuf.reset();
     }
+    Releasing = false;
 }
 
 bool TRirBaseDispatcher::HasBuffers() {
@@ -396,6 +421,7 @@ bool TRirBaseDispatcher::PullInput() {
             Log.AddDispatchEntry(dlkDispatch, dlsReadCom, count, InBuf.get() + InHead, count);
         }
         InHead += count;
+        InArrived += count;
         return count;
     };
 

@@ -10,6 +10,12 @@
 // serial/diag/ErrorCodes.h for failure; the dispatcher never throws, except
 // when its threads are started twice.
 //
+// Threads (Threads.cpp): a reader waits for device events, a dispatch thread
+// moves input into the ring and sends the notices, a writer sends the output
+// ring. They reach the device only through the device operations and the
+// thread hooks below. No thread ever waits for a worker while it holds
+// GeneralLock, so a worker may always take it.
+//
 // Locks: GeneralLock (line state, modem lines, handler and trigger lists,
 // trace and log), OutputLock (output ring and the status record), InputLock
 // (input ring and the notice counters). InputLock may be held while taking
@@ -33,8 +39,11 @@
 
 class TRirComPort;
 class TRirBaseDispatcher;
+class TRirDispatcherThread;
 
-// A device layer's record for an overlapped device wait (defined by the layer).
+// A device layer's record for the reader thread's device waits (its
+// overlapped record and event on Win32; poll state on POSIX). Defined in
+// serial/dispatch/DeviceWait.h.
 struct TDeviceWaitRecord;
 
 // Window messages from the dispatcher to its handlers. The long parameter
@@ -141,9 +150,12 @@ class TRirBaseDispatcher {
     virtual bool DeviceSetQueues(uint32_t inSize, uint32_t outSize) = 0;
     // 10: stops the threads when they run and frees both rings.
     virtual void ReleaseBuffers();
-    // 11, 12: start and stop the reader, dispatch and writer threads.
-    virtual void StartThreads() = 0;
-    virtual void StopThreads() = 0;
+    // 11: starts the reader, dispatch and writer threads; throws
+    // std::runtime_error "Dispatcher already started" when they run.
+    virtual void StartThreads();
+    // 12: stops the threads and waits for them, serving the calling thread's
+    // messages meanwhile. Call it without holding GeneralLock.
+    virtual void StopThreads();
     // 13: opens the device; a handle of 0 or more, or negative (-8: no memory,
     // otherwise LastSystemError tells why).
     virtual int32_t DeviceOpen(const std::string& name, uint32_t inSize, uint32_t outSize) = 0;
@@ -157,6 +169,25 @@ class TRirBaseDispatcher {
     virtual void RecomputeHandlerNeed(uint8_t mode);
     // The modem lines as the device reports them: msCTS, msDSR, msRing, msDCD.
     virtual uint8_t DeviceModemLines() = 0;
+
+    // ---- The worker threads' device hooks ----
+    // Reader thread: prepares the reader's wait record, sets the device event
+    // mask (0x1F9 on the NT family, else 0x21F9) and the read time-outs (reads
+    // return at once with what the driver holds). nullptr when it cannot. The
+    // base gives a plain record, for a layer that keeps no wait state.
+    virtual std::unique_ptr<TDeviceWaitRecord> DeviceBeginWaits();
+    // After DeviceWaitEvent returned false: finishes that wait and stores the
+    // events in mask. Returns false when the wait failed so that the reader
+    // thread must end.
+    virtual bool DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord* wait) = 0;
+    // Ends a pending device wait at once, from any thread.
+    virtual void DeviceCancelWait() = 0;
+    // Writer thread: writes one contiguous stretch of the output ring. Returns
+    // the bytes to account as sent (a write that fails outright returns count:
+    // the stretch is dropped), or kWriteFlushed when FlushEvent abandoned a
+    // pending write (the writer then sets AckEvent and leaves SendPending).
+    static constexpr int32_t kWriteFlushed = -1;
+    virtual int32_t DeviceWriteStretch(const char* data, uint32_t count) = 0;
 
     // ---- Open and close ----
     // Opens the device, sets up the rings, applies the line settings and
@@ -232,6 +263,10 @@ class TRirBaseDispatcher {
     void RestoreTriggers(const TSavedTriggers& save);
     static void ReleaseSavedTriggers(TSavedTriggers& save);
     static uint32_t StatusTriggerKind(uint8_t handle) { return handle & 7u; }
+    // One step of a data trigger's matcher: whether a complete match of the
+    // pattern (length bytes) ends at c. state holds the partial matches.
+    static bool MatchStep(std::array<uint32_t, kMatchSlots>& state, char c, uint32_t length,
+                          bool ignoreCase, const std::array<char, kMaxPatternLength>& pattern);
 
     // ---- Trace and dispatch log (each under GeneralLock) ----
     int32_t InitTrace(uint32_t capacity);
@@ -302,6 +337,26 @@ class TRirBaseDispatcher {
     // returns the record.
     TComStat RefreshStatus();
 
+    // ---- The worker threads' work (dispatch and writer threads) ----
+    // One pass after a device event or a 50 ms pause: status scans, input
+    // moved into the ring, trigger scans and notices; sets DoneEvent.
+    void DispatchCycle();
+    // Status and timer scans of a quiet moment.
+    void IdleScan();
+    // Sends the output ring, one contiguous stretch at a time.
+    void SendPending();
+    // Runs an event handler on the main thread while the dispatch thread waits.
+    void DeliverSynchronized(uint32_t msg, uint32_t trigger, int32_t lParam,
+                             const TTriggerHandlerProc& method);
+    // The last step of every thread body: the thread's reference goes, the
+    // dispatch thread releases the buffers of a close left to it, and the
+    // last thread clears ThreadsRunning.
+    void ThreadFinished(TRirDispatcherThread* thread);
+    // Whether the calling thread is one of this dispatcher's workers.
+    bool OnWorkerThread() const;
+    // Makes those of the six thread events that do not exist.
+    void MakeThreadEvents();
+
     // Device.
     std::atomic<int32_t> DeviceHandle_{-1};
     uint32_t InputSize_ = 0;
@@ -334,6 +389,11 @@ class TRirBaseDispatcher {
     std::vector<TStatusTriggerRec> StatusTriggers;
     uint32_t ScanPos = 0;    // dispatch thread
     uint32_t NoticePos = 0;  // dispatch thread
+    // The same two counted in bytes since the open, next to InArrived: a ring
+    // that filled up brings its head back to the same position, and these
+    // still tell that bytes arrived.
+    uint64_t ScanCount = 0;    // dispatch thread
+    uint64_t NoticeCount = 0;  // dispatch thread
     uint32_t AvailThreshold_ = 0;
     bool StatusHitThisCycle = false;
 
@@ -347,6 +407,7 @@ class TRirBaseDispatcher {
     uint32_t InHead = 0;
     uint32_t InTail = 0;
     bool InFull = false;
+    uint64_t InArrived = 0;  // bytes moved into the ring since the open
 
     // Output ring (OutputLock).
     std::unique_ptr<char[]> OutBuf;
@@ -355,11 +416,14 @@ class TRirBaseDispatcher {
     bool OutFull = false;
     std::atomic<bool> OutputSentPending{false};
 
-    // Threads.
+    // Threads. The references (GeneralLock) are cleared by ThreadFinished;
+    // the objects of ended threads wait in FinishedThreads until a thread
+    // that is not a worker joins them.
     std::atomic<bool> KillThreads{false};
-    std::unique_ptr<tk::TThread> ReaderThread;
-    std::unique_ptr<tk::TThread> DispatchThread;
-    std::unique_ptr<tk::TThread> WriterThread;
+    std::unique_ptr<TRirDispatcherThread> ReaderThread;
+    std::unique_ptr<TRirDispatcherThread> DispatchThread;
+    std::unique_ptr<TRirDispatcherThread> WriterThread;
+    std::vector<std::unique_ptr<TRirDispatcherThread>> FinishedThreads;
     uint8_t PriorityBoost = 0;
     std::unique_ptr<tk::TEvent> WakeEvent;
     std::unique_ptr<tk::TEvent> DoneEvent;
@@ -371,6 +435,7 @@ class TRirBaseDispatcher {
     std::atomic<bool> RingSeen{false};
     std::atomic<bool> ThreadsRunning_{false};
     std::atomic<bool> ReleasePending{false};
+    std::atomic<bool> Releasing{false};  // a ReleaseBuffers is under way
     volatile int32_t LiveThreadCount = 0;
 
     // Flags.
@@ -383,7 +448,23 @@ class TRirBaseDispatcher {
     TDispatchLog Log;
 
   private:
+    friend class TRirDispatcherThread;
+    friend class TComThread;
+    friend class TDispThread;
+    friend class TOutThread;
+
     void WriterPriority(int base);
+    // Thread bodies.
+    void ReaderBody();
+    void DispatchBody();
+    void WriterBody();
+    // Serves the calling thread's messages until done() holds or timeoutMs
+    // passed (kInfinite: no limit); whether done() held.
+    bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs);
+    // Joins the objects of ended threads (never from a worker).
+    void JoinFinishedThreads();
+    // Closes the six events.
+    void CloseThreadEvents();
 
     TRirComPort* owner_;
     int32_t handle_ = -1;

@@ -1,8 +1,14 @@
 // A device layer on memory for driving the dispatcher in tests: input bytes
-// are queued by the test, writes land in the output ring and a real writer
+// are queued by the test, writes land in the output ring and the writer
 // thread moves them into Sent(), line states and escapes are recorded.
+//
+// By default only the writer thread runs, so that a test can drive input and
+// scans by hand; with realThreads set before the open, the reader and
+// dispatch threads run too, and queued input raises a device event.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -10,7 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "serial/dispatch/DeviceWait.h"
 #include "serial/dispatch/Dispatcher.h"
+#include "serial/dispatch/DispatcherThreads.h"
 #include "toolkit/OsInfo.h"
 
 class TTestDispatcher : public TRirBaseDispatcher {
@@ -19,10 +27,27 @@ class TTestDispatcher : public TRirBaseDispatcher {
     ~TTestDispatcher() override { Shutdown(); }
 
     // ---- what the test sets up ----
-    void QueueInput(const std::string& bytes) {
-        std::lock_guard<std::mutex> g(m_);
-        pending_ += bytes;
+    // Queues bytes the device received; with event set, the reader's device
+    // wait reports them (a received-character event).
+    void QueueInput(const std::string& bytes, bool event = true) {
+        {
+            std::lock_guard<std::mutex> g(m_);
+            pending_ += bytes;
+        }
+        if (event) {
+            RaiseEvent(0x0001);
+        }
     }
+    // Ends the reader's device wait with these event bits.
+    void RaiseEvent(uint32_t mask) {
+        {
+            std::lock_guard<std::mutex> g(m_);
+            eventMask_ |= mask;
+        }
+        deviceEvent_.Set();
+    }
+    // Lets writes that blockWrites holds back go on.
+    void UnblockWrites() { unblock_.Set(); }
     void QueueLineErrors(uint32_t bits) {
         std::lock_guard<std::mutex> g(m_);
         errors_ |= bits;
@@ -42,9 +67,15 @@ class TTestDispatcher : public TRirBaseDispatcher {
     uint32_t queuesError = 0;
     int32_t setStateResult = 0;
     int32_t escapeResult = 0;
-    int32_t readFailure = 0;   // non-zero: DeviceRead returns it
-    int32_t writeResult = -1;  // -1: accept every byte; otherwise return this
-    uint32_t writerChunk = 0;  // 0: the writer sends everything at once; else per ms
+    int32_t readFailure = 0;                // non-zero: DeviceRead returns it
+    int32_t writeResult = -1;               // -1: accept every byte; otherwise return this
+    uint32_t writerChunk = 0;               // 0: the writer sends everything at once; else per ms
+    bool realThreads = false;               // all three worker threads (set before the open)
+    std::atomic<bool> blockWrites{false};   // a write waits for UnblockWrites or a flush
+    std::atomic<bool> failWait{false};      // the reader's wait fails
+    std::atomic<bool> throwInWait{false};   // the reader's wait throws
+    std::atomic<bool> throwInRead{false};   // DeviceRead (dispatch thread) throws
+    std::atomic<bool> throwInWrite{false};  // the writer's write throws
 
     // ---- what the test observes ----
     struct TRead {
@@ -71,6 +102,15 @@ class TTestDispatcher : public TRirBaseDispatcher {
     std::string Sent() {
         std::lock_guard<std::mutex> g(m_);
         return sent_;
+    }
+    // The length of each stretch the writer wrote.
+    std::vector<uint32_t> Stretches() {
+        std::lock_guard<std::mutex> g(m_);
+        return stretches_;
+    }
+    int waitsBegun() {
+        std::lock_guard<std::mutex> g(m_);
+        return waitsBegun_;
     }
     std::vector<std::string> Calls() {
         std::lock_guard<std::mutex> g(m_);
@@ -129,6 +169,79 @@ class TTestDispatcher : public TRirBaseDispatcher {
     void SetRingSeen() { RingSeen = true; }
     TTraceRecorder& TraceRecorder() { return Trace; }
     int32_t Live() { return __atomic_load_n(&LiveThreadCount, __ATOMIC_SEQ_CST); }
+    bool HasThread(int which) {
+        tk::TLockGuard g(GeneralLock);
+        const std::unique_ptr<TRirDispatcherThread>* refs[] = {&ReaderThread, &DispatchThread,
+                                                               &WriterThread};
+        return *refs[which] != nullptr;
+    }
+    tk::TThreadPriority ThreadPriority(int which) {
+        tk::TLockGuard g(GeneralLock);
+        const std::unique_ptr<TRirDispatcherThread>* refs[] = {&ReaderThread, &DispatchThread,
+                                                               &WriterThread};
+        return *refs[which] ? (*refs[which])->Priority() : tk::TThreadPriority::Idle;
+    }
+    void SetOutputPositions(uint32_t head, uint32_t tail, bool full) {
+        tk::TLockGuard out(OutputLock);
+        OutHead = head;
+        OutTail = tail;
+        OutFull = full;
+    }
+    std::pair<uint32_t, uint32_t> OutputPositions() {
+        tk::TLockGuard out(OutputLock);
+        return {OutHead, OutTail};
+    }
+    // Fills the output ring's memory directly (with its positions set apart).
+    void FillOutputRing(const std::string& bytes) {
+        tk::TLockGuard out(OutputLock);
+        std::memcpy(OutBuf.get(), bytes.data(), std::min<size_t>(bytes.size(), OutputSize_));
+    }
+    void RunSendPending() { SendPending(); }
+    void RunDispatchCycle() { DispatchCycle(); }
+    void RunIdleScan() { IdleScan(); }
+    void AddProcHandler(TTriggerHandlerProc proc) {
+        tk::TLockGuard g(GeneralLock);
+        auto rec = std::make_unique<TProcHandlerRec>();
+        rec->Proc = std::move(proc);
+        ProcHandlers.push_back(std::move(rec));
+        HandlerServiceNeeded = true;
+    }
+    void AddEventHandler(TTriggerHandlerProc method, bool onMainThread) {
+        tk::TLockGuard g(GeneralLock);
+        auto rec = std::make_unique<TEventHandlerRec>();
+        rec->Method = std::move(method);
+        rec->RunOnMainThread = onMainThread;
+        EventHandlers.push_back(std::move(rec));
+        HandlerServiceNeeded = true;
+    }
+    size_t WindowHandlerCount() {
+        tk::TLockGuard g(GeneralLock);
+        return WindowHandlers.size();
+    }
+    void SetCurrentEventMask(uint32_t mask) { CurrentEventMask = mask; }
+    void SetModemStatusByte(uint8_t status) {
+        tk::TLockGuard g(GeneralLock);
+        ModemStatus_ = status;
+    }
+    void SetLineErrorBits(uint32_t bits) { LineErrors_ = bits; }
+    void SetOutputSentPending(bool on) { OutputSentPending = on; }
+    bool OutputSentPendingNow() const { return OutputSentPending.load(); }
+    bool StatusHit() {
+        tk::TLockGuard g(GeneralLock);
+        return StatusHitThisCycle;
+    }
+    std::vector<TStatusTriggerRec> StatusTriggerRecs() {
+        tk::TLockGuard g(GeneralLock);
+        return StatusTriggers;
+    }
+    std::vector<TTimerTriggerRec> TimerTriggerRecs() {
+        tk::TLockGuard g(GeneralLock);
+        return TimerTriggers;
+    }
+    std::vector<TDataTriggerRec> DataTriggerRecs() {
+        tk::TLockGuard g(GeneralLock);
+        return DataTriggers;
+    }
 
     // ---- the device operations ----
     int32_t DeviceEscape(int32_t function) override {
@@ -139,6 +252,16 @@ class TTestDispatcher : public TRirBaseDispatcher {
     int32_t DeviceFlush(int32_t side) override {
         Record(side == flushOutput ? "FlushOutput" : "FlushInput");
         if (side == flushOutput) {
+            bool writer = false;
+            {
+                tk::TLockGuard g(GeneralLock);
+                writer = WriterThread != nullptr;
+            }
+            if (writer && !KillThreads.load()) {
+                // The writer abandons a pending write and acknowledges.
+                FlushEvent->Set();
+                AckEvent->Wait(5000);
+            }
             tk::TLockGuard out(OutputLock);
             OutHead = 0;
             OutTail = 0;
@@ -166,6 +289,9 @@ class TTestDispatcher : public TRirBaseDispatcher {
         return 0;
     }
     int32_t DeviceRead(char* dest, uint32_t max) override {
+        if (throwInRead.load()) {
+            throw std::runtime_error("device read failed");
+        }
         std::lock_guard<std::mutex> g(m_);
         reads_.push_back({static_cast<uint32_t>(dest - InBuf.get()), max});
         if (readFailure != 0) {
@@ -196,7 +322,54 @@ class TTestDispatcher : public TRirBaseDispatcher {
         }
         return static_cast<int32_t>(count);
     }
-    bool DeviceWaitEvent(uint32_t&, TDeviceWaitRecord*) override { return false; }
+    // The wait never completes at once; DeviceFinishWait waits for an event.
+    bool DeviceWaitEvent(uint32_t&, TDeviceWaitRecord*) override {
+        if (throwInWait.load()) {
+            throw std::runtime_error("device wait failed");
+        }
+        std::lock_guard<std::mutex> g(m_);
+        ++waitsBegun_;
+        return false;
+    }
+    bool DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord*) override {
+        if (failWait.load()) {
+            return false;
+        }
+        deviceEvent_.Wait(tk::kInfinite);
+        std::lock_guard<std::mutex> g(m_);
+        mask = std::exchange(eventMask_, 0);
+        if (std::exchange(cancelled_, false)) {
+            mask = 0;
+        }
+        return true;
+    }
+    void DeviceCancelWait() override {
+        {
+            std::lock_guard<std::mutex> g(m_);
+            cancelled_ = true;
+        }
+        deviceEvent_.Set();
+    }
+    int32_t DeviceWriteStretch(const char* data, uint32_t count) override {
+        if (throwInWrite.load()) {
+            throw std::runtime_error("device write failed");
+        }
+        {
+            std::lock_guard<std::mutex> g(m_);
+            stretches_.push_back(count);
+        }
+        if (blockWrites.load() && tk::WaitForEither(unblock_, *FlushEvent, tk::kInfinite) != 0) {
+            return kWriteFlushed;
+        }
+        uint32_t n = count;
+        if (writerChunk != 0) {
+            n = std::min(n, writerChunk);
+            tk::Sleep(1);
+        }
+        std::lock_guard<std::mutex> g(m_);
+        sent_.append(data, n);
+        return static_cast<int32_t>(n);
+    }
     bool DeviceSetQueues(uint32_t, uint32_t) override {
         Record("SetQueues");
         if (!queuesOk) {
@@ -206,23 +379,28 @@ class TTestDispatcher : public TRirBaseDispatcher {
     }
     void StartThreads() override {
         Record("StartThreads");
+        if (realThreads) {
+            TRirBaseDispatcher::StartThreads();
+            return;
+        }
+        // The writer alone, started as the base starts each thread.
         if (ThreadsRunning_) {
             throw std::runtime_error("Dispatcher already started");
         }
         ThreadsRunning_ = true;
         KillThreads = false;
-        WriterThread = std::make_unique<tk::TThread>([this] { WriterBody(); });
+        MakeThreadEvents();
+        tk::AtomicIncrement(&LiveThreadCount);
+        {
+            tk::TLockGuard g(GeneralLock);
+            WriterThread = std::make_unique<TOutThread>(*this);
+            WriterThread->Start();
+        }
         AckEvent->Wait(3000);
     }
     void StopThreads() override {
         Record("StopThreads");
-        KillThreads = true;
-        if (WriterThread) {
-            OutputReadyEvent->Set();
-            WriterThread->WaitFor(tk::kInfinite);
-            WriterThread.reset();
-        }
-        ThreadsRunning_ = false;
+        TRirBaseDispatcher::StopThreads();
     }
     int32_t DeviceOpen(const std::string& name, uint32_t, uint32_t) override {
         Record("Open " + name);
@@ -231,6 +409,17 @@ class TTestDispatcher : public TRirBaseDispatcher {
     }
     int32_t DeviceClose() override {
         Record("Close");
+        if (ThreadsRunning_.load()) {
+            // As a device layer does: the workers see the kill flag.
+            KillThreads = true;
+            DeviceCancelWait();
+            if (DoneEvent) {
+                DoneEvent->Set();
+            }
+            if (AckEvent) {
+                AckEvent->Reset();
+            }
+        }
         DeviceHandle_ = -1;
         return 0;
     }
@@ -246,33 +435,6 @@ class TTestDispatcher : public TRirBaseDispatcher {
         calls_.push_back(call);
     }
 
-    // Sends the output ring's bytes to Sent(), all at once or writerChunk a ms.
-    void WriterBody() {
-        tk::AtomicIncrement(&LiveThreadCount);
-        AckEvent->Set();
-        while (!KillThreads) {
-            OutputReadyEvent->Wait(writerChunk ? 1 : 20);
-            std::string stretch;
-            {
-                tk::TLockGuard out(OutputLock);
-                uint32_t n = OutputRingUsed();
-                if (writerChunk) {
-                    n = std::min(n, writerChunk);
-                }
-                for (uint32_t i = 0; i < n; ++i) {
-                    stretch += OutBuf[OutTail];
-                    OutTail = (OutTail + 1) % OutputSize_;
-                }
-                if (n > 0) {
-                    OutFull = false;
-                }
-            }
-            std::lock_guard<std::mutex> g(m_);
-            sent_ += stretch;
-        }
-        tk::AtomicDecrement(&LiveThreadCount);
-    }
-
     std::mutex m_;
     std::string pending_;
     uint32_t errors_ = 0;
@@ -284,6 +446,12 @@ class TTestDispatcher : public TRirBaseDispatcher {
     std::vector<uint32_t> queuedAtApply_;
     std::vector<std::string> calls_;
     std::string sent_;
+    std::vector<uint32_t> stretches_;
+    uint32_t eventMask_ = 0;
+    bool cancelled_ = false;
+    int waitsBegun_ = 0;
+    tk::TEvent deviceEvent_{false, false};
+    tk::TEvent unblock_{false, false};
     int statusCalls_ = 0;
     int failedReads_ = 0;
 };
