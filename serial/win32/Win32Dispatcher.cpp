@@ -8,7 +8,6 @@
 
 #include <cstring>
 #include <mutex>
-#include <stdexcept>
 #include <utility>
 
 #include "serial/diag/ErrorCodes.h"
@@ -20,6 +19,9 @@ namespace {
 constexpr DWORD kMaskNT = 0x1F9;      // RXCHAR CTS DSR RLSD BREAK ERR RING
 constexpr DWORD kMaskOther = 0x21F9;  // the same plus the older family's second ring bit
 constexpr DWORD kSecondRingBit = 0x2000;
+
+// The pause after a device wait that the device refused.
+constexpr int kRefusedWaitPauseMs = 50;
 
 // How long a write that a flush abandoned may take to report its cancellation.
 constexpr DWORD kCancelWaitMs = 5000;
@@ -358,12 +360,6 @@ uint8_t TRirWin32Dispatcher::DeviceModemLines() {
 
 // ---------------------------------------------------------------- threads
 
-void TRirWin32Dispatcher::StartThreads() {
-    throw std::logic_error("threads not yet available");
-}
-
-void TRirWin32Dispatcher::StopThreads() {}
-
 bool TRirWin32Dispatcher::WriterRunning() {
     tk::TLockGuard g(GeneralLock);
     return WriterThread != nullptr;
@@ -406,6 +402,13 @@ bool TRirWin32Dispatcher::DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord* wa
     } else if (rec->error == ERROR_INVALID_PARAMETER && (waitMask_.load() & kSecondRingBit)) {
         waitMask_ = kMaskNT;
         SetCommMask(h, kMaskNT);
+    } else {
+        // The device refused the wait outright (a device that went away does
+        // so at once, every time): ignored, but paced like an idle dispatch
+        // cycle so that the reader does not spin. A stop ends the pause.
+        for (int i = 0; i < kRefusedWaitPauseMs / 5 && !KillThreads.load(); ++i) {
+            ::Sleep(5);
+        }
     }
     return true;
 }

@@ -13,11 +13,8 @@
 #include <mutex>
 #include <string>
 
+#include "serial/dispatch/DeviceWait.h"
 #include "serial/dispatch/Dispatcher.h"
-
-struct TDeviceWaitRecord {
-    virtual ~TDeviceWaitRecord() = default;
-};
 
 class TRirWin32Dispatcher : public TRirBaseDispatcher {
   public:
@@ -35,19 +32,16 @@ class TRirWin32Dispatcher : public TRirBaseDispatcher {
     int32_t DeviceWrite(const char* src, uint32_t count) override;
     bool DeviceWaitEvent(uint32_t& mask, TDeviceWaitRecord* wait) override;
     bool DeviceSetQueues(uint32_t inSize, uint32_t outSize) override;
-    void StartThreads() override;
-    void StopThreads() override;
     int32_t DeviceOpen(const std::string& name, uint32_t inSize, uint32_t outSize) override;
     int32_t DeviceClose() override;
     int32_t DeviceIdle() override;
     uint8_t DeviceModemLines() override;
 
     // ---- The worker threads' device hooks ----
-    std::unique_ptr<TDeviceWaitRecord> DeviceBeginWaits();
-    bool DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord* wait);
-    void DeviceCancelWait();
-    int32_t DeviceWriteStretch(const char* data, uint32_t count);
-    static constexpr int32_t kWriteFlushed = -1;
+    std::unique_ptr<TDeviceWaitRecord> DeviceBeginWaits() override;
+    bool DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord* wait) override;
+    void DeviceCancelWait() override;
+    int32_t DeviceWriteStretch(const char* data, uint32_t count) override;
 
     // The event mask the reader's waits use (0 until DeviceBeginWaits).
     uint32_t WaitMask() const { return waitMask_.load(); }

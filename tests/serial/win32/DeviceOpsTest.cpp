@@ -354,15 +354,15 @@ TEST(Win32Device, TelephonyVariantAdoptsAHandleOrFailsWithout) {
         EXPECT_FALSE(d.IsOpen());
         EXPECT_FALSE(d.HasOverlappedEvents());
     }
-    HANDLE line = CreateFileA(ComName(7).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    HANDLE line = CreateFileA(ComName(5).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     ASSERT_NE(line, INVALID_HANDLE_VALUE);
     const auto value = static_cast<int32_t>(reinterpret_cast<intptr_t>(line));
     TProbe<TRirTAPI32Dispatcher> d(nullptr, value);
-    ASSERT_EQ(OpenOn(d, 7), 0);
+    ASSERT_EQ(OpenOn(d, 5), 0);
     EXPECT_EQ(d.DeviceHandle(), value);
     ASSERT_NE(d.DeviceBeginWaits(), nullptr);
-    TFarEnd peer(8);
+    TFarEnd peer(6);
     ASSERT_TRUE(peer.Ok());
     ASSERT_TRUE(peer.Write("tapi"));
     char buf[8];
@@ -377,7 +377,7 @@ TEST(Win32Device, TelephonyVariantAdoptsAHandleOrFailsWithout) {
     d.ClosePort();  // closes the adopted handle too
     EXPECT_FALSE(d.IsOpen());
     // The handle is gone with the port: a second open has none to adopt.
-    EXPECT_EQ(OpenOn(d, 7), ecCommNotOpen);
+    EXPECT_EQ(OpenOn(d, 5), ecCommNotOpen);
 }
 
 }  // namespace
