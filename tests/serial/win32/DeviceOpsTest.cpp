@@ -201,6 +201,37 @@ TEST(Win32Device, OutputFlushWithoutAWriterPurgesTheInputSide) {
     EXPECT_EQ(st.InQue, 0u);
 }
 
+TEST(Win32Device, OutputFlushEmptiesTheRingEvenWhenTheWriterDoesNotAnswer) {
+    REQUIRE_COM_PAIRS();
+    TWin32Probe d(nullptr);
+    ASSERT_EQ(OpenOn(d, 3, 128), 0);
+    ASSERT_NE(d.DeviceBeginWaits(), nullptr);
+    TFarEnd peer(4);
+    ASSERT_TRUE(peer.Ok());
+    ASSERT_TRUE(peer.Write("kept"));
+    TComStat st;
+    const uint32_t start = Now();
+    while (d.DeviceStatus(st), st.InQue < 4 && Now() - start < 5000) {
+        Sleep(1);
+    }
+    ASSERT_EQ(d.WriteBlock(std::string(128, 'q')), 0);
+    ASSERT_TRUE(d.OutFullNow());
+
+    // The flush asks the writer, waits its 5000 ms for an answer that never
+    // comes, and empties the ring anyway; received bytes stay.
+    d.InstallSilentWriter(true);
+    const uint32_t flushStart = Now();
+    EXPECT_EQ(d.DeviceFlush(flushOutput), 0);
+    EXPECT_GE(Now() - flushStart, 4900u);
+    d.InstallSilentWriter(false);
+    EXPECT_FALSE(d.OutFullNow());
+    EXPECT_EQ(d.OutHeadAt(), 0u);
+    EXPECT_EQ(d.OutTailAt(), 0u);
+    d.DeviceStatus(st);
+    EXPECT_EQ(st.OutQue, 0u);
+    EXPECT_EQ(st.InQue, 4u);
+}
+
 TEST(Win32Device, LineStateRoundTripsThroughTheDriver) {
     REQUIRE_COM_PAIRS();
     TWin32Probe d(nullptr);

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "serial/dispatch/DispatcherThreads.h"
 #include "serial/win32/Win32Dispatcher.h"
 
 namespace winports {
@@ -183,6 +184,20 @@ class TProbe : public Base {
     }
     void* Device() const { return this->NativeHandle(); }
     void SetKill(bool kill) { this->KillThreads = kill; }
+
+    // A writer thread that exists but never answers (its body never runs).
+    struct TSilentWriter final : TRirDispatcherThread {
+        using TRirDispatcherThread::TRirDispatcherThread;
+        void Execute() override {}
+    };
+    void InstallSilentWriter(bool on) {
+        tk::TLockGuard g(this->GeneralLock);
+        if (on) {
+            this->WriterThread = std::make_unique<TSilentWriter>(*this);
+        } else {
+            this->WriterThread.reset();
+        }
+    }
 };
 
 using TWin32Probe = TProbe<TRirWin32Dispatcher>;
