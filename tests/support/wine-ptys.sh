@@ -13,14 +13,34 @@
 # both pseudo-terminals lose their other side; the file is removed when done.
 #
 # Runs that need the pairs are serialised (a lock per build tree). Every socat
-# is stopped on exit; the exit status is the program's.
+# is stopped on exit; the exit status is the program's, and a failure when the
+# program crashed.
 set -u
 build="$(cd "$1" && pwd)"
 shift
 program="$1"
 
+# Runs the program; Wine reports a crashed program as a success, so its
+# report of an unhandled exception turns the status into a failure. The output
+# goes through a file: a Wine server started here keeps the program's output
+# open after the program has ended.
+run_program() {
+    local out status
+    out="$(mktemp)"
+    "$build/wine-run.sh" "$@" >"$out" 2>&1
+    status=$?
+    cat "$out"
+    if grep -qa -e "^wine: Unhandled" -e "^Unhandled exception:" "$out"; then
+        echo "wine-ptys.sh: $(basename "$1") crashed" >&2
+        [ "$status" = 0 ] && status=1
+    fi
+    rm -f "$out"
+    return "$status"
+}
+
 if ! grep -qa PALMO_WINE_COM "$program" 2>/dev/null; then
-    exec "$build/wine-run.sh" "$@"
+    run_program "$@"
+    exit $?
 fi
 
 com="$build/wine-com"
@@ -80,6 +100,5 @@ done
 watcher=$!
 
 export PALMO_WINE_COM="Z:${com//\//\\}"
-"$build/wine-run.sh" "$@"
-status=$?
-exit "$status"
+run_program "$@"
+exit $?
