@@ -77,9 +77,16 @@ for _ in $(seq 1 100); do
     sleep 0.05
 done
 
-# Makes a pair vanish on request.
+# Makes a pair vanish on request; stops the pairs if this script was killed
+# without its clean-up (a test time-out).
 (
     while :; do
+        if ! kill -0 $$ 2>/dev/null; then
+            for p in "${pair_pid[@]}"; do
+                kill "$p" 2>/dev/null
+            done
+            exit 0
+        fi
         for f in "$com"/vanish-*; do
             [ -e "$f" ] || continue
             n="${f##*/vanish-}"
