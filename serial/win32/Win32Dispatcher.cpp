@@ -20,6 +20,9 @@ constexpr DWORD kMaskNT = 0x1F9;      // RXCHAR CTS DSR RLSD BREAK ERR RING
 constexpr DWORD kMaskOther = 0x21F9;  // the same plus the older family's second ring bit
 constexpr DWORD kSecondRingBit = 0x2000;
 
+// How long an output flush waits for the writer's acknowledgement.
+constexpr uint32_t kFlushAckMs = 5000;
+
 // The pause after a device wait that the device refused.
 constexpr int kRefusedWaitPauseMs = 50;
 
@@ -197,7 +200,7 @@ int32_t TRirWin32Dispatcher::DeviceFlush(int32_t side) {
         // The writer abandons a pending write and acknowledges; the ring is
         // emptied whether or not it answers in time.
         FlushEvent->Set();
-        AckEvent->Wait(5000);
+        AckEvent->Wait(kFlushAckMs);
         tk::TLockGuard out(OutputLock);
         OutFull = false;
         OutHead = 0;

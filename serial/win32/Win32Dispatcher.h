@@ -4,7 +4,9 @@
 //
 // The handle, the two overlapped events and the writer's overlapped record are
 // kept as opaque pointers here so that users of this header need no Windows
-// headers; the bodies in Win32Dispatcher.cpp make the system calls.
+// headers; the bodies in Win32Dispatcher.cpp make the system calls. Starting
+// and stopping the worker threads is the dispatcher's own (StartThreads,
+// StopThreads); this layer gives them their device hooks.
 #pragma once
 
 #include <atomic>
