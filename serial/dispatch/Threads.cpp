@@ -101,11 +101,12 @@ void TRirBaseDispatcher::StartThreads() {
     JoinFinishedThreads();
 
     const uint8_t boost = PriorityBoost;
+    // All three are counted before any exists: the count cannot fall to 0
+    // (and clear ThreadsRunning) while the start goes on, and a destructor
+    // that waits for 0 never misses a thread that is still starting.
+    __atomic_add_fetch(&LiveThreadCount, 3, __ATOMIC_SEQ_CST);
     auto start = [&](std::unique_ptr<TRirDispatcherThread> thread,
                      std::unique_ptr<TRirDispatcherThread>& ref, int level) {
-        // Counted before the thread exists: a destructor that waits for the
-        // count to fall to 0 can never miss a thread that is still starting.
-        tk::AtomicIncrement(&LiveThreadCount);
         {
             tk::TLockGuard g(GeneralLock);
             ref = std::move(thread);
@@ -182,6 +183,9 @@ void TRirBaseDispatcher::StopThreads() {
     if (!gone(DispatchThread)()) {
         const auto dispatchGone = gone(DispatchThread);
         const uint32_t slice = kStopWaitTicks * kEventTimerTickMs;
+        if (WakeEvent) {
+            WakeEvent->Set();  // no need to wait out its quiet 50 ms
+        }
         if (!PumpUntil(dispatchGone, slice)) {
             if (WakeEvent) {
                 WakeEvent->Set();
@@ -268,13 +272,10 @@ void TRirBaseDispatcher::ThreadFinished(TRirDispatcherThread* thread) {
         if (live == 1) {
             ThreadsRunning_ = false;
         }
+        // A start that came in between has set the flag again itself.
         if (__atomic_compare_exchange_n(&LiveThreadCount, &live, live - 1, false, __ATOMIC_SEQ_CST,
                                         __ATOMIC_SEQ_CST)) {
             return;
-        }
-        if (live != 1) {
-            // A start came in between: the threads run again.
-            ThreadsRunning_ = true;
         }
     }
 }

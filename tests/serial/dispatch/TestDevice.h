@@ -196,7 +196,11 @@ class TTestDispatcher : public TRirBaseDispatcher {
         tk::TLockGuard out(OutputLock);
         std::memcpy(OutBuf.get(), bytes.data(), std::min<size_t>(bytes.size(), OutputSize_));
     }
-    void RunSendPending() { SendPending(); }
+    // Runs the writer's sending on the calling thread (with the threads stopped).
+    void RunSendPending() {
+        KillThreads = false;
+        SendPending();
+    }
     void RunDispatchCycle() { DispatchCycle(); }
     void RunIdleScan() { IdleScan(); }
     void AddProcHandler(TTriggerHandlerProc proc) {
