@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <stdexcept>
 
 #include "serial/diag/ErrorCodes.h"
 #include "serial/posix/PortNames.h"
@@ -184,6 +183,11 @@ int32_t TRirPosixDispatcher::DeviceClose() {
         }
         if (AckEvent) {
             AckEvent->Reset();
+        }
+        // The dispatch thread sees the kill flag now rather than after its
+        // next 50 ms pause, so a close does not wait for that pause.
+        if (WakeEvent) {
+            WakeEvent->Set();
         }
     }
     std::lock_guard<std::mutex> io(ioLock_);
@@ -411,17 +415,14 @@ int32_t TRirPosixDispatcher::DeviceIdle() {
 
 // ---------------------------------------------------------------- threads
 
-void TRirPosixDispatcher::StartThreads() {
-    if (ThreadsRunning_.load()) {
-        throw std::runtime_error("Dispatcher already started");
-    }
-    KillThreads = false;
-}
-
 void TRirPosixDispatcher::StopThreads() {
-    KillThreads = true;
-    Signal(flushFd_);
-    DeviceCancelWait();
+    if (ThreadsRunning_.load()) {
+        // A writer waiting for room in the driver polls the flush descriptor,
+        // not FlushEvent: wake it before the stop waits for it.
+        KillThreads = true;
+        Signal(flushFd_);
+    }
+    TRirBaseDispatcher::StopThreads();
 }
 
 bool TRirPosixDispatcher::DeviceWaitEvent(uint32_t& mask, TDeviceWaitRecord*) {

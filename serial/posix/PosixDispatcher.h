@@ -57,7 +57,6 @@ class TRirPosixDispatcher : public TRirBaseDispatcher {
     int32_t DeviceWrite(const char* src, uint32_t count) override;
     bool DeviceWaitEvent(uint32_t& mask, TDeviceWaitRecord* wait) override;
     bool DeviceSetQueues(uint32_t inSize, uint32_t outSize) override;
-    void StartThreads() override;
     void StopThreads() override;
     int32_t DeviceOpen(const std::string& name, uint32_t inSize, uint32_t outSize) override;
     int32_t DeviceClose() override;
@@ -65,19 +64,20 @@ class TRirPosixDispatcher : public TRirBaseDispatcher {
     uint8_t DeviceModemLines() override;
 
     // ---- The reader's and the writer's device hooks ----
+    // The reader's wait state lives in this dispatcher (one reader each;
+    // DeviceOpen resets it), so the base's plain wait record serves.
     // DeviceWaitEvent looks at the device without waiting: true with the
     // events (ev* bits) when there are any, or with mask 0 when the wait was
     // cancelled. DeviceFinishWait then waits until the device has an event or
     // the wait is cancelled (mask 0); false when the device is closed while
     // the threads are not being stopped, so the reader must end.
-    bool DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord* wait);
+    bool DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord* wait) override;
     // Ends a pending device wait at once, from any thread.
-    void DeviceCancelWait();
+    void DeviceCancelWait() override;
     // Writes one stretch of the output ring completely. The count, also when
     // the device refused the bytes (they are dropped), or kWriteFlushed when
     // an output flush or the stop ended the wait for room.
-    int32_t DeviceWriteStretch(const char* data, uint32_t count);
-    static constexpr int32_t kWriteFlushed = -1;
+    int32_t DeviceWriteStretch(const char* data, uint32_t count) override;
 
     // ---- State ----
     // The path the last DeviceOpen opened.
