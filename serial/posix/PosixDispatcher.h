@@ -16,7 +16,9 @@
 // receiver is unplugged) leaves the port open and quiet: no thread spins, the
 // loss is reported once as the line-error bit kDeviceLostError, and the
 // reader waits on its wake-up descriptor only, looking at the device again
-// once a second.
+// once a second. The dispatcher keeps only the five classic line errors, so
+// to the application the loss is the receiver's silence (its loss timer),
+// as with a receiver that stops sending; DeviceLost() tells the cause.
 #pragma once
 
 #include <atomic>
