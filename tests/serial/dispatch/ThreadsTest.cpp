@@ -289,6 +289,8 @@ TEST(Threads, WriterSendsAWrappedRingAsOneStretchAndAFlushAbandonsAWrite) {
 
     // With the writer running, a flush abandons a write that cannot finish.
     d.StartThreads();
+    ASSERT_EQ(d.WriteBlock("warm"), 0);  // the writer is in its loop once this is out
+    ASSERT_TRUE(PumpUntil([&] { return d.Sent().size() == 44; }));
     d.blockWrites = true;
     ASSERT_EQ(d.WriteBlock("stuck"), 0);
     ASSERT_TRUE(PumpUntil([&] { return d.Stretches().back() == 5u; }));
@@ -296,8 +298,8 @@ TEST(Threads, WriterSendsAWrappedRingAsOneStretchAndAFlushAbandonsAWrite) {
     EXPECT_EQ(d.OutputCount(), 0u);
     d.blockWrites = false;
     ASSERT_EQ(d.WriteBlock("next"), 0);
-    ASSERT_TRUE(PumpUntil([&] { return d.Sent().size() == 44; }));
-    EXPECT_EQ(d.Sent().substr(40), "next");
+    ASSERT_TRUE(PumpUntil([&] { return d.Sent().size() == 48; }));
+    EXPECT_EQ(d.Sent().substr(40), "warmnext");
 }
 
 }  // namespace
