@@ -864,7 +864,8 @@ void TRirCustomComPort::HandleMessage(uint32_t msg, uint16_t wLow, uint16_t data
             break;
         case MsgTriggerStatus: {
             DoTriggerStatus(wLow);
-            CurrentDispatcher();
+            // The kind is in the handle itself: no dispatcher is needed to
+            // tell it (and none is opened for it).
             switch (TRirBaseDispatcher::StatusTriggerKind(static_cast<uint8_t>(wLow))) {
                 case 1:
                     DoTriggerModemStatus();

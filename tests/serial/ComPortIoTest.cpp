@@ -75,6 +75,13 @@ TEST(ComPortIo, TriggerAvailHandsOverExactCountsAndBytes) {
     }
     EXPECT_EQ(total, sent.size());
 
+    // A message that names no registered dispatcher is ignored.
+    const size_t before = calls.size();
+    ASSERT_TRUE(tk::PostToWindow(p->NotifyWindow(), MsgTriggerAvail, 3,
+                                 static_cast<tk::TLParam>(0xFFFEu << 16)));
+    PumpFor(100);
+    EXPECT_EQ(calls.size(), before);
+
     // Writing goes out to the remote end.
     p->SendString("hello");
     p->SendString("");
@@ -204,12 +211,12 @@ TEST(ComPortIo, ChangingThePortWhileOpenReopensWithTriggersTraceAndLog) {
     std::remove(traceFile.c_str());
     std::remove(logFile.c_str());
     {
+        std::vector<std::string> events;  // outlives the component, which reports its close
         auto p = MakePort(kPortA);
         p->SetTraceName(traceFile);
         p->SetLogName(logFile);
         p->SetTracing(tlOn);
         p->SetLogging(tlOn);
-        std::vector<std::string> events;
         p->SetOnPortOpen([&](tk::TComponent&) { events.push_back("open"); });
         p->SetOnPortClose([&](tk::TComponent&) { events.push_back("close"); });
         p->SetOpen(true);
@@ -256,8 +263,8 @@ TEST(ComPortIo, ClosingFromInsideTriggerAvailIsDeferred) {
     REQUIRE_PORTS();
     [[maybe_unused]] TPorts ports;
     TFar remote(ports, kPortA);
-    auto p = MakePort(kPortA);
     std::vector<std::string> events;
+    auto p = MakePort(kPortA);
     bool openInside = false;
     TOpenState stateInside = osOpen;
     bool readInside = true;
@@ -337,6 +344,17 @@ TEST(ComPortIo, ListenersHearOpenClosingAndClose) {
     ext.Extended = [&](TRirCustomComPort&, int state) {
         heard.push_back("ext " + std::to_string(state));
     };
+    std::vector<uint32_t> windowHeard;
+    const tk::TWindowHandle w = tk::CreateNotifyWindow(
+        "listener", [&](tk::TWindowHandle, uint32_t msg, tk::TWParam, tk::TLParam) -> tk::TLResult {
+            windowHeard.push_back(msg);
+            return 0;
+        });
+    ASSERT_NE(w, 0u);
+    TPortListener window;
+    window.Window = w;
+    window.UseExtended = true;
+    p->AddPortListener(window);
     p->AddPortListener(plain);
     p->AddPortListener(ext);
     p->SetOnPortOpen([&](tk::TComponent&) { heard.push_back("OnPortOpen"); });
@@ -345,6 +363,10 @@ TEST(ComPortIo, ListenersHearOpenClosingAndClose) {
     const std::vector<std::string> expected = {"ext 0", "plain open", "OnPortOpen",
                                                "ext 1", "ext 2",      "plain close"};
     EXPECT_EQ(heard, expected);
+    const std::vector<uint32_t> windowExpected = {MsgPortOpened, MsgPortClose, MsgPortClosed};
+    EXPECT_EQ(windowHeard, windowExpected);
+    EXPECT_EQ(p->RemovePortListener(w), 1u);
+    tk::DestroyNotifyWindow(w);
     // Assigning from an open port carries its triggers to the next open.
     p->SetOpen(true);
     TRirComPort copy(nullptr);
@@ -352,6 +374,7 @@ TEST(ComPortIo, ListenersHearOpenClosingAndClose) {
     EXPECT_TRUE(copy.RestoreTriggersOnOpen());
     EXPECT_FALSE(copy.Open());
     EXPECT_EQ(copy.PortListeners().size(), 2u);
+    EXPECT_EQ(p->CurrentDispatcher()->AvailThreshold(), 1u);
     EXPECT_TRUE(p->Open());
 }
 
