@@ -1,6 +1,7 @@
 #include "serial/ComPort.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "serial/PortProbe.h"
 #include "serial/Timing.h"
@@ -638,8 +639,21 @@ void TRirCustomComPort::DoClose() {
     if (openState_ != osOpen) {
         return;
     }
-    SetTracing(tlDump);
-    SetLogging(tlDump);
+    // A dump that cannot be written does not keep the port open: the close
+    // goes on and the first failure is raised once it is done.
+    std::exception_ptr dumpFailure;
+    try {
+        SetTracing(tlDump);
+    } catch (...) {
+        dumpFailure = std::current_exception();
+    }
+    try {
+        SetLogging(tlDump);
+    } catch (...) {
+        if (!dumpFailure) {
+            dumpFailure = std::current_exception();
+        }
+    }
     openState_ = osClosing;
     NotifyPortClosing();
     TRirBaseDispatcher::ReleaseSavedTriggers(savedTriggers_);
@@ -657,6 +671,9 @@ void TRirCustomComPort::DoClose() {
         FinishClose();
     }
     NotifyPortClose();
+    if (dumpFailure) {
+        std::rethrow_exception(dumpFailure);
+    }
 }
 
 void TRirCustomComPort::FinishClose() {

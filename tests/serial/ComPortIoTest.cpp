@@ -47,8 +47,11 @@ TEST(ComPortIo, TriggerAvailHandsOverExactCountsAndBytes) {
     });
     p->SetOnTriggerAvail([&](TRirCustomComPort& cp, uint16_t count) {
         calls.push_back("A" + std::to_string(count));
+        // The receiver sees the port as its character source.
+        gps::TNmeaCharSource& source = cp;
+        EXPECT_TRUE(source.Open());
         for (uint16_t i = 0; i < count; ++i) {
-            got += cp.ReceiveChar();
+            got += source.ReceiveChar();
         }
         pastEnd = CodeOf([&] { cp.ReceiveChar(); });
     });
@@ -257,6 +260,66 @@ TEST(ComPortIo, ChangingThePortWhileOpenReopensWithTriggersTraceAndLog) {
     auto q = MakePort(kPortB);
     q->SetOpen(true);
     EXPECT_TRUE(q->Open());
+}
+
+TEST(ComPortIo, SettingsReachTheOpenDispatcher) {
+    REQUIRE_PORTS();
+    [[maybe_unused]] TPorts ports;
+    const std::string traceFile = TempName("cp-states") + ".trc";
+    auto p = MakePort(kPortA);
+    p->SetTraceName(traceFile);
+    p->SetOpen(true);
+    TRirBaseDispatcher* d = p->CurrentDispatcher();
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->LastBaud(), 115200u);
+    p->SetBaud(9600);
+    EXPECT_EQ(d->LastBaud(), 9600u);
+    EXPECT_TRUE(d->DtrState());
+    p->SetDTR(false);
+    EXPECT_FALSE(p->DTR());
+    EXPECT_FALSE(d->DtrState());
+    p->SetHWFlowOptions(hwfUseRTS);
+    EXPECT_TRUE(d->RtsAuto());
+    EXPECT_EQ(p->BufferFull(), 3686);
+    p->SetHWFlowOptions(0);
+    EXPECT_FALSE(d->RtsAuto());
+    EXPECT_NE(d->OptionFlags() & 4u, 0u);
+    p->SetUseEventWord(false);
+    EXPECT_EQ(d->OptionFlags() & 4u, 0u);
+    p->SetLengthTrigger(7);
+    EXPECT_EQ(d->AvailThreshold(), 7u);
+
+    // Trace states while open.
+    p->SetTracing(tlOn);
+    EXPECT_TRUE(d->Tracing());
+    p->SetTracing(tlPause);
+    EXPECT_EQ(p->Tracing(), tlPause);
+    p->SetTracing(tlClear);
+    EXPECT_EQ(p->Tracing(), tlPause);
+    p->SetTracing(tlOn);
+    EXPECT_EQ(p->Tracing(), tlOn);
+    p->SetTraceSize(20000);  // restarts the trace at its new size
+    EXPECT_EQ(p->Tracing(), tlOn);
+    EXPECT_TRUE(d->Tracing());
+    p->SendString("dump");
+    p->SetTracing(tlDump);
+    EXPECT_EQ(p->Tracing(), tlOff);
+    EXPECT_NE(FileText(traceFile).find("dump"), std::string::npos);
+    p->SetTracing(tlOn);
+    p->SetTracing(tlOff);
+    EXPECT_EQ(p->Tracing(), tlOff);
+    EXPECT_FALSE(d->Tracing());
+    std::remove(traceFile.c_str());
+
+    // A trace that cannot be written is reported, and the port closes all the same.
+    p->SetTraceName(TempName("no-such-folder") + "/x/trace.trc");
+    p->SetTracing(tlOn);
+    p->SendString("lost");
+    EXPECT_ANY_THROW(p->SetOpen(false));
+    EXPECT_FALSE(p->Open());
+    EXPECT_EQ(p->OpenState(), osClosed);
+    p->SetOpen(true);
+    EXPECT_TRUE(p->Open());
 }
 
 TEST(ComPortIo, ClosingFromInsideTriggerAvailIsDeferred) {
