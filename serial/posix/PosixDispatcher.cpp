@@ -173,9 +173,27 @@ int32_t TRirPosixDispatcher::DeviceOpen(const std::string& name, uint32_t, uint3
 }
 
 int32_t TRirPosixDispatcher::DeviceClose() {
+    int r = 0;
+    int err = 0;
+    {
+        std::lock_guard<std::mutex> io(ioLock_);
+        if (fd_ < 0) {
+            tk::SetLastSystemError(6);
+            return -1;
+        }
+        ioctl(fd_, TIOCNXCL);
+        r = close(fd_);
+        err = errno;
+        // The descriptor is released whatever close reports.
+        fd_ = -1;
+        DeviceHandle_ = -1;
+    }
     if (ThreadsRunning_.load()) {
-        // Stop the workers' waits before the descriptor goes away.
-        KillThreads = true;
+        // Wake the workers' waits on the descriptor: the reader finds it
+        // closed and ends, a writer waiting for room drops its stretch. The
+        // kill flag is left to the stop that follows: a dispatch thread that
+        // saw it now would take the release upon itself and close the thread
+        // events while this close still uses them.
         DeviceCancelWait();
         Signal(flushFd_);
         if (DoneEvent) {
@@ -184,23 +202,7 @@ int32_t TRirPosixDispatcher::DeviceClose() {
         if (AckEvent) {
             AckEvent->Reset();
         }
-        // The dispatch thread sees the kill flag now rather than after its
-        // next 50 ms pause, so a close does not wait for that pause.
-        if (WakeEvent) {
-            WakeEvent->Set();
-        }
     }
-    std::lock_guard<std::mutex> io(ioLock_);
-    if (fd_ < 0) {
-        tk::SetLastSystemError(6);
-        return -1;
-    }
-    ioctl(fd_, TIOCNXCL);
-    const int r = close(fd_);
-    const int err = errno;
-    // The descriptor is released whatever close reports.
-    fd_ = -1;
-    DeviceHandle_ = -1;
     if (r != 0 && err != EINTR) {
         posixdev::SetLastErrorFromErrno(err);
         return -1;
@@ -321,7 +323,10 @@ int32_t TRirPosixDispatcher::DeviceFlush(int32_t side) {
         }
         return tcflush(fd_, TCIFLUSH) == 0 ? 0 : Failure(errno);
     }
-    if (ThreadsRunning_.load() && !KillThreads.load() && FlushEvent && AckEvent) {
+    // Only while the device is open: after a close the dispatch thread may be
+    // releasing the thread events.
+    if (DeviceHandle_.load() >= 0 && ThreadsRunning_.load() && !KillThreads.load() && FlushEvent &&
+        AckEvent) {
         // The writer abandons a write that waits for room and acknowledges.
         FlushEvent->Set();
         Signal(flushFd_);

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -353,22 +354,25 @@ TEST(PosixDevice, WriterWaitingForRoomEndsWithAFlushAndTheClose) {
     // The far end reads nothing: the driver's queues fill, the writer waits
     // for room inside a stretch and the output ring fills up behind it.
     const std::string block(4096, 'z');
+    // Fills the ring until it stays full for 100 ms: the writer is stuck.
     auto fill = [&] {
         const auto start = Clock::now();
+        auto full = Clock::now();
         while (ElapsedMs(start) < 5000) {
-            if (d.OutputRoom() >= block.size()) {
-                EXPECT_EQ(d.WriteBlock(block), 0);
-            } else if (d.OutputRoom() == 0) {
-                return true;
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const uint32_t room = d.OutputRoom();
+            if (room != 0) {
+                EXPECT_EQ(d.WriteBlock(block.data(), std::min<uint32_t>(room, 4096)), 0);
             }
+            if (room != 0) {
+                full = Clock::now();
+            } else if (ElapsedMs(full) >= 100) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return false;
     };
-    ASSERT_TRUE(fill());
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(d.OutputRoom(), 0u) << "the writer is not waiting for room";
+    ASSERT_TRUE(fill()) << "the writer does not wait for room";
 
     // An output flush ends the waiting write: the writer answers at once
     // (the flush would otherwise wait 5 s for it) and the ring is empty.
