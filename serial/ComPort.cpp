@@ -154,10 +154,10 @@ void TRirCustomComPort::SetOpen(bool v) {
         return;
     }
     if (Designing() || Loading()) {
+        // The last value stored wins: Open set back to false before the
+        // end of streaming in opens nothing.
         open_ = v;
-        if (v) {
-            openAfterLoad_ = true;
-        }
+        openAfterLoad_ = v;
         return;
     }
     if (!v) {

@@ -38,18 +38,49 @@ void TComponent::Remove(TComponent* child) {
     }
 }
 
-void LoadStoredValues(TComponent& component, const std::function<void()>& apply) {
-    struct TLoadingState {
-        TComponent& c;
-        uint32_t& state;
-        ~TLoadingState() { state &= ~csLoading; }
-    } loading{component, component.state_};
-    component.state_ |= csLoading;
-    if (apply) {
-        apply();
+namespace {
+
+// The component and everything it owns, owners before what they own.
+void CollectTree(TComponent& c, std::vector<TComponent*>& out) {
+    out.push_back(&c);
+    for (size_t i = 0; i < c.ComponentCount(); ++i) {
+        CollectTree(*c.Components(i), out);
     }
-    component.state_ &= ~csLoading;
-    component.Loaded();
+}
+
+}  // namespace
+
+void LoadStoredValues(TComponent& component, const std::function<void()>& apply) {
+    std::vector<TComponent*> tree;
+    CollectTree(component, tree);
+    for (TComponent* c : tree) {
+        c->state_ |= csLoading;
+    }
+    // The state ends however apply ends; a component freed meanwhile has
+    // left the tree, so only the ones still in it are looked at again.
+    auto endLoading = [&component] {
+        std::vector<TComponent*> now;
+        CollectTree(component, now);
+        std::vector<TComponent*> loaded;
+        for (TComponent* c : now) {
+            if (c->Loading()) {
+                c->state_ &= ~csLoading;
+                loaded.push_back(c);
+            }
+        }
+        return loaded;
+    };
+    try {
+        if (apply) {
+            apply();
+        }
+    } catch (...) {
+        endLoading();
+        throw;
+    }
+    for (TComponent* c : endLoading()) {
+        c->Loaded();
+    }
 }
 
 }  // namespace tk

@@ -62,10 +62,11 @@ class TComponent {
     uint32_t state_ = 0;
 };
 
-// Streams stored values into a component: apply sets its properties while
-// the component is in the streaming-in state; then the state ends and
-// Loaded runs. An exception from apply ends the state and passes on
-// without Loaded.
+// Streams stored values into a component and the components it owns: apply
+// sets their properties while they are in the streaming-in state; then the
+// state ends and Loaded runs for each, owners before what they own (those
+// created during apply take no part). An exception from apply ends the state
+// and passes on without Loaded.
 void LoadStoredValues(TComponent& component, const std::function<void()>& apply);
 
 }  // namespace tk

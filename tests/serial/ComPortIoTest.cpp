@@ -15,6 +15,7 @@
 #include "ComPortTestSupport.h"
 #include "serial/PortProbe.h"
 #include "serial/diag/ErrorCodes.h"
+#include "toolkit/Component.h"
 #include "toolkit/ExceptionDisplay.h"
 
 namespace {
@@ -201,6 +202,21 @@ TEST(ComPortIo, AutoOpenBothWays) {
         EXPECT_EQ(CodeOf([&] { p->ServicePort(); }), ecCommNotOpen);
         EXPECT_FALSE(p->Open());
         EXPECT_EQ(p->CurrentDispatcher(), nullptr);
+    }
+    {
+        // Stored values: the port opens once streaming in has ended.
+        TRirComPort p(nullptr);
+        tk::LoadStoredValues(p, [&] {
+            p.SetBaud(115200);
+            p.SetComNumber(kPortA);
+            p.SetOpen(true);
+            EXPECT_EQ(p.OpenState(), osClosed);
+            EXPECT_EQ(CodeOf([&] { p.SendString("x"); }), ecCommNotOpen);
+        });
+        EXPECT_TRUE(p.Open());
+        EXPECT_EQ(p.OpenState(), osOpen);
+        p.SendString("loaded");
+        EXPECT_EQ(remote.Read(6), "loaded");
     }
 }
 

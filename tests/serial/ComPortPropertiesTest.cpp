@@ -168,6 +168,8 @@ struct TRecorder : tk::TComponent {
 
 TEST(ComPortProperties, TheComponentModel) {
     std::vector<std::string> log;
+    int shown = 0;
+    tk::SetExceptionDisplay([&](const std::exception*) { ++shown; });
     {
         auto root = std::make_unique<TRecorder>(nullptr, "root", log);
         root->SetTag(42);
@@ -183,16 +185,27 @@ TEST(ComPortProperties, TheComponentModel) {
         EXPECT_EQ(root->ComponentCount(), 3u);
         EXPECT_EQ(root->Components(1)->Name(), "c");
 
+        // Stored values reach the whole tree; Loaded runs owners first, and
+        // not for a component created meanwhile.
         tk::LoadStoredValues(*root, [&] {
             EXPECT_TRUE(root->Loading());
+            EXPECT_TRUE(root->Components(0)->Loading());
+            EXPECT_TRUE(port->Loading());
+            port->SetOpen(true);
+            EXPECT_EQ(port->OpenState(), osClosed);
+            port->SetOpen(false);
             root->SetName("loaded-root");
+            new TRecorder(root.get(), "late", log);
         });
         EXPECT_FALSE(root->Loading());
         root->SetDesigning(true);
         EXPECT_TRUE(root->Designing());
+        EXPECT_FALSE(port->OpenAfterLoad());
+        EXPECT_EQ(shown, 0);
     }
-    const std::vector<std::string> expected = {"free b", "loaded loaded-root", "free loaded-root",
-                                               "free c", "free a"};
+    const std::vector<std::string> expected = {
+        "free b",           "loaded loaded-root", "loaded a", "loaded c",
+        "free loaded-root", "free late",          "free c",   "free a"};
     EXPECT_EQ(log, expected);
 }
 
