@@ -730,7 +730,6 @@ void TRirCustomComPort::Loaded() {
         openAfterLoad_ = false;
         try {
             // Open reads true already; the open itself runs now.
-            open_ = false;
             DoOpen();
         } catch (...) {
             open_ = false;
