@@ -323,19 +323,27 @@ int32_t TRirPosixDispatcher::DeviceFlush(int32_t side) {
         }
         return tcflush(fd_, TCIFLUSH) == 0 ? 0 : Failure(errno);
     }
+    {
+        // The ring is emptied before the writer is asked to let go: between
+        // its answer and a later emptying it could take a new stretch of the
+        // old bytes and send them after the flush, from memory that new
+        // output is already being copied into.
+        tk::TLockGuard out(OutputLock);
+        OutHead = 0;
+        OutTail = 0;
+        OutFull = false;
+    }
     // Only while the device is open: after a close the dispatch thread may be
     // releasing the thread events.
     if (DeviceHandle_.load() >= 0 && ThreadsRunning_.load() && !KillThreads.load() && FlushEvent &&
         AckEvent) {
-        // The writer abandons a write that waits for room and acknowledges.
+        // The writer abandons a write that waits for room and acknowledges;
+        // a stretch it finishes meanwhile is not counted against the emptied
+        // ring.
         FlushEvent->Set();
         Signal(flushFd_);
         AckEvent->Wait(5000);
     }
-    tk::TLockGuard out(OutputLock);
-    OutHead = 0;
-    OutTail = 0;
-    OutFull = false;
     std::lock_guard<std::mutex> io(ioLock_);
     if (fd_ < 0) {
         return Failure(EBADF);
