@@ -317,7 +317,11 @@ void TRirBaseDispatcher::ReaderBody() {
 void TRirBaseDispatcher::DispatchBody() {
     struct TReleaseOnExit {
         TRirBaseDispatcher& d;
-        ~TReleaseOnExit() { d.ReleasePending = d.ClosePending_.load() || d.KillThreads.load(); }
+        // Only a close left pending by a notice is released here. A stop by
+        // the kill flag comes from a close or release that is still running
+        // on another thread and releases the buffers itself; releasing here
+        // too would close the thread events under it.
+        ~TReleaseOnExit() { d.ReleasePending = d.ClosePending_.load(); }
     } release{*this};
     AckEvent->Set();
     for (;;) {

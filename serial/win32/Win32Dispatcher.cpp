@@ -197,14 +197,19 @@ int32_t TRirWin32Dispatcher::DeviceFlush(int32_t side) {
     if (side != flushOutput || !WriterRunning()) {
         purged = PurgeComm(h, PURGE_RXABORT | PURGE_RXCLEAR);
     } else {
-        // The writer abandons a pending write and acknowledges; the ring is
-        // emptied whether or not it answers in time.
+        // The ring is emptied before the writer is asked to let go: between
+        // its answer and a later emptying it could take a new stretch of the
+        // old bytes and send them after the flush. Then the writer abandons a
+        // pending write and acknowledges, or the wait runs out.
+        {
+            tk::TLockGuard out(OutputLock);
+            OutFull = false;
+            OutHead = 0;
+            OutTail = 0;
+        }
         FlushEvent->Set();
         AckEvent->Wait(kFlushAckMs);
         tk::TLockGuard out(OutputLock);
-        OutFull = false;
-        OutHead = 0;
-        OutTail = 0;
         purged = PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
     }
     return purged == 1 ? 0 : NegatedLastError();
