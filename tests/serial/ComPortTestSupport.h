@@ -18,6 +18,7 @@
 
 #include "serial/ComPort.h"
 #include "serial/diag/Exceptions.h"
+#include "support/Pump.h"
 #include "toolkit/Messages.h"
 
 #ifdef _WIN32
@@ -37,23 +38,7 @@ constexpr uint16_t kMissingPort = 12;
 constexpr uint16_t kMissingPort = 9;
 #endif
 
-// Serves the test thread's messages until done() holds; false after timeoutMs.
-inline bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs = 5000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        tk::TMessage m;
-        while (tk::TakeMessage(m)) {
-            tk::DispatchTaken(m);
-        }
-        if (done()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        tk::WaitForMessage(10);
-    }
-}
+using testsupport::PumpUntil;
 
 // Serves messages for a while (to show that nothing arrives).
 inline void PumpFor(uint32_t ms) {

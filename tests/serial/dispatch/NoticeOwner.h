@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "serial/Timing.h"
+#include "support/Pump.h"
 #include "serial/dispatch/Dispatcher.h"
 #include "toolkit/Messages.h"
 
@@ -62,20 +63,4 @@ class TNoticeWindow {
     tk::TWindowHandle window_ = 0;
 };
 
-// Serves the test thread's messages until done() holds or timeoutMs passed.
-inline bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs = 10000) {
-    const uint32_t start = MillisecondClock();
-    for (;;) {
-        tk::TMessage m;
-        while (tk::TakeMessage(m)) {
-            tk::DispatchTaken(m);
-        }
-        if (done()) {
-            return true;
-        }
-        if (MillisecondClock() - start >= timeoutMs) {
-            return false;
-        }
-        tk::WaitForMessage(5);
-    }
-}
+using testsupport::PumpUntil;

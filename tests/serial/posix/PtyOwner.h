@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "serial/posix/PosixDispatcher.h"
+#include "support/Pump.h"
 #include "toolkit/Messages.h"
 
 namespace ptytest {
@@ -74,20 +75,7 @@ class TPtyOwner {
 
     // Serves this thread's messages until done() holds or timeoutMs passed.
     bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            tk::TMessage m;
-            while (tk::TakeMessage(m)) {
-                tk::DispatchTaken(m);
-            }
-            if (done()) {
-                return true;
-            }
-            if (std::chrono::steady_clock::now() >= end) {
-                return false;
-            }
-            tk::WaitForMessage(5);
-        }
+        return testsupport::PumpUntil(done, static_cast<uint32_t>(timeoutMs));
     }
 
     THandler handler;
