@@ -8,6 +8,7 @@
 // so exactly one waiter takes each signal, and a poke cannot be lost because
 // the state is checked and the waiter registered under the same locks.
 #include "toolkit/Sync.h"
+#include "toolkit/ThreadExceptions.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -31,9 +32,6 @@ using Clock = std::chrono::steady_clock;
 
 std::atomic<ThreadId> gNextThreadId{1};
 thread_local ThreadId tThreadId = 0;
-
-std::mutex gHandlerMutex;
-TThreadExceptionHandler gExceptionHandler;
 
 struct Waiter {
     std::mutex m;
@@ -211,11 +209,6 @@ ThreadId CurrentThreadId() {
     return tThreadId;
 }
 
-void SetThreadExceptionHandler(TThreadExceptionHandler handler) {
-    std::lock_guard lk(gHandlerMutex);
-    gExceptionHandler = std::move(handler);
-}
-
 // ---------------------------------------------------------------- threads
 
 namespace {
@@ -283,29 +276,6 @@ struct TThread::Impl {
     std::thread thread;
 };
 
-namespace {
-
-void ReportEscapedException() {
-    TThreadExceptionHandler handler;
-    {
-        std::lock_guard lk(gHandlerMutex);
-        handler = gExceptionHandler;
-    }
-    if (handler) {
-        handler(std::current_exception());
-        return;
-    }
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "Thread ended by exception: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "Thread ended by an unknown exception\n");
-    }
-}
-
-}  // namespace
-
 TThread::TThread(std::function<void()> body) : impl_(std::make_unique<Impl>()) {
     impl_->s->id = gNextThreadId.fetch_add(1);
     impl_->thread = std::thread([s = impl_->s, body = std::move(body)] {
@@ -320,7 +290,7 @@ TThread::TThread(std::function<void()> body) : impl_(std::make_unique<Impl>()) {
         try {
             body();
         } catch (...) {
-            ReportEscapedException();
+            detail::ReportEscapedException();
         }
         std::lock_guard lk(s->m);
         s->finished = true;

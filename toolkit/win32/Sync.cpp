@@ -1,5 +1,6 @@
 // Threads, locks, events and counters on the Win32 kernel objects.
 #include "toolkit/Sync.h"
+#include "toolkit/ThreadExceptions.h"
 
 #include <process.h>
 #include <windows.h>
@@ -10,9 +11,6 @@
 namespace tk {
 
 namespace {
-
-std::mutex gHandlerMutex;
-TThreadExceptionHandler gExceptionHandler;
 
 uint32_t WaitResult(DWORD r, DWORD count) {
     if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + count) {
@@ -109,11 +107,6 @@ ThreadId CurrentThreadId() {
     return GetCurrentThreadId();
 }
 
-void SetThreadExceptionHandler(TThreadExceptionHandler handler) {
-    std::lock_guard lk(gHandlerMutex);
-    gExceptionHandler = std::move(handler);
-}
-
 // ---------------------------------------------------------------- threads
 
 namespace {
@@ -138,25 +131,6 @@ int NativePriority(TThreadPriority p) {
     return THREAD_PRIORITY_NORMAL;
 }
 
-void ReportEscapedException() {
-    TThreadExceptionHandler handler;
-    {
-        std::lock_guard lk(gHandlerMutex);
-        handler = gExceptionHandler;
-    }
-    if (handler) {
-        handler(std::current_exception());
-        return;
-    }
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "Thread ended by exception: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "Thread ended by an unknown exception\n");
-    }
-}
-
 // What the new thread runs; handed to it at creation and owned by it.
 struct StartBlock {
     std::function<void()> body;
@@ -167,7 +141,7 @@ unsigned __stdcall ThreadMain(void* arg) {
     try {
         start->body();
     } catch (...) {
-        ReportEscapedException();
+        detail::ReportEscapedException();
     }
     return 0;
 }
