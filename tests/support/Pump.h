@@ -1,11 +1,13 @@
-// Serving the test thread's messages while a test waits for something.
+// Waiting in tests: serving the test thread's messages, or polling.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 
+#include "toolkit/Clock.h"
 #include "toolkit/Messages.h"
+#include "toolkit/Sync.h"
 
 namespace testsupport {
 
@@ -26,6 +28,20 @@ inline bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs = 10
         }
         tk::WaitForMessage(5);
     }
+}
+
+// Polls a condition every millisecond, without serving messages, until it
+// holds; false once ms have passed without it.
+template <typename F>
+bool Eventually(F cond, uint32_t ms = 5000) {
+    const uint32_t start = tk::MonotonicMs();
+    while (!cond()) {
+        if (tk::MonotonicMs() - start > ms) {
+            return false;
+        }
+        tk::Sleep(1);
+    }
+    return true;
 }
 
 }  // namespace testsupport

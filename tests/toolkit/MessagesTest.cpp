@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "support/Pump.h"
 #include "toolkit/Clock.h"
 #include "toolkit/Sync.h"
 
@@ -54,17 +55,7 @@ struct Recorder {
     }
 };
 
-template <typename F>
-bool Eventually(F cond, uint32_t ms = 5000) {
-    const uint32_t start = tk::MonotonicMs();
-    while (!cond()) {
-        if (tk::MonotonicMs() - start > ms) {
-            return false;
-        }
-        tk::Sleep(1);
-    }
-    return true;
-}
+using testsupport::Eventually;
 
 // Takes and dispatches everything waiting; returns how many were posted.
 int Drain() {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "support/Pump.h"
 #include "toolkit/Clock.h"
 
 namespace {
@@ -16,18 +17,7 @@ using tk::kInfinite;
 using tk::kWaitObject0;
 using tk::kWaitTimeout;
 
-// Polls a condition until it holds or the time runs out.
-template <typename F>
-bool Eventually(F cond, uint32_t ms = 5000) {
-    const uint32_t start = tk::MonotonicMs();
-    while (!cond()) {
-        if (tk::MonotonicMs() - start > ms) {
-            return false;
-        }
-        tk::Sleep(1);
-    }
-    return true;
-}
+using testsupport::Eventually;
 
 TEST(Event, StatesAndTimeouts) {
     tk::TEvent autoSet(false, true);
