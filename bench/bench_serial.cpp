@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/serial/posix/PtyOwner.h"
-#include "tests/serial/posix/PtyPair.h"
+#include "serial/posix/PtyOwner.h"
+#include "serial/posix/PtyPair.h"
 
 namespace {
 
