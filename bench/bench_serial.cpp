@@ -35,16 +35,25 @@ std::string Sentence(int i) {
     return line;
 }
 
+// Opens the port behind the pseudo-terminal with its worker threads, or
+// marks the benchmark skipped with the reason.
+bool OpenOrSkip(TPtyPair& pty, TPtyOwner& o, benchmark::State& state) {
+    if (!pty.Ok() || o.Open() != 0) {
+        state.SkipWithError("cannot open the pseudo-terminal port");
+        return false;
+    }
+    if (!o.D().ThreadsRunning()) {
+        state.SkipWithError("the dispatcher does not start its worker threads");
+        return false;
+    }
+    return true;
+}
+
 void BM_NoticeLatency(benchmark::State& state) {
     TPtyPair pty;
     TPortsEnv env(pty.Path());
     TPtyOwner o;
-    if (!pty.Ok() || o.Open() != 0) {
-        state.SkipWithError("cannot open the pseudo-terminal port");
-        return;
-    }
-    if (!o.D().ThreadsRunning()) {
-        state.SkipWithError("the dispatcher does not start its worker threads yet");
+    if (!OpenOrSkip(pty, o, state)) {
         return;
     }
     constexpr int kSentences = 10000;
@@ -76,12 +85,7 @@ void BM_Flood(benchmark::State& state) {
     TPtyPair pty;
     TPortsEnv env(pty.Path());
     TPtyOwner o;
-    if (!pty.Ok() || o.Open() != 0) {
-        state.SkipWithError("cannot open the pseudo-terminal port");
-        return;
-    }
-    if (!o.D().ThreadsRunning()) {
-        state.SkipWithError("the dispatcher does not start its worker threads yet");
+    if (!OpenOrSkip(pty, o, state)) {
         return;
     }
     const size_t total = static_cast<size_t>(state.range(0)) << 20;
@@ -109,12 +113,7 @@ void BM_QuietPortCpu(benchmark::State& state) {
     TPtyPair pty;
     TPortsEnv env(pty.Path());
     TPtyOwner o;
-    if (!pty.Ok() || o.Open() != 0) {
-        state.SkipWithError("cannot open the pseudo-terminal port");
-        return;
-    }
-    if (!o.D().ThreadsRunning()) {
-        state.SkipWithError("the dispatcher does not start its worker threads yet");
+    if (!OpenOrSkip(pty, o, state)) {
         return;
     }
     double share = 0;
