@@ -15,6 +15,24 @@ mkdir -p "$logdir"
 rm -f "$logdir"/*.log
 
 step() { echo; echo "=== $* ==="; }
+
+# The window tests need a display: without one, a virtual X server runs for
+# the length of this script.
+xvfb_pid=
+if [ -z "${DISPLAY:-}" ]; then
+    for n in $(seq 90 120); do
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 1 100); do
+            [ -e "/tmp/.X11-unix/X$n" ] && break
+            sleep 0.1
+        done
+        export DISPLAY=":$n"
+        break
+    done
+fi
+trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null' EXIT
 fail() { echo "FAILED: $*"; status=1; }
 
 # Runs ctest for a preset and keeps its closing count for the summary.
