@@ -83,15 +83,20 @@ enum class TChange {
     Enabled,
     Cursor,
     TabOrder,
-    Items,      // combo box list replaced or appended to
-    ItemIndex,  // combo box selection
-    Checked,    // check box tick
-    LineAdded,  // memo: line `index` appended
+    Items,         // combo box list replaced or appended to
+    ItemIndex,     // combo box selection
+    Checked,       // check box tick
+    LineAdded,     // memo: line `index` appended
     LinesRemoved,  // memo: `count` lines removed from the front
     LinesCleared,  // memo: all lines removed
     Repaint,       // form: paint again
+    ModalResult,   // form: ModalResult was set (a modal loop ends once it is not mrNone)
 };
 
+// A control's widget. A call from a peer into the portable classes may
+// release that very peer (Close releases a modeless form's peers; a handler
+// may free the form): after such a call the peer touches none of its own
+// state, or its widget defers its own destruction.
 class TControlPeer {
   public:
     virtual ~TControlPeer() = default;
@@ -105,18 +110,26 @@ class TGuiBackend {
     virtual ~TGuiBackend() = default;
     // A peer for a control of a form that is being shown (the form first,
     // then its controls in creation order). nullptr: the control is not shown.
+    // A modeless form's peer then receives Changed(Visible): all peers exist
+    // and the window appears.
     virtual std::unique_ptr<TControlPeer> MakePeer(TControl& control) = 0;
     // Runs the event loop (serving the toolkit's message queues and timers
     // of the main thread too) until QuitLoop; returns its exit code.
     virtual int RunLoop() = 0;
     virtual void QuitLoop(int exitCode) = 0;
     // Shows the form modally and serves events until its ModalResult is set
-    // (or it is closed, which sets mrCancel); returns the result.
+    // (or it is closed, which sets mrCancel); returns the result. The form's
+    // peers exist already (made as for Show, but with no Visible notice); the
+    // form releases them after this returns. Each setting of ModalResult
+    // reaches the form's peer as Changed(ModalResult).
     virtual TModalResult ShowModal(TForm& form) = 0;
     // A modal message box with an OK button.
     virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
     // The desktop's bell or default message sound.
     virtual void SystemBeep() = 0;
+    // Serves the waiting events once and returns (TApplication's
+    // ProcessMessages). The default serves the toolkit's own messages only.
+    virtual void ProcessEvents();
 };
 
 // The installed backend, or nullptr.
@@ -170,7 +183,9 @@ class TControl : public TComponent {
 
     TControlPeer* Peer() const { return peer_.get(); }
 
-    // Called by a peer whose widget sized itself (auto-sized labels).
+    // Called by a peer whose widget sized itself (auto-sized labels): the
+    // size is stored (a right-aligned label keeps its right edge, so its Left
+    // moves) with no notice back to the peer.
     void PeerResized(int32_t width, int32_t height);
 
   protected:
@@ -245,7 +260,9 @@ class TCheckBox : public TControl {
     using TControl::TControl;
     bool Checked() const { return checked_; }
     // A new value stores the tick and runs OnClick (also for a change made
-    // by OnClick itself); the same value does nothing.
+    // by OnClick itself); the same value does nothing. A handler that keeps
+    // changing the tick is cut off: beyond 16 nested runs the tick is still
+    // stored but OnClick no longer runs.
     void SetChecked(bool v);
     // The user clicked the box: the tick flips.
     void UserClick() { SetChecked(!checked_); }
@@ -253,6 +270,7 @@ class TCheckBox : public TControl {
 
   private:
     bool checked_ = false;
+    int32_t clickDepth_ = 0;
 };
 
 // A drop-down list without free text.
@@ -270,7 +288,8 @@ class TComboBox : public TControl {
     std::string Text() const;
     int32_t ItemHeight() const { return itemHeight_; }
     void SetItemHeight(int32_t v) { itemHeight_ = v; }
-    // The user picked entry i: it is selected, then OnChange runs.
+    // The user picked entry i: it is selected, then OnChange runs (an index
+    // outside the list is ignored).
     void UserSelect(int32_t i);
     std::function<void(TComboBox& Sender)> OnChange;
 
@@ -353,16 +372,19 @@ class TForm : public TControl {
     // Runs OnCreate; a form's constructor calls it once its controls exist
     // and its stored values are applied.
     void DoCreate();
-    // Shows the form (peers made through the backend); modeless.
+    // Shows the form (peers made through the backend); modeless. Showing a
+    // form that shows already does nothing. Controls made after Show get no
+    // peer until the form is shown again.
     void Show();
     bool Showing() const { return showing_; }
-    // Shows modally until ModalResult is set; the result. With no backend
-    // the headless modal handler decides.
+    // Shows modally until ModalResult is set; the result. ModalResult starts
+    // at mrNone. With no backend the headless modal handler decides.
     TModalResult ShowModal();
     TModalResult ModalResult() const { return modalResult_; }
-    void SetModalResult(TModalResult r) { modalResult_ = r; }
-    // Closes the form: a modal form ends with mrCancel; the application's
-    // main form ends the loop. Peers are released.
+    void SetModalResult(TModalResult r);
+    // Closes the form: a modal form ends with mrCancel (when its ModalResult
+    // is still mrNone; its peers go when ShowModal returns); the application's
+    // main form ends the loop. A modeless form's peers are released.
     void Close();
     // Asks the peer to paint again.
     void Invalidate();
@@ -390,14 +412,18 @@ class TForm : public TControl {
     TBorderStyle borderStyle_ = TBorderStyle::bsSizeable;
     bool systemMenuOnly_ = false;
     TPosition position_ = TPosition::poDesigned;
+    void MakePeers();
     std::vector<TControl*> controls_;
     bool showing_ = false;
+    bool modal_ = false;
     bool destroyed_ = false;
     TModalResult modalResult_ = mrNone;
 };
 
 // Decides the result of ShowModal when no backend is installed (tests set
-// the dialog's state here and return the result); the default cancels.
+// the dialog's state here and return the result); the default cancels. A
+// handler that returns mrNone leaves the form's own ModalResult (set, say, by
+// clicking its OK button), or mrCancel when that is mrNone too.
 using THeadlessModal = std::function<TModalResult(TForm& form)>;
 THeadlessModal SetHeadlessModalHandler(THeadlessModal handler);
 
@@ -422,7 +448,9 @@ class TApplication : public TComponent {
     TForm* MainForm() const { return mainForm_; }
 
     // Shows the main form and runs the loop until it closes (or Terminate);
-    // with no backend, the toolkit's own message loop runs. The exit code.
+    // with no backend, the toolkit's own message loop runs (an exception that
+    // escapes a message goes to the exception display). The exit code. With
+    // no main form, or once terminated, it returns at once.
     int Run();
     void Terminate(int exitCode = 0);
     bool Terminated() const { return terminated_; }
@@ -439,6 +467,7 @@ class TApplication : public TComponent {
     void MainFormClosed();
     TForm* mainForm_ = nullptr;
     bool terminated_ = false;
+    bool running_ = false;
     int exitCode_ = 0;
     std::string title_ = "PalmoGPS";
 };
