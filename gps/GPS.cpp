@@ -1,5 +1,14 @@
 #include "gps/GPS.h"
 
+#include <exception>
+
+#include "serial/ComPort.h"
+#include "toolkit/Clock.h"
+#include "toolkit/ExceptionDisplay.h"
+#include "toolkit/Sound.h"
+#include "toolkit/SystemClock.h"
+#include "toolkit/Timer.h"
+
 namespace gps {
 
 namespace {
@@ -8,6 +17,8 @@ constexpr double kRadPerDeg = 0.017453292519943295;
 constexpr double kMphPerKnot = 1.150779;
 constexpr double kKmhPerKnot = 1.852;
 constexpr double kFeetPerMetre = 3.2808;
+constexpr double kMsPerDay = 86400000.0;
+constexpr int32_t kReceiverBaud = 4800;
 
 bool IsExactly(const std::string& field, char letter) {
     return field.size() == 1 && field[0] == letter;
@@ -79,12 +90,142 @@ const std::string& FixModeName(char mode) {
     return kNotDefined;
 }
 
-TGPS::TGPS() {
-    lineBuffer_.reserve(128);
-    nmeaSentence_.reserve(128);
+void FixLossBeep() {
+    tk::TSound& sound = tk::CurrentSound();
+    sound.Beep(750, 500);
+    sound.Pause(25);
+    sound.Beep(1000, 700);
+    sound.Pause(25);
+    sound.Beep(750, 500);
 }
 
-TGPS::~TGPS() = default;
+TGPS::TGPS(tk::TComponent* owner) : tk::TComponent(owner) {
+    lineBuffer_.reserve(128);
+    nmeaSentence_.reserve(128);
+    // Both are freed with the receiver by the component model.
+    comPort_ = new TRirComPort(this);
+    comPort_->SetBaud(kReceiverBaud);
+    comPort_->SetOnTriggerAvail(
+        [this](TRirCustomComPort& cp, uint16_t count) { PortTriggerAvail(cp, count); });
+    lossTimer_ = new tk::TTimer(this);
+    lossTimer_->SetInterval(static_cast<uint32_t>(comTimeOut_));
+    lossTimer_->OnTimer = [this](tk::TComponent&) { LossTimerFired(); };
+    lossTimer_->SetEnabled(true);
+}
+
+TGPS::~TGPS() {
+    lossTimer_->SetEnabled(false);
+    lossTimer_->OnTimer = nullptr;
+    try {
+        comPort_->SetOpen(false);
+    } catch (...) {
+        // A trace or log dump that cannot be written must not stop the receiver going.
+        tk::ShowCurrentException();
+    }
+    comPort_->SetOnTriggerAvail(nullptr);
+}
+
+uint16_t TGPS::ComNumber() const {
+    return comPort_->ComNumber();
+}
+
+void TGPS::SetComNumber(uint16_t v) {
+    if (v == comPort_->ComNumber()) {
+        return;
+    }
+    if (comPort_->Open()) {
+        comPort_->SetOpen(false);
+        comPort_->SetComNumber(v);
+        comPort_->SetOpen(true);
+    } else {
+        comPort_->SetComNumber(v);
+    }
+}
+
+int32_t TGPS::ComBaud() const {
+    return comPort_->Baud();
+}
+
+void TGPS::SetComBaud(int32_t v) {
+    if (v != comPort_->Baud()) {
+        comPort_->SetBaud(v);
+    }
+}
+
+bool TGPS::ComOpen() const {
+    return comPort_->Open();
+}
+
+void TGPS::SetComOpen(bool v) {
+    if (v != comPort_->Open()) {
+        comPort_->SetOpen(v);
+    }
+}
+
+void TGPS::SetComTimeOut(int32_t v) {
+    if (v == comTimeOut_) {
+        return;
+    }
+    comTimeOut_ = v;
+    // A negative time-out counts as none: the timer never fires.
+    lossTimer_->SetInterval(v > 0 ? static_cast<uint32_t>(v) : 0);
+}
+
+void TGPS::SendStr(const std::string& s) {
+    if (comPort_->Open()) {
+        comPort_->SendString(s);
+    }
+}
+
+void TGPS::RestartLossTimer() {
+    lossTimer_->SetEnabled(false);
+    lossTimer_->SetEnabled(true);
+}
+
+void TGPS::PlayFixLossBeep() {
+    FixLossBeep();
+}
+
+void TGPS::PlayErrorBeep() {
+    tk::CurrentSound().SystemBeep();
+}
+
+void TGPS::LossTimerFired() {
+    lossTimer_->SetEnabled(false);
+    silent_ = true;
+    if (OnComLoss) {
+        OnComLoss(*this);
+    }
+}
+
+bool TGPS::SetSysClock() {
+    return SetClock(false);
+}
+
+bool TGPS::SetLocalClock() {
+    return SetClock(true);
+}
+
+bool TGPS::SetClock(bool local) {
+    // The time of the last GPRMC is only as good as it is fresh: a silent
+    // receiver gives none, and a live one is moved on by the time since the
+    // line came. A fix that no GPRMC dated (UTCTime 0, or -1 for a date that
+    // did not decode) gives none either.
+    if (!fixValid_ || silent_ || !(utcTime_ > 0.0)) {
+        return false;
+    }
+    const uint32_t elapsedMs = tk::MonotonicMs() - rmcStampMs_;
+    tk::TClockFields fields;
+    if (!tk::ClockFieldsFromDayCount(utcTime_ + elapsedMs / kMsPerDay, fields)) {
+        return false;
+    }
+    try {
+        tk::TSystemClock& clock = tk::CurrentSystemClock();
+        return local ? clock.SetLocalTime(fields) : clock.SetSystemTime(fields);
+    } catch (...) {
+        return false;
+    }
+}
 
 void TGPS::PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count) {
     for (uint16_t i = 0; i < Count; ++i) {
@@ -114,6 +255,7 @@ bool TGPS::ProcessSentence(std::string_view line) {
 
 bool TGPS::ProcessLine(std::string_view line, bool overflowed) {
     RestartLossTimer();
+    silent_ = false;
     const bool wasValid = fixValid_;
     const int32_t oldQuality = fixQuality_;
     const int32_t oldDim = fixDim_;
@@ -193,6 +335,7 @@ bool TGPS::DecodeRMC() {
         return true;
     }
     utcTime_ = NmeaDateTime(f[9], f[1]);
+    rmcStampMs_ = tk::MonotonicMs();
     bool ok = NmeaDegMin(f[3], latDeg_);
     if (ok && IsExactly(f[4], 'S')) {
         latDeg_ = -latDeg_;

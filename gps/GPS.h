@@ -1,5 +1,7 @@
-// The GPS receiver component: assembles NMEA lines from a character source,
-// checks and decodes them into the fix state, and raises the receiver events.
+// The GPS receiver component: owns a serial port and a loss-of-data timer,
+// assembles NMEA lines from a character source, checks and decodes them into
+// the fix state, raises the receiver events and sets the PC clock from the
+// fix. Everything runs on the thread that created it (the main thread).
 #pragma once
 
 #include <array>
@@ -11,6 +13,13 @@
 #include "gps/CharSource.h"
 #include "gps/NMEA.h"
 #include "gps/NavUtils.h"
+#include "toolkit/Component.h"
+
+class TRirComPort;
+
+namespace tk {
+class TTimer;
+}
 
 namespace gps {
 
@@ -30,6 +39,11 @@ const std::string& QualityName(int32_t quality);
 const std::string& FixDimName(int32_t dim);
 const std::string& FixModeName(char mode);
 
+// The fix-loss alarm: 750 Hz for 500 ms, a pause of 25 ms, 1000 Hz for
+// 700 ms, a pause of 25 ms, 750 Hz for 500 ms, each played to its end,
+// through the toolkit's sound player.
+void FixLossBeep();
+
 class TGPS;
 
 using TNotifyEvent = std::function<void(TGPS& Sender)>;
@@ -39,7 +53,7 @@ using TProgEvent = std::function<void(TGPS& Sender, const std::string& Progress,
 using TQalEvent = std::function<void(TGPS& Sender, const std::string& Quality, int32_t FixQ)>;
 using TErrEvent = std::function<void(TGPS& Sender, const std::string& ErrMsg)>;
 
-class TGPS {
+class TGPS : public tk::TComponent {
   public:
     // Longest line kept in LineBuffer. Characters beyond it are dropped and
     // the line fails with "Line too long" when it ends, so memory stays
@@ -53,10 +67,52 @@ class TGPS {
     static const std::string kGgaInvalid;      // "GPGGA is invalid"
     static const std::string kGsaInvalid;      // "GPGSA is invalid"
 
-    TGPS();
-    virtual ~TGPS();
-    TGPS(const TGPS&) = delete;
-    TGPS& operator=(const TGPS&) = delete;
+    // Default loss time-out in milliseconds.
+    static constexpr int32_t kDefaultComTimeOut = 3000;
+
+    // Creates ComPort (Baud 4800, its OnTriggerAvail feeding PortTriggerAvail)
+    // and LossTimer (ComTimeOut 3000, enabled: without lines OnComLoss comes
+    // 3000 ms after construction), both owned by the receiver.
+    explicit TGPS(tk::TComponent* owner = nullptr);
+    // Closes the port; the owned components go with the receiver.
+    ~TGPS() override;
+
+    // The owned components.
+    TRirComPort& ComPort() { return *comPort_; }
+    const TRirComPort& ComPort() const { return *comPort_; }
+    tk::TTimer& LossTimer() { return *lossTimer_; }
+    const tk::TTimer& LossTimer() const { return *lossTimer_; }
+
+    // The port's number, baud rate and open state. Setting ComNumber while
+    // the port is open closes it, sets the number and opens it again (a
+    // failed reopening leaves it closed with the new number). Failures of
+    // the port (ERirException) pass through unchanged.
+    uint16_t ComNumber() const;
+    void SetComNumber(uint16_t v);
+    int32_t ComBaud() const;
+    void SetComBaud(int32_t v);
+    bool ComOpen() const;
+    void SetComOpen(bool v);
+    // Loss time-out in milliseconds: LossTimer's interval. A different value
+    // restarts a running countdown and leaves a stopped one stopped; 0 (or a
+    // negative value) never fires.
+    int32_t ComTimeOut() const { return comTimeOut_; }
+    void SetComTimeOut(int32_t v);
+
+    // Sends the text's bytes unchanged while the port is open; nothing
+    // (and no opening) while it is closed.
+    void SendStr(const std::string& s);
+
+    // Set the PC clock (UTC, or the same fields as local time) from the last
+    // valid GPRMC, moved on by the time elapsed since that line was
+    // processed. False without touching the clock when there is no valid
+    // fix or no GPRMC time, while the receiver is silent (after OnComLoss
+    // until the next line), or when the system refuses; never throws.
+    bool SetSysClock();
+    bool SetLocalClock();
+
+    // Whether the receiver is silent: OnComLoss came and no line since.
+    bool Silent() const { return silent_; }
 
     // Takes exactly Count characters from CP: "$" starts a new line, line
     // feeds are dropped, a carriage return while CP is open processes the
@@ -127,21 +183,33 @@ class TGPS {
     TProgEvent OnFixProgress;
     TQalEvent OnFixQuality;
     TErrEvent OnError;
+    // No line for ComTimeOut milliseconds: raised once per silence.
+    TNotifyEvent OnComLoss;
 
   protected:
-    // Called first for every processed line; the loss-of-data timer restarts here.
-    virtual void RestartLossTimer() {}
-    // The alarm tones after a fix loss (FixLossAlarm) and the system beep
-    // after a failed line (ErrorBeep).
-    virtual void PlayFixLossBeep() {}
-    virtual void PlayErrorBeep() {}
+    // Called first for every processed line: restarts LossTimer.
+    virtual void RestartLossTimer();
+    // The alarm tones after a fix loss (FixLossAlarm: FixLossBeep) and the
+    // system beep after a failed line (ErrorBeep), through the toolkit's
+    // sound player.
+    virtual void PlayFixLossBeep();
+    virtual void PlayErrorBeep();
 
   private:
+    void LossTimerFired();
+    bool SetClock(bool local);
+
     bool ProcessLine(std::string_view line, bool overflowed);
     bool DecodeRMC();
     bool DecodeGGA();
     bool DecodeGSA();
     void RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQuality, int32_t oldDim);
+
+    TRirComPort* comPort_ = nullptr;   // owned through the component model
+    tk::TTimer* lossTimer_ = nullptr;  // owned through the component model
+    int32_t comTimeOut_ = kDefaultComTimeOut;
+    bool silent_ = false;
+    uint32_t rmcStampMs_ = 0;  // monotonic time the last GPRMC set UTCTime
 
     std::string lineBuffer_;
     bool lineOverflowed_ = false;

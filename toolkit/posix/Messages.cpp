@@ -9,12 +9,22 @@
 // it (pending -> taken) and the sender cancels it at its time-out (pending ->
 // cancelled) under that one lock, so a cancelled send is never delivered.
 //
+// Window timers live in their owner's queue: TakeMessage hands out the
+// earliest due one as kMsgTimer once no posted message (or quit request)
+// waits, and WaitForMessage wakes when one falls due. For an outside loop
+// the wake descriptor is an epoll set of the wake pipe and a timerfd armed
+// for the earliest due timer, so it turns readable for either.
+//
 // Locks are never nested: the window table, a queue and another queue are
 // each taken alone.
 #include "toolkit/Messages.h"
 
 #include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <atomic>
 #include <chrono>
@@ -25,6 +35,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "toolkit/Timer.h"
 #include "toolkit/posix/MessageQueuePosix.h"
 
 namespace tk {
@@ -48,6 +59,13 @@ struct SendRecord {
 };
 using SendPtr = std::shared_ptr<SendRecord>;
 
+struct TimerRec {
+    TWindowHandle window = 0;
+    uintptr_t id = 0;
+    std::chrono::milliseconds interval{0};
+    Clock::time_point due;
+};
+
 struct ThreadQueue {
     explicit ThreadQueue(ThreadId id) : owner(id) {}
     ~ThreadQueue() { CloseWake(); }
@@ -63,6 +81,9 @@ struct ThreadQueue {
     int wakeRead = -1;
     int wakeWrite = -1;
     bool wakeSignalled = false;
+    std::vector<TimerRec> timers;
+    int timerFd = -1;  // armed for the earliest due timer while a descriptor is out
+    int pollFd = -1;   // the epoll set handed out as the wake descriptor
 
     // Under m: something arrived for the owner.
     void Signal() {
@@ -83,12 +104,51 @@ struct ThreadQueue {
         wakeSignalled = false;
     }
     void CloseWake() {
-        if (wakeRead >= 0) {
-            close(wakeRead);
-            close(wakeWrite);
+        for (int* fd : {&wakeRead, &wakeWrite, &timerFd, &pollFd}) {
+            if (*fd >= 0) {
+                close(*fd);
+            }
+            *fd = -1;
         }
-        wakeRead = wakeWrite = -1;
         wakeSignalled = false;
+    }
+    // Under m: the earliest timer, or nullptr when none runs.
+    TimerRec* NextTimer() {
+        const auto it =
+            std::min_element(timers.begin(), timers.end(),
+                             [](const TimerRec& a, const TimerRec& b) { return a.due < b.due; });
+        return it == timers.end() ? nullptr : &*it;
+    }
+    // Under m: the earliest timer when it is due at now, else nullptr.
+    TimerRec* DueTimer(Clock::time_point now) {
+        TimerRec* t = NextTimer();
+        return t && t->due <= now ? t : nullptr;
+    }
+    // Under m: arms the timerfd for the earliest timer (disarms it when none
+    // runs). Arming anew also clears an expiry nobody read.
+    void ArmTimerFd() {
+        if (timerFd < 0) {
+            return;
+        }
+        itimerspec spec{};
+        if (const TimerRec* t = NextTimer()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(t->due - Clock::now());
+            const long long ns = std::max<long long>(left.count(), 1);
+            spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+            spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+        }
+        timerfd_settime(timerFd, 0, &spec, nullptr);
+    }
+    // Under m: drops the timers of a window (all of them when id is 0 and
+    // all is set); whether any went.
+    bool DropTimers(TWindowHandle window, uintptr_t id, bool all) {
+        const auto gone = std::erase_if(
+            timers, [&](const TimerRec& t) { return t.window == window && (all || t.id == id); });
+        if (gone > 0) {
+            ArmTimerFd();
+        }
+        return gone > 0;
     }
 };
 using QueuePtr = std::shared_ptr<ThreadQueue>;
@@ -142,6 +202,7 @@ void ShutDown(const QueuePtr& q) {
         pending.assign(q->sends.begin(), q->sends.end());
         q->sends.clear();
         q->posted.clear();
+        q->timers.clear();
         q->CloseWake();
     }
     FailAll(pending);
@@ -265,6 +326,7 @@ bool DestroyNotifyWindow(TWindowHandle window) {
         std::lock_guard lk(w->queue->m);
         auto& posted = w->queue->posted;
         std::erase_if(posted, [&](const TMessage& m) { return m.window == window; });
+        w->queue->DropTimers(window, 0, true);
         auto& sends = w->queue->sends;
         for (auto it = sends.begin(); it != sends.end();) {
             if ((*it)->window == window) {
@@ -374,6 +436,15 @@ bool TakeMessage(TMessage& out) {
         q->quitPending = false;
         out = TMessage{0, kMsgQuit, static_cast<TWParam>(q->quitCode), 0};
         got = true;
+    } else if (!q->timers.empty()) {
+        const auto now = Clock::now();
+        if (TimerRec* t = q->DueTimer(now)) {
+            // One firing however late it is taken; the countdown starts again now.
+            out = TMessage{t->window, kMsgTimer, t->id, 0};
+            t->due = now + t->interval;
+            got = true;
+        }
+        q->ArmTimerFd();
     }
     q->DrainIfIdle();
     return got;
@@ -400,16 +471,21 @@ bool WaitForMessage(uint32_t timeoutMs) {
             served = true;
         }
         std::unique_lock lk(q->m);
-        if (!q->posted.empty() || q->quitPending || served) {
+        const auto now = Clock::now();
+        if (!q->posted.empty() || q->quitPending || served || q->DueTimer(now)) {
             return true;
         }
         if (!q->sends.empty()) {
             continue;
         }
-        if (forever) {
-            q->cv.wait(lk);
-        } else if (Clock::now() >= deadline) {
+        if (!forever && now >= deadline) {
             return false;
+        }
+        const TimerRec* next = q->NextTimer();
+        if (next && (forever || next->due < deadline)) {
+            q->cv.wait_until(lk, next->due);
+        } else if (forever) {
+            q->cv.wait(lk);
         } else {
             q->cv.wait_until(lk, deadline);
         }
@@ -439,25 +515,70 @@ bool IsMainThread() {
     return CurrentThreadId() == MainThreadId();
 }
 
+bool StartWindowTimer(TWindowHandle window, uintptr_t id, uint32_t intervalMs) {
+    const WindowPtr w = FindWindow(window);
+    if (!w || !w->alive || w->owner != CurrentThreadId() || intervalMs == 0) {
+        return false;
+    }
+    std::lock_guard lk(w->queue->m);
+    if (!w->queue->alive) {
+        return false;
+    }
+    auto& timers = w->queue->timers;
+    auto it = std::find_if(timers.begin(), timers.end(),
+                           [&](const TimerRec& t) { return t.window == window && t.id == id; });
+    if (it == timers.end()) {
+        it = timers.insert(timers.end(), TimerRec{window, id, {}, {}});
+    }
+    it->interval = std::chrono::milliseconds(intervalMs);
+    it->due = Clock::now() + it->interval;
+    w->queue->ArmTimerFd();
+    return true;
+}
+
+bool StopWindowTimer(TWindowHandle window, uintptr_t id) {
+    const WindowPtr w = FindWindow(window);
+    if (!w || w->owner != CurrentThreadId()) {
+        return false;
+    }
+    std::lock_guard lk(w->queue->m);
+    return w->queue->DropTimers(window, id, false);
+}
+
 int MessageWakeDescriptor() {
     const QueuePtr q = MyQueue();
     std::lock_guard lk(q->m);
-    if (q->wakeRead < 0) {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            return -1;
-        }
-        for (const int fd : fds) {
-            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-            fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-        q->wakeRead = fds[0];
-        q->wakeWrite = fds[1];
-        if (!q->posted.empty() || !q->sends.empty() || q->quitPending) {
-            q->Signal();
-        }
+    if (q->pollFd >= 0) {
+        return q->pollFd;
     }
-    return q->wakeRead;
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return -1;
+    }
+    for (const int fd : fds) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    q->wakeRead = fds[0];
+    q->wakeWrite = fds[1];
+    q->timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    q->pollFd = epoll_create1(EPOLL_CLOEXEC);
+    bool ok = q->timerFd >= 0 && q->pollFd >= 0;
+    for (const int fd : {q->wakeRead, q->timerFd}) {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.fd = fd;
+        ok = ok && epoll_ctl(q->pollFd, EPOLL_CTL_ADD, fd, &ev) == 0;
+    }
+    if (!ok) {
+        q->CloseWake();
+        return -1;
+    }
+    q->ArmTimerFd();
+    if (!q->posted.empty() || !q->sends.empty() || q->quitPending) {
+        q->Signal();
+    }
+    return q->pollFd;
 }
 
 }  // namespace tk
