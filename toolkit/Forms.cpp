@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <mutex>
 #include <utility>
 
