@@ -1,0 +1,408 @@
+// nmeasim: the scenario and the replay in-process, the program on a
+// pseudo-terminal and on standard output.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gps/GPS.h"
+#include "gps/NMEA.h"
+#include "tests/tools/posix/ChildProcess.h"
+#include "tools/nmeasim/Feed.h"
+#include "tools/nmeasim/NmeaSim.h"
+
+namespace {
+
+using nmeasim::TStage;
+
+const std::string kSample = std::string(PALMO_SOURCE_DIR) + "/samples/receiver.nmea";
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string WithoutLineEnd(const std::string& line) {
+    return line.substr(0, line.size() - 2);
+}
+
+std::string TempPath(const std::string& name) {
+    return testing::TempDir() + "nmeasim_" + std::to_string(getpid()) + "_" + name;
+}
+
+// Reads from a descriptor until it ends (the other side hung up) or
+// timeoutMs pass without a byte.
+std::string ReadUntilEnd(int fd, int timeoutMs = 5000) {
+    std::string got;
+    char buf[4096];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0) {
+            break;
+        }
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) {
+            break;
+        }
+        got.append(buf, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+TEST(NmeaSimScenario, EveryLineFramedAndOnlyDamagedLinesFailTheChecksum) {
+    size_t lines = 0;
+    size_t damaged = 0;
+    for (uint64_t seed = 1; seed <= 6; ++seed) {
+        nmeasim::TScenario scenario(seed, nmeasim::kSeededStart);
+        for (int i = 0; i < 600; ++i) {
+            const nmeasim::TEpoch e = scenario.Next();
+            ASSERT_GE(e.lines.size(), 3u);
+            for (const nmeasim::TSimLine& line : e.lines) {
+                ++lines;
+                const std::string& t = line.text;
+                ASSERT_GE(t.size(), 8u);
+                EXPECT_EQ(t[0], '$') << t;
+                EXPECT_EQ(t.substr(t.size() - 2), "\r\n") << t;
+                EXPECT_EQ(t.find('\r'), t.size() - 2) << t;
+                EXPECT_EQ(t.rfind('$'), 0u) << t;
+                // The receiver's own checksum test is the judge.
+                EXPECT_EQ(gps::ChecksumOK(WithoutLineEnd(t)), !line.corrupted) << t;
+                damaged += line.corrupted ? 1 : 0;
+            }
+        }
+    }
+    // Rare, but there.
+    EXPECT_GT(damaged, 0u);
+    EXPECT_LT(damaged * 100, lines);
+}
+
+TEST(NmeaSimScenario, StagesInOrderAlongAPlausibleTrack) {
+    nmeasim::TScenario scenario(7, nmeasim::kSeededStart);
+    gps::TGPS receiver;
+    std::vector<int32_t> dims;
+    std::vector<int32_t> qualities;
+    std::vector<std::string> order;  // fix losses and valid fixes, as they came
+    size_t errors = 0;
+    receiver.OnFixProgress = [&](gps::TGPS&, const std::string&, int32_t d) { dims.push_back(d); };
+    receiver.OnFixQuality = [&](gps::TGPS&, const std::string&, int32_t q) {
+        qualities.push_back(q);
+    };
+    receiver.OnFixLoss = [&](gps::TGPS&) { order.push_back("loss"); };
+    receiver.OnError = [&](gps::TGPS&, const std::string& msg) {
+        EXPECT_EQ(msg, "Checksum failed");
+        ++errors;
+    };
+
+    std::vector<TStage> stages;
+    size_t damaged = 0;
+    double lastUtc = 0;
+    double lastLat = 0;
+    double lastLon = 0;
+    int steps = 0;
+    receiver.OnValidFix = [&](gps::TGPS& g, double lat, double lon, double sog, double) {
+        order.push_back("fix");
+        EXPECT_LE(sog, 14.0);
+        if (std::llround((g.UTCTime() - lastUtc) * 86400) == 1) {
+            // At most 14 knots: about 7.2 m in a second.
+            const double north = (lat - lastLat) * 111120;
+            const double east = (lon - lastLon) * 111120 * std::cos(lat * 3.14159265 / 180);
+            EXPECT_LT(std::hypot(north, east), 8.0);
+            ++steps;
+        }
+        lastUtc = g.UTCTime();
+        lastLat = lat;
+        lastLon = lon;
+    };
+    double firstUtc = -1;
+    for (int i = 0; i < 400; ++i) {
+        const nmeasim::TEpoch e = scenario.Next();
+        EXPECT_EQ(e.utc, nmeasim::kSeededStart + i);
+        if (stages.empty() || stages.back() != e.stage) {
+            stages.push_back(e.stage);
+        }
+        for (const nmeasim::TSimLine& line : e.lines) {
+            damaged += line.corrupted ? 1 : 0;
+            receiver.ProcessSentence(WithoutLineEnd(line.text));
+        }
+        if (e.stage != TStage::NoFix && firstUtc < 0 && receiver.FixValid()) {
+            firstUtc = receiver.UTCTime();
+            // 2024-06-15T10:15:00Z plus the cold start.
+            EXPECT_EQ(std::floor(firstUtc), 45458.0);
+        }
+    }
+
+    // Cold start, 2D, 3D, then the cycle with DGPS and a lost fix that comes back through 2D.
+    ASSERT_GE(stages.size(), 8u);
+    const std::vector<TStage> start(stages.begin(), stages.begin() + 8);
+    EXPECT_EQ(start,
+              (std::vector<TStage>{TStage::NoFix, TStage::Fix2D, TStage::Fix3D, TStage::DGPS,
+                                   TStage::Fix3D, TStage::NoFix, TStage::Fix2D, TStage::Fix3D}));
+    // The decoder sees the same: dimensions 1, 2, 3; quality GPS, DGPS, GPS, lost, GPS.
+    ASSERT_GE(dims.size(), 6u);
+    EXPECT_EQ(std::vector<int32_t>(dims.begin(), dims.begin() + 6),
+              (std::vector<int32_t>{1, 2, 3, 1, 2, 3}));
+    ASSERT_GE(qualities.size(), 5u);
+    EXPECT_EQ(std::vector<int32_t>(qualities.begin(), qualities.begin() + 5),
+              (std::vector<int32_t>{1, 2, 1, 0, 1}));
+    EXPECT_TRUE(receiver.IsDGPS());
+    EXPECT_FALSE(receiver.StnDGPS().empty());
+    // A lost fix is followed by fixes again.
+    const auto loss = std::find(order.begin(), order.end(), "loss");
+    ASSERT_NE(loss, order.end());
+    EXPECT_NE(std::find(loss, order.end(), "fix"), order.end());
+    EXPECT_GT(steps, 200);
+    EXPECT_EQ(errors, damaged);
+}
+
+TEST(NmeaSimScenario, SameSeedSameBytes) {
+    auto bytes = [](uint64_t seed, int64_t start, int epochs) {
+        nmeasim::TScenarioFeed feed(seed, start);
+        std::string all;
+        nmeasim::TChunk chunk;
+        for (int i = 0; i < epochs; ++i) {
+            EXPECT_TRUE(feed.Next(chunk));
+            EXPECT_EQ(chunk.due, i);
+            all += chunk.bytes;
+        }
+        return all;
+    };
+    const std::string a = bytes(42, nmeasim::kSeededStart, 300);
+    EXPECT_EQ(a, bytes(42, nmeasim::kSeededStart, 300));
+    EXPECT_NE(a, bytes(43, nmeasim::kSeededStart, 300));
+
+    // The program gives the same bytes on standard output.
+    childtest::TChild sim(NMEASIM_EXE,
+                          {"--stdout", "--seed", "42", "--speed", "0", "--count", "50"});
+    const std::string out = sim.ReadBytes(1 << 20);
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(out, bytes(42, nmeasim::kSeededStart, 50));
+
+    // --start moves the clock: 2030-01-01 23:59:59, then the next day.
+    childtest::TChild later(NMEASIM_EXE, {"--stdout", "--seed=42", "--speed=0", "--count=2",
+                                          "--start=2030-01-01T23:59:59Z"});
+    const std::string two = later.ReadBytes(1 << 20);
+    EXPECT_EQ(later.Wait(), 0);
+    EXPECT_EQ(two.find("$GPRMC,235959.00,V,,,,,,,010130,,,N*"), 0u) << two;
+    EXPECT_NE(two.find("$GPRMC,000000.00,V,,,,,,,020130,,,N*"), std::string::npos) << two;
+}
+
+TEST(NmeaSimReplay, EpochsOfTheLogAndLinesAtARate) {
+    const std::string log = ReadFile(kSample);
+    ASSERT_FALSE(log.empty());
+    const std::vector<std::string> lines = nmeasim::SplitLines(log);
+    const std::vector<std::string> epochs = nmeasim::GroupEpochs(lines);
+    // Every byte once, in order; one RMC an epoch (the log's RMC ends its epoch).
+    std::string joined;
+    for (const std::string& e : epochs) {
+        joined += e;
+        size_t rmc = 0;
+        for (size_t at = e.find("$GPRMC"); at != std::string::npos; at = e.find("$GPRMC", at + 1)) {
+            ++rmc;
+        }
+        EXPECT_EQ(rmc, 1u) << e;
+    }
+    EXPECT_EQ(joined, log);
+    EXPECT_EQ(epochs.size(), 180u);
+
+    nmeasim::TReplayFeed ownCadence(log, 0);
+    nmeasim::TChunk chunk;
+    for (size_t i = 0; i < epochs.size(); ++i) {
+        ASSERT_TRUE(ownCadence.Next(chunk));
+        EXPECT_EQ(chunk.due, static_cast<double>(i));
+        EXPECT_EQ(chunk.bytes, epochs[i]);
+    }
+    EXPECT_FALSE(ownCadence.Next(chunk));
+
+    nmeasim::TReplayFeed rated(log, 50);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        ASSERT_TRUE(rated.Next(chunk));
+        EXPECT_DOUBLE_EQ(chunk.due, static_cast<double>(i) / 50);
+        EXPECT_EQ(chunk.bytes, lines[i]);
+    }
+    EXPECT_FALSE(rated.Next(chunk));
+
+    // A receiver that sends its RMC first: the simulator's own epochs come back.
+    nmeasim::TScenario scenario(5, nmeasim::kSeededStart);
+    std::string rmcFirst;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 120; ++i) {
+        std::string epoch;
+        for (const nmeasim::TSimLine& l : scenario.Next().lines) {
+            if (!l.corrupted) {
+                epoch += l.text;
+            }
+        }
+        rmcFirst += epoch;
+        expected.push_back(epoch);
+    }
+    EXPECT_EQ(nmeasim::GroupEpochs(nmeasim::SplitLines(rmcFirst)), expected);
+
+    // Without time stamps each RMC starts an epoch; a last line without line end stays.
+    const std::string bare =
+        "$GPRMC,,V,,,,,,,,,,N*53\r\n$GPGSA,A,1,,,,,,,,,,,,,,,*1E\r\n$GPRMC,,V,,,,,,,,,,N*53";
+    EXPECT_EQ(
+        nmeasim::GroupEpochs(nmeasim::SplitLines(bare)),
+        (std::vector<std::string>{"$GPRMC,,V,,,,,,,,,,N*53\r\n$GPGSA,A,1,,,,,,,,,,,,,,,*1E\r\n",
+                                  "$GPRMC,,V,,,,,,,,,,N*53"}));
+}
+
+TEST(NmeaSimOptions, ValuesMistakesAndMessages) {
+    nmeasim::TOptions o;
+    std::string error;
+    ASSERT_TRUE(nmeasim::ParseOptions(
+        {"--link", "/tmp/x", "--replay=a.nmea", "--rate", "2.5", "--seed", "9", "--start",
+         "2024-02-29T23:59:59Z", "--speed", "0", "--count", "12", "--persist"},
+        o, error))
+        << error;
+    EXPECT_EQ(o.link, "/tmp/x");
+    EXPECT_EQ(o.replay, "a.nmea");
+    EXPECT_EQ(o.rate, 2.5);
+    EXPECT_EQ(o.seed, 9u);
+    EXPECT_EQ(o.start, 1709251199);
+    EXPECT_EQ(o.speed, 0);
+    EXPECT_EQ(o.count, 12);
+    EXPECT_TRUE(o.persist);
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"--rate", "5"},                     // without --replay
+        {"--replay", "x", "--rate", "0"},    // not more than 0
+        {"--seed", "-1"},                    // not a whole number
+        {"--start", "2023-02-29T00:00:00"},  // no such day
+        {"--start", "2024-06-15 10:15:00"},  // wrong layout
+        {"--speed", "fast"},                 // not a number
+        {"--count", "0"},                    // from 1
+        {"--stdout", "--link", "/tmp/y"},    // link without a pseudo-terminal
+        {"--count"},                         // value missing
+        {"--stdout=yes"},                    // takes no value
+        {"--baud", "4800"},                  // unknown
+    };
+    for (const std::vector<std::string>& args : bad) {
+        nmeasim::TOptions fresh;
+        error.clear();
+        EXPECT_FALSE(nmeasim::ParseOptions(args, fresh, error)) << args[0];
+        EXPECT_EQ(error.rfind("nmeasim: ", 0), 0u) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+        // The program: the message on one line of standard error, status 2.
+        childtest::TChild sim(NMEASIM_EXE, args);
+        EXPECT_EQ(sim.Wait(), 2);
+        EXPECT_EQ(sim.ErrText(), error + "\n");
+        EXPECT_EQ(sim.ReadBytes(1, 100), "");
+    }
+
+    childtest::TChild help(NMEASIM_EXE, {"--help"});
+    EXPECT_NE(help.ReadBytes(1 << 16).find("Usage: nmeasim"), std::string::npos);
+    EXPECT_EQ(help.Wait(), 0);
+
+    const std::string missing = TempPath("no_such.nmea");
+    childtest::TChild gone(NMEASIM_EXE, {"--replay", missing});
+    EXPECT_EQ(gone.Wait(), 1);
+    EXPECT_NE(gone.ErrText().find("cannot read '" + missing + "'"), std::string::npos);
+}
+
+TEST(NmeaSimProgram, ReplayThroughARawPseudoTerminal) {
+    const std::string link = TempPath("replay_link");
+    childtest::TChild sim(NMEASIM_EXE, {"--link", link, "--replay", kSample, "--rate", "5000"});
+    const std::optional<std::string> path = sim.ReadLine();
+    ASSERT_TRUE(path) << sim.ErrText();
+    EXPECT_EQ(path->rfind("/dev/pts/", 0), 0u);
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), *path);
+
+    const int fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG), 0u);
+    EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    // What the reader sends is taken and dropped, never echoed.
+    ASSERT_EQ(write(fd, "$PSRF,hello\r\n", 13), 13);
+    const std::string got = ReadUntilEnd(fd);
+    close(fd);
+    EXPECT_EQ(got, ReadFile(kSample));  // every byte, carriage returns and noise included
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_FALSE(Exists(link));
+}
+
+TEST(NmeaSimProgram, EndsWhenTheReaderHangsUpOrOnASignal) {
+    // The reader closes the line: the simulator ends and removes its link.
+    const std::string link = TempPath("hangup_link");
+    {
+        childtest::TChild sim(NMEASIM_EXE, {"--link", link, "--speed", "20"});
+        ASSERT_TRUE(sim.ReadLine()) << sim.ErrText();
+        const int fd = open(link.c_str(), O_RDONLY | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        char buf[64];
+        pollfd p{fd, POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, 5000), 1);
+        EXPECT_GT(read(fd, buf, sizeof buf), 0);
+        close(fd);
+        EXPECT_EQ(sim.Wait(), 0) << sim.ErrText();
+        EXPECT_FALSE(Exists(link));
+    }
+    // SIGINT and SIGTERM, with and without a reader.
+    for (const int sig : {SIGINT, SIGTERM}) {
+        for (const bool reader : {false, true}) {
+            childtest::TChild sim(NMEASIM_EXE, {"--link", link});
+            ASSERT_TRUE(sim.ReadLine()) << sim.ErrText();
+            const int fd = reader ? open(link.c_str(), O_RDONLY | O_NOCTTY) : -1;
+            sim.Signal(sig);
+            EXPECT_EQ(sim.Wait(), 0) << sig;
+            EXPECT_FALSE(Exists(link));
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
+    // --persist outlives a reader and serves the next one.
+    {
+        childtest::TChild sim(NMEASIM_EXE, {"--link", link, "--speed", "50", "--persist"});
+        ASSERT_TRUE(sim.ReadLine());
+        for (int round = 0; round < 2; ++round) {
+            const int fd = open(link.c_str(), O_RDONLY | O_NOCTTY);
+            ASSERT_GE(fd, 0);
+            pollfd p{fd, POLLIN, 0};
+            EXPECT_EQ(poll(&p, 1, 5000), 1) << round;
+            close(fd);
+        }
+        EXPECT_FALSE(sim.Wait(200));
+        sim.Signal(SIGTERM);
+        EXPECT_EQ(sim.Wait(), 0);
+    }
+    // A link path taken by a file is refused, and the file stays.
+    std::ofstream(link) << "keep";
+    childtest::TChild refused(NMEASIM_EXE, {"--link", link});
+    EXPECT_EQ(refused.Wait(), 1);
+    EXPECT_NE(refused.ErrText().find("not a symbolic link"), std::string::npos);
+    EXPECT_EQ(ReadFile(link), "keep");
+    std::remove(link.c_str());
+}
+
+TEST(NmeaSimProgram, StandardOutputClosedByTheReader) {
+    childtest::TChild sim(NMEASIM_EXE, {"--stdout", "--speed", "0"});
+    EXPECT_GE(sim.ReadBytes(10000).size(), 10000u);
+    sim.CloseOutput();
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(sim.ErrText(), "");
+}

@@ -1,0 +1,397 @@
+#include "tools/nmeasim/NmeaSim.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <ostream>
+#include <random>
+#include <sstream>
+
+#include "tools/nmeasim/Feed.h"
+#include "tools/nmeasim/PtyLine.h"
+
+namespace nmeasim {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// How long the line stays open after the last chunk, so that the far end
+// reads it before the hang-up (which drops what is still unread).
+constexpr auto kLinger = std::chrono::milliseconds(1000);
+// How often a line without a reader is looked at again.
+constexpr int kReaderPollMs = 20;
+
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2 ? 1 : 0;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+template <typename T>
+bool ParseNumber(const std::string& text, T& value) {
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, value);
+    return !text.empty() && r.ec == std::errc() && r.ptr == end;
+}
+
+enum class TWake { Due, Stop, HangUp };
+
+// Waits until the deadline or a stop signal; with a line, also serves what
+// its reader sends and notices the reader's hang-up at once.
+TWake WaitUntil(TClock::time_point deadline, TPtyLine* line) {
+    for (;;) {
+        if (StopRequested()) {
+            return TWake::Stop;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+        pollfd p[2] = {{StopDescriptor(), POLLIN, 0}, {line ? line->Master() : -1, POLLIN, 0}};
+        const int timeout = left <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left + 1, 60000));
+        const int n = poll(p, line ? 2 : 1, timeout);
+        if (n < 0 && errno != EINTR) {
+            return TWake::Stop;
+        }
+        if (line && (p[1].revents & POLLHUP) != 0) {
+            return TWake::HangUp;
+        }
+        if (line && (p[1].revents & POLLIN) != 0) {
+            line->DrainInput();
+        }
+        if (n == 0 && TClock::now() >= deadline) {
+            return TWake::Due;
+        }
+    }
+}
+
+// Writes all bytes to a descriptor, waiting for room; false on a stop, a
+// hang-up or an error (errno then tells which).
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        if (StopRequested()) {
+            errno = EINTR;
+            return false;
+        }
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        }
+        pollfd p[2] = {{StopDescriptor(), POLLIN, 0}, {fd, POLLOUT, 0}};
+        poll(p, 2, 1000);
+        if ((p[1].revents & (POLLHUP | POLLERR)) != 0) {
+            errno = EIO;
+            return false;
+        }
+    }
+    return true;
+}
+
+TClock::time_point DueAt(TClock::time_point start, double due, double speed) {
+    if (speed <= 0) {
+        return start;
+    }
+    return start +
+           std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(due / speed));
+}
+
+int RunStdout(TFeed& feed, const TOptions& options, std::ostream& err) {
+    const auto start = TClock::now();
+    TChunk chunk;
+    for (int64_t written = 0; options.count == 0 || written < options.count; ++written) {
+        if (!feed.Next(chunk)) {
+            break;
+        }
+        if (WaitUntil(DueAt(start, chunk.due, options.speed), nullptr) == TWake::Stop) {
+            return kExitOk;
+        }
+        if (!WriteAll(STDOUT_FILENO, chunk.bytes)) {
+            if (errno == EPIPE || errno == EINTR) {
+                return kExitOk;  // the reader went away, or a stop signal
+            }
+            err << "nmeasim: cannot write to standard output: " << std::strerror(errno) << '\n';
+            return kExitFailure;
+        }
+    }
+    return kExitOk;
+}
+
+// Waits until someone opens the line; false on a stop signal.
+bool WaitForReader(TPtyLine& line) {
+    while (!line.HasReader()) {
+        if (WaitUntil(TClock::now() + std::chrono::milliseconds(kReaderPollMs), nullptr) ==
+            TWake::Stop) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int RunPty(TFeed& feed, const TOptions& options, std::ostream& out, std::ostream& err) {
+    TPtyLine line;
+    std::string error;
+    if (!line.Create(error)) {
+        err << "nmeasim: " << error << '\n';
+        return kExitFailure;
+    }
+    TLink link;
+    if (!options.link.empty() && !link.Create(options.link, line.SlavePath(), error)) {
+        err << "nmeasim: " << error << '\n';
+        return kExitFailure;
+    }
+    out << line.SlavePath() << std::endl;
+
+    // The receiver powers up when the first reader opens the line.
+    if (!WaitForReader(line)) {
+        return kExitOk;
+    }
+    const auto start = TClock::now();
+    TChunk chunk;
+    for (int64_t written = 0; options.count == 0 || written < options.count;) {
+        if (!feed.Next(chunk)) {
+            break;
+        }
+        const bool reader = line.HasReader();
+        const TWake wake =
+            WaitUntil(DueAt(start, chunk.due, options.speed), reader ? &line : nullptr);
+        if (wake == TWake::Stop) {
+            return kExitOk;
+        }
+        if (wake == TWake::HangUp || !line.HasReader()) {
+            if (!options.persist) {
+                return kExitOk;  // the far end closed the line
+            }
+            continue;  // nobody listens: the chunk is lost, as on a real line
+        }
+        if (!WriteAll(line.Master(), chunk.bytes)) {
+            if (errno == EINTR || !options.persist) {
+                return kExitOk;
+            }
+            continue;
+        }
+        ++written;
+    }
+    if (line.HasReader()) {
+        WaitUntil(TClock::now() + kLinger, &line);
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+bool ParseUtc(const std::string& text, int64_t& seconds) {
+    std::string t = text;
+    if (t.size() == 20 && t.back() == 'Z') {
+        t.pop_back();
+    }
+    static constexpr char kLayout[] = "0000-00-00T00:00:00";
+    if (t.size() != sizeof kLayout - 1) {
+        return false;
+    }
+    for (size_t i = 0; i < t.size(); ++i) {
+        const bool digit = t[i] >= '0' && t[i] <= '9';
+        if (kLayout[i] == '0' ? !digit : t[i] != kLayout[i]) {
+            return false;
+        }
+    }
+    auto number = [&t](size_t from, size_t count) {
+        return static_cast<unsigned>(std::stoul(t.substr(from, count)));
+    };
+    const unsigned y = number(0, 4);
+    const unsigned mo = number(5, 2);
+    const unsigned d = number(8, 2);
+    const unsigned h = number(11, 2);
+    const unsigned mi = number(14, 2);
+    const unsigned s = number(17, 2);
+    static constexpr unsigned kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (y < 1980 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] ||
+        (mo == 2 && d == 29 && !leap) || h > 23 || mi > 59 || s > 59) {
+        return false;
+    }
+    seconds = DaysFromCivil(y, mo, d) * 86400 + int64_t{h} * 3600 + mi * 60 + s;
+    return true;
+}
+
+std::string UsageText() {
+    return "Usage: nmeasim [options]\n"
+           "A simulated GPS receiver: writes NMEA-0183 sentences (GPRMC, GPGGA, GPGSA and\n"
+           "GPGSV, CR LF line ends) once a second to a pseudo-terminal of its own, whose\n"
+           "path it prints, or to standard output. The built-in scenario starts without a\n"
+           "fix, gets a 2D and then a 3D fix, and has spells of DGPS and of lost fix, and\n"
+           "now and then a damaged line, while the receiver moves along a track.\n"
+           "\n"
+           "Options:\n"
+           "  --link PATH     also make a symbolic link PATH to the pseudo-terminal\n"
+           "                  (an existing link there is replaced; removed at exit)\n"
+           "  --stdout        write to standard output instead of a pseudo-terminal\n"
+           "  --replay FILE   replay a recorded log instead: one epoch (the lines of one\n"
+           "                  second, up to the next time stamp or RMC) a second\n"
+           "  --rate N        with --replay: N lines a second instead\n"
+           "  --seed N        the same N gives the same sentences every run\n"
+           "  --start TIME    UTC of the first epoch, YYYY-MM-DDTHH:MM:SS[Z] or now\n"
+           "                  (default now; with --seed 2024-06-15T10:15:00Z)\n"
+           "  --speed F       time factor: 10 runs ten times as fast; 0 does not wait\n"
+           "  --count N       stop after N epochs (with --rate: N lines)\n"
+           "  --persist       when the reader closes the line, wait for the next one\n"
+           "  --help          show this text\n"
+           "\n"
+           "On a pseudo-terminal the receiver starts when a reader opens the line and\n"
+           "nmeasim ends when the reader closes it (unless --persist), on Ctrl-C or\n"
+           "SIGTERM, or one second after the last line. Example:\n"
+           "  nmeasim --link /tmp/gps0 &\n"
+           "  PALMOGPS_PORTS=/tmp/gps0 gpscat --port 1\n"
+           "\n"
+           "Exit status: 0 done, 1 failure (no pseudo-terminal, unreadable log), 2 bad usage.\n";
+}
+
+bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::string& error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool hasValue = false;
+        const size_t eq = name.find('=');
+        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+            hasValue = true;
+        }
+        const bool takesValue = name == "--link" || name == "--replay" || name == "--rate" ||
+                                name == "--seed" || name == "--start" || name == "--speed" ||
+                                name == "--count";
+        if (takesValue && !hasValue) {
+            if (i + 1 >= args.size()) {
+                error = "nmeasim: option '" + name + "' needs a value";
+                return false;
+            }
+            value = args[++i];
+        } else if (!takesValue && hasValue) {
+            error = "nmeasim: option '" + name + "' takes no value";
+            return false;
+        }
+        auto bad = [&](const std::string& what) {
+            error = "nmeasim: invalid value '" + value + "' for " + name + " (" + what + ")";
+            return false;
+        };
+        if (name == "--link") {
+            if (value.empty()) {
+                return bad("a path");
+            }
+            options.link = value;
+        } else if (name == "--replay") {
+            if (value.empty()) {
+                return bad("a file");
+            }
+            options.replay = value;
+        } else if (name == "--rate") {
+            if (!ParseNumber(value, options.rate) || !(options.rate > 0) ||
+                !std::isfinite(options.rate)) {
+                return bad("lines a second, more than 0");
+            }
+        } else if (name == "--seed") {
+            uint64_t seed = 0;
+            if (!ParseNumber(value, seed)) {
+                return bad("a whole number");
+            }
+            options.seed = seed;
+        } else if (name == "--start") {
+            int64_t start = 0;
+            if (value == "now") {
+                options.start.reset();
+                continue;
+            }
+            if (!ParseUtc(value, start)) {
+                return bad("YYYY-MM-DDTHH:MM:SS, years 1980 to 2099, or now");
+            }
+            options.start = start;
+        } else if (name == "--speed") {
+            if (!ParseNumber(value, options.speed) || options.speed < 0 ||
+                !std::isfinite(options.speed)) {
+                return bad("a factor, 0 or more");
+            }
+        } else if (name == "--count") {
+            if (!ParseNumber(value, options.count) || options.count < 1) {
+                return bad("a whole number from 1");
+            }
+        } else if (name == "--stdout") {
+            options.toStdout = true;
+        } else if (name == "--persist") {
+            options.persist = true;
+        } else if (name == "--help" || name == "-h") {
+            options.help = true;
+        } else {
+            error = "nmeasim: unknown option '" + args[i] + "' (try --help)";
+            return false;
+        }
+    }
+    if (options.rate > 0 && options.replay.empty()) {
+        error = "nmeasim: --rate needs --replay";
+        return false;
+    }
+    if (options.toStdout && (!options.link.empty() || options.persist)) {
+        error = std::string("nmeasim: ") + (options.persist ? "--persist" : "--link") +
+                " is for the pseudo-terminal, not with --stdout";
+        return false;
+    }
+    return true;
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    TOptions options;
+    std::string error;
+    if (!ParseOptions(args, options, error)) {
+        err << error << '\n';
+        return kExitUsage;
+    }
+    if (options.help) {
+        out << UsageText();
+        return kExitOk;
+    }
+
+    std::unique_ptr<TFeed> feed;
+    if (!options.replay.empty()) {
+        std::ifstream in(options.replay, std::ios::binary);
+        std::ostringstream bytes;
+        if (!in.is_open() || !(bytes << in.rdbuf())) {
+            const int code = errno != 0 ? errno : ENOENT;
+            err << "nmeasim: cannot read '" << options.replay << "': " << std::strerror(code)
+                << '\n';
+            return kExitFailure;
+        }
+        feed = std::make_unique<TReplayFeed>(bytes.str(), options.rate);
+    } else {
+        const uint64_t seed = options.seed ? *options.seed : std::random_device{}();
+        int64_t start = options.seed ? kSeededStart : 0;
+        if (options.start) {
+            start = *options.start;
+        } else if (!options.seed) {
+            start = std::chrono::duration_cast<std::chrono::seconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+        }
+        feed = std::make_unique<TScenarioFeed>(seed, start);
+    }
+
+    InstallStopSignals();
+    if (options.toStdout) {
+        return RunStdout(*feed, options, err);
+    }
+    return RunPty(*feed, options, out, err);
+}
+
+}  // namespace nmeasim

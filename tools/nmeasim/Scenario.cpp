@@ -1,0 +1,350 @@
+#include "tools/nmeasim/Scenario.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+namespace nmeasim {
+
+namespace {
+
+constexpr double kMetresPerDegree = 111120.0;
+
+struct TPlace {
+    double lat;
+    double lon;
+    double magVar;  // degrees, east positive
+    double geoid;   // metres
+    double altitude;
+    const char* station;
+};
+
+// Harbours in all four quarters of the globe, so that both hemisphere letters appear.
+constexpr TPlace kPlaces[] = {
+    {59.8520, 10.7261, 3.9, 39.8, 12.0, "0136"},     // Oslo fjord
+    {50.7800, -1.3000, -0.9, 47.0, 4.0, "0412"},     // the Solent
+    {37.8100, -122.4200, 13.0, -32.1, 6.0, "0729"},  // San Francisco Bay
+    {-33.8500, 151.2400, 12.8, 22.6, 3.0, "0221"},   // Sydney Harbour
+};
+
+// Civil date of a day number counted from 1970-01-01.
+void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
+}
+
+std::string Format(const char* format, double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// Whether a line's checksum matches its payload.
+bool ChecksumMatches(const std::string& line) {
+    const size_t star = line.find('*');
+    if (line.empty() || line[0] != '$' || star == std::string::npos || star + 3 > line.size()) {
+        return false;
+    }
+    return line.compare(star + 1, 2, ChecksumText(std::string_view(line).substr(1, star - 1))) == 0;
+}
+
+}  // namespace
+
+std::string ChecksumText(std::string_view payload) {
+    unsigned sum = 0;
+    for (const char c : payload) {
+        sum ^= static_cast<unsigned char>(c);
+    }
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    return {kHex[sum >> 4], kHex[sum & 15]};
+}
+
+std::string Sentence(std::string_view payload) {
+    std::string line = "$";
+    line.append(payload);
+    line += '*';
+    line += ChecksumText(payload);
+    line += "\r\n";
+    return line;
+}
+
+std::string NmeaTimeField(int64_t unixSeconds) {
+    const int64_t s = unixSeconds - FloorDiv(unixSeconds, 86400) * 86400;
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d%02d%02d.00", static_cast<int>(s / 3600),
+                  static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
+    return text;
+}
+
+std::string NmeaDateField(int64_t unixSeconds) {
+    int64_t y = 0;
+    unsigned m = 0;
+    unsigned d = 0;
+    CivilFromDays(FloorDiv(unixSeconds, 86400), y, m, d);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u%02u%02d", d, m,
+                  static_cast<int>(((y % 100) + 100) % 100));
+    return text;
+}
+
+std::string NmeaAngle(double degrees, int width) {
+    // Whole ten-thousandths of a minute, so that rounding never gives 60 minutes.
+    const auto units = static_cast<int64_t>(std::llround(std::fabs(degrees) * 600000.0));
+    char text[24];
+    std::snprintf(text, sizeof text, "%0*d%02d.%04d", width, static_cast<int>(units / 600000),
+                  static_cast<int>(units % 600000 / 10000), static_cast<int>(units % 10000));
+    return text;
+}
+
+const char* StageName(TStage stage) {
+    switch (stage) {
+        case TStage::NoFix:
+            return "no fix";
+        case TStage::Fix2D:
+            return "2D";
+        case TStage::Fix3D:
+            return "3D";
+        case TStage::DGPS:
+            return "DGPS";
+    }
+    return "?";
+}
+
+TScenario::TScenario(uint64_t seed, int64_t startUtc) : rng_(seed), utc_(startUtc) {
+    const TPlace& place = kPlaces[UniformInt(0, static_cast<int>(std::size(kPlaces)) - 1)];
+    lat_ = place.lat + Uniform(-0.01, 0.01);
+    lon_ = place.lon + Uniform(-0.01, 0.01);
+    magVar_ = place.magVar;
+    geoid_ = place.geoid;
+    baseAltitude_ = place.altitude;
+    altitude_ = baseAltitude_;
+    station_ = place.station;
+    speedKnots_ = Uniform(3.0, 8.0);
+    course_ = Uniform(0.0, 360.0);
+
+    // Ten satellites in view, strongest first.
+    std::vector<int> prns(32);
+    for (int i = 0; i < 32; ++i) {
+        prns[static_cast<size_t>(i)] = i + 1;
+    }
+    for (int i = 0; i < 10; ++i) {
+        std::swap(prns[static_cast<size_t>(i)], prns[static_cast<size_t>(UniformInt(i, 31))]);
+        satellites_.push_back({prns[static_cast<size_t>(i)], Uniform(5, 85), Uniform(0, 359)});
+    }
+    std::sort(satellites_.begin(), satellites_.end(),
+              [](const TSatellite& a, const TSatellite& b) { return a.elevation > b.elevation; });
+
+    stage_ = TStage::NoFix;
+    stageLeft_ = UniformInt(6, 12);  // cold start
+}
+
+double TScenario::Uniform(double low, double high) {
+    // 53 random bits: the same numbers whatever the standard library.
+    const double unit = static_cast<double>(rng_() >> 11) * 0x1.0p-53;
+    return low + (high - low) * unit;
+}
+
+int TScenario::UniformInt(int low, int high) {
+    return low + static_cast<int>(rng_() % static_cast<uint64_t>(high - low + 1));
+}
+
+void TScenario::NextStage() {
+    if (cycleStep_ == 0) {
+        // After the cold start: a first 2D fix.
+        stage_ = TStage::Fix2D;
+        stageLeft_ = UniformInt(5, 10);
+        usedCount_ = 3;
+        cycleStep_ = 1;
+        return;
+    }
+    // The repeating cycle: 3D, DGPS, 3D, a lost fix, 2D while it comes back.
+    switch (cycleStep_ % 5) {
+        case 1:
+        case 3:
+            stage_ = TStage::Fix3D;
+            stageLeft_ = UniformInt(20, 40);
+            usedCount_ = UniformInt(6, 8);
+            break;
+        case 2:
+            stage_ = TStage::DGPS;
+            stageLeft_ = UniformInt(15, 30);
+            usedCount_ = UniformInt(8, 10);
+            break;
+        case 4:
+            stage_ = TStage::NoFix;
+            stageLeft_ = UniformInt(3, 8);
+            usedCount_ = 0;
+            break;
+        default:
+            stage_ = TStage::Fix2D;
+            stageLeft_ = UniformInt(2, 4);
+            usedCount_ = 3;
+            break;
+    }
+    ++cycleStep_;
+}
+
+void TScenario::Move() {
+    const double step = speedKnots_ * 1852.0 / 3600.0;  // metres in one second
+    const double c = course_ * std::numbers::pi / 180.0;
+    lat_ += step * std::cos(c) / kMetresPerDegree;
+    lon_ += step * std::sin(c) / (kMetresPerDegree * std::cos(lat_ * std::numbers::pi / 180.0));
+    if (lon_ > 180.0) {
+        lon_ -= 360.0;
+    } else if (lon_ < -180.0) {
+        lon_ += 360.0;
+    }
+    course_ = std::fmod(course_ + Uniform(-2.0, 2.0) + 360.0, 360.0);
+    speedKnots_ = std::clamp(speedKnots_ + Uniform(-0.3, 0.3), 0.0, 14.0);
+    altitude_ = std::clamp(altitude_ + Uniform(-0.3, 0.3), baseAltitude_ - 5, baseAltitude_ + 5);
+    for (TSatellite& s : satellites_) {
+        s.azimuth = std::fmod(s.azimuth + 0.004, 360.0);
+    }
+}
+
+std::vector<int> TScenario::UsedSatellites() const {
+    std::vector<int> used;
+    for (int i = 0; i < usedCount_ && i < static_cast<int>(satellites_.size()); ++i) {
+        used.push_back(satellites_[static_cast<size_t>(i)].prn);
+    }
+    std::sort(used.begin(), used.end());
+    return used;
+}
+
+std::vector<std::string> TScenario::Payloads(int64_t utc) {
+    const std::string time = NmeaTimeField(utc);
+    const std::string date = NmeaDateField(utc);
+    const bool fix = stage_ != TStage::NoFix;
+    const bool dgps = stage_ == TStage::DGPS;
+    const std::vector<int> used = UsedSatellites();
+    std::vector<std::string> out;
+
+    const std::string lat = NmeaAngle(lat_, 2) + (lat_ < 0 ? ",S" : ",N");
+    const std::string lon = NmeaAngle(lon_, 3) + (lon_ < 0 ? ",W" : ",E");
+    const std::string magVar = Format("%.1f", std::fabs(magVar_)) + (magVar_ < 0 ? ",W" : ",E");
+    const double course = std::fmod(std::round(course_ * 10) / 10, 360.0);
+    if (fix) {
+        out.push_back("GPRMC," + time + ",A," + lat + "," + lon + "," +
+                      Format("%.1f", speedKnots_) + "," + Format("%.1f", course) + "," + date +
+                      "," + magVar + (dgps ? ",D" : ",A"));
+    } else {
+        out.push_back("GPRMC," + time + ",V,,,,,,," + date + ",,,N");
+    }
+
+    const double n = static_cast<double>(std::max<size_t>(used.size(), 1));
+    const double hdop = std::round((0.6 + 6.0 / n + Uniform(0, 0.2)) * 10) / 10;
+    const double vdop = std::round(hdop * 15) / 10;
+    const double pdop = std::round(std::sqrt(hdop * hdop + vdop * vdop) * 10) / 10;
+    if (fix) {
+        char sats[8];
+        std::snprintf(sats, sizeof sats, "%02d", static_cast<int>(used.size()));
+        out.push_back("GPGGA," + time + "," + lat + "," + lon + "," + (dgps ? "2," : "1,") + sats +
+                      "," + Format("%.1f", hdop) + "," + Format("%.1f", altitude_) + ",M," +
+                      Format("%.1f", geoid_) + ",M," +
+                      (dgps ? Format("%.1f", 1.0 + epoch_ % 5) + "," + station_ : ","));
+    } else {
+        out.push_back("GPGGA," + time + ",,,,,0,00,99.99,,,,,,");
+    }
+
+    const int dim = stage_ == TStage::NoFix ? 1 : stage_ == TStage::Fix2D ? 2 : 3;
+    std::string gsa = "GPGSA,A," + std::to_string(dim);
+    for (size_t slot = 0; slot < 12; ++slot) {
+        gsa += ',';
+        if (slot < used.size()) {
+            char prn[8];
+            std::snprintf(prn, sizeof prn, "%02d", used[slot]);
+            gsa += prn;
+        }
+    }
+    if (fix) {
+        gsa += "," + Format("%.1f", pdop) + "," + Format("%.1f", hdop) + "," +
+               Format("%.1f", dim == 2 ? 1.0 : vdop);
+    } else {
+        gsa += ",99.99,99.99,99.99";
+    }
+    out.push_back(gsa);
+
+    if (epoch_ % 5 == 0) {
+        const size_t count = satellites_.size();
+        const size_t messages = (count + 3) / 4;
+        for (size_t m = 0; m < messages; ++m) {
+            std::string gsv = "GPGSV," + std::to_string(messages) + "," + std::to_string(m + 1) +
+                              "," + std::to_string(count);
+            for (size_t i = m * 4; i < count && i < m * 4 + 4; ++i) {
+                const TSatellite& s = satellites_[i];
+                char sat[32];
+                std::snprintf(sat, sizeof sat, ",%02d,%02d,%03d,", s.prn,
+                              static_cast<int>(s.elevation), static_cast<int>(s.azimuth));
+                gsv += sat;
+                if (fix) {
+                    gsv += std::to_string(20 + static_cast<int>(s.elevation / 4));
+                }
+            }
+            out.push_back(gsv);
+        }
+    }
+    return out;
+}
+
+TSimLine TScenario::Damaged(std::string line) {
+    // The payload sits between "$" and "*"; the damage stays inside it, so
+    // the line keeps its frame and only its checksum fails.
+    const size_t star = line.find('*');
+    const std::string original = line;
+    for (;;) {
+        line = original;
+        if (UniformInt(0, 1) == 0) {
+            // One byte changed on the way.
+            const auto pos = static_cast<size_t>(UniformInt(1, static_cast<int>(star) - 1));
+            char c = line[pos];
+            while (c == line[pos] || c == '$' || c == '*' || c == '!' || c == ',') {
+                c = static_cast<char>(UniformInt(0x21, 0x7E));
+            }
+            line[pos] = c;
+        } else {
+            // A stretch of bytes lost: the start of the line and its end meet.
+            const auto from = static_cast<size_t>(UniformInt(1, static_cast<int>(star) / 2));
+            const auto count = static_cast<size_t>(UniformInt(3, 12));
+            line.erase(from, std::min(count, line.size() - 2 - from));
+        }
+        if (!ChecksumMatches(line)) {
+            return {line, true};
+        }
+    }
+}
+
+TEpoch TScenario::Next() {
+    if (stageLeft_ <= 0) {
+        NextStage();
+    }
+    TEpoch e;
+    e.stage = stage_;
+    e.utc = utc_;
+    for (std::string& payload : Payloads(utc_)) {
+        std::string line = Sentence(payload);
+        if (UniformInt(1, kCorruptionOdds) == 1) {
+            e.lines.push_back(Damaged(std::move(line)));
+        } else {
+            e.lines.push_back({std::move(line), false});
+        }
+    }
+    --stageLeft_;
+    ++epoch_;
+    ++utc_;
+    Move();
+    return e;
+}
+
+}  // namespace nmeasim

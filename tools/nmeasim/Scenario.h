@@ -1,0 +1,94 @@
+// The simulated receiver: NMEA-0183 sentences of a receiver that moves along
+// a track at one epoch a second, going through the stages of a real one.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nmeasim {
+
+// The checksum of a payload: exclusive OR of its bytes as two upper-case
+// hexadecimal digits.
+std::string ChecksumText(std::string_view payload);
+
+// A whole line: "$", payload, "*", checksum, carriage return and line feed.
+std::string Sentence(std::string_view payload);
+
+// Seconds since 1970-01-01 00:00:00 UTC as the NMEA time (hhmmss.00) and
+// date (ddmmyy) fields.
+std::string NmeaTimeField(int64_t unixSeconds);
+std::string NmeaDateField(int64_t unixSeconds);
+
+// An angle as ddmm.mmmm (width 2, latitude) or dddmm.mmmm (width 3,
+// longitude), sign dropped.
+std::string NmeaAngle(double degrees, int width);
+
+// What the receiver can do in an epoch.
+enum class TStage { NoFix, Fix2D, Fix3D, DGPS };
+
+const char* StageName(TStage stage);
+
+struct TSimLine {
+    std::string text;        // the line with its CR LF
+    bool corrupted = false;  // deliberately damaged on the way: its checksum fails
+};
+
+struct TEpoch {
+    TStage stage = TStage::NoFix;
+    int64_t utc = 0;  // seconds since 1970, UTC
+    std::vector<TSimLine> lines;
+};
+
+// The built-in scenario. A cold start without a fix, a 2D fix, then a 3D fix
+// that now and then turns differential for a while or is lost (a bridge, a
+// cutting) and comes back through 2D. The receiver moves at a few knots with
+// a wandering course from one of a few harbours. Each epoch gives GPRMC,
+// GPGGA and GPGSA (every fifth also GPGSV); about one line in 300 is damaged.
+// The same seed and start time give the same lines.
+class TScenario {
+  public:
+    TScenario(uint64_t seed, int64_t startUtc);
+
+    TEpoch Next();
+
+    // One line in this many, on average, is damaged.
+    static constexpr int kCorruptionOdds = 300;
+
+  private:
+    struct TSatellite {
+        int prn;
+        double elevation;
+        double azimuth;
+    };
+
+    double Uniform(double low, double high);
+    int UniformInt(int low, int high);  // both ends included
+    void Move();
+    void NextStage();
+    std::vector<int> UsedSatellites() const;
+    std::vector<std::string> Payloads(int64_t utc);
+    TSimLine Damaged(std::string line);
+
+    std::mt19937_64 rng_;
+    int64_t utc_;
+    TStage stage_ = TStage::NoFix;
+    int stageLeft_ = 0;
+    int cycleStep_ = 0;  // position in the repeating 3D, DGPS, 3D, loss, 2D cycle
+    int usedCount_ = 0;
+    int epoch_ = 0;
+    double lat_ = 0;
+    double lon_ = 0;
+    double speedKnots_ = 0;
+    double course_ = 0;
+    double altitude_ = 0;
+    double baseAltitude_ = 0;
+    double geoid_ = 0;
+    double magVar_ = 0;
+    std::string station_;
+    std::vector<TSatellite> satellites_;
+};
+
+}  // namespace nmeasim
