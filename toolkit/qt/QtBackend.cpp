@@ -23,6 +23,7 @@
 #include "toolkit/Forms.h"
 #include "toolkit/MainThreadCalls.h"
 #include "toolkit/Messages.h"
+#include "toolkit/Sound.h"
 #include "toolkit/posix/MessageQueuePosix.h"
 #include "toolkit/qt/QtPeers.h"
 
@@ -155,6 +156,19 @@ class TQtBackend : public TGuiBackend {
     int quitCode_ = 0;
 };
 
+// The desktop's bell as the system beep; tones and pauses stay the platform's.
+class TQtSound : public TSound {
+  public:
+    void SystemBeep() override {
+        if (OnQtMainThread()) {
+            QApplication::beep();
+        } else if (qApp != nullptr) {
+            QMetaObject::invokeMethod(
+                qApp, [] { QApplication::beep(); }, Qt::QueuedConnection);
+        }
+    }
+};
+
 // ---- Is there a display? -----------------------------------------------------------
 
 // Asks the X server named by display for a connection through libxcb (loaded
@@ -207,7 +221,7 @@ bool DisplayUsable(std::string& reason) {
     }
     if (wantsWayland) {
         if (!hasWayland) {
-            reason = "no display: QT_QPA_PLATFORM asks for Wayland but WAYLAND_DISPLAY is not set";
+            reason = "QT_QPA_PLATFORM asks for Wayland but WAYLAND_DISPLAY is not set";
             return false;
         }
         return true;
@@ -217,9 +231,9 @@ bool DisplayUsable(std::string& reason) {
             qputenv("QT_QPA_PLATFORM", "wayland");
             return true;
         }
-        reason = hasWayland ? "no display: a Wayland session without X (DISPLAY is not set) "
+        reason = hasWayland ? "a Wayland session without X (DISPLAY is not set) "
                               "and Qt's Wayland platform is not installed"
-                            : "no display: neither DISPLAY nor WAYLAND_DISPLAY is set "
+                            : "neither DISPLAY nor WAYLAND_DISPLAY is set "
                               "(QT_QPA_PLATFORM=offscreen draws without a screen)";
         return false;
     }
@@ -231,6 +245,8 @@ bool DisplayUsable(std::string& reason) {
 struct TQtState {
     std::unique_ptr<QApplication> app;
     std::unique_ptr<TQtBackend> backend;
+    TQtSound sound;
+    TSound* previousSound = nullptr;
     ~TQtState() {
         if (backend == nullptr) {
             return;
@@ -239,6 +255,7 @@ struct TQtState {
             SetGuiBackend(nullptr);
         }
         SetExceptionDisplay({});
+        InstallSound(previousSound);
         backend.reset();
         app.reset();
     }
@@ -286,6 +303,7 @@ bool InstallGuiBackend(int& argc, char** argv, std::string& reason) {
     state.backend = std::make_unique<TQtBackend>();
     SetGuiBackend(state.backend.get());
     SetExceptionDisplay(DisplayException);
+    state.previousSound = InstallSound(&state.sound);
     return true;
 }
 

@@ -775,7 +775,11 @@ void TQtFormPeer::ShowWindow() {
         }
     }
     window_->show();
-    window_->raise();
+    // Platforms without a window stack (offscreen, minimal) only warn about raising.
+    const QString platform = QGuiApplication::platformName();
+    if (platform != "offscreen" && platform != "minimal") {
+        window_->raise();
+    }
     window_->activateWindow();
     UpdateTabOrder();
     // The first control of the tab order starts with the focus.
