@@ -89,6 +89,20 @@ Json TimeJson(double dayCount) {
     return text.empty() ? Json(nullptr) : Json(text);
 }
 
+// A whole number from low to high, digits only.
+bool WholeNumber(const std::string& text, int32_t low, int32_t high, int32_t& value) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const int32_t v = std::stoi(text);
+    if (v < low || v > high) {
+        return false;
+    }
+    value = v;
+    return true;
+}
+
 void AppendLine(std::string& out, const Json& j) {
     out += j.dump();
     out += '\n';
@@ -98,8 +112,12 @@ void AppendLine(std::string& out, const Json& j) {
 
 std::string UsageText() {
     return "Usage: gpscat [options] [file ...]\n"
+           "       gpscat --port N [--baud B] [--timeout MS] [--trace FILE] [--log FILE] "
+           "[options]\n"
+           "       gpscat --port N --set-clock sys|local [--wait SECONDS] [--baud B]\n"
            "Feeds NMEA-0183 bytes from the files (or standard input when no file or \"-\"\n"
-           "is given) into a GPS receiver and prints one JSON object per event.\n"
+           "is given), or from serial port COM N, into a GPS receiver and prints one JSON\n"
+           "object per event.\n"
            "\n"
            "Options:\n"
            "  --units nautical|statute|metric   speed unit of SOG (default nautical)\n"
@@ -109,11 +127,29 @@ std::string UsageText() {
            "  --quiet                           print no events (only the summary, if asked)\n"
            "  --help                            show this text\n"
            "\n"
-           "Exit status: 0 done, 1 a file could not be read, 2 bad usage.\n";
+           "Reading a port (until Ctrl-C or SIGTERM, which close the port cleanly):\n"
+           "  --port N              COM port number, 1 to 255; on Linux the N-th path of\n"
+           "                        PALMOGPS_PORTS (colon-separated) when it is set, else\n"
+           "                        the N-th of /dev/ttyACM*, ttyUSB*, rfcomm*, ttyS*\n"
+           "  --baud B              baud rate (default 4800)\n"
+           "  --timeout MS          silence before {\"event\":\"OnComLoss\"} (default 3000)\n"
+           "  --trace FILE          keep a byte trace of the port, written at the close\n"
+           "  --log FILE            keep a dispatch log of the port, written at the close\n"
+           "  --set-clock sys|local set the PC clock (UTC, or the same fields as local\n"
+           "                        time) once from the first valid fix, then end; this\n"
+           "                        needs the right to set the clock (root or CAP_SYS_TIME\n"
+           "                        on Linux, an administrator on Windows)\n"
+           "  --wait SECONDS        with --set-clock: how long to wait for a valid fix\n"
+           "                        (default 60)\n"
+           "\n"
+           "Exit status: 0 done (or clock set), 1 a file or the port could not be read or\n"
+           "the system refused to set the clock, 2 bad usage, 3 no valid fix in time.\n";
 }
 
 bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::string& error) {
     bool filesOnly = false;
+    std::string portOnly;  // an option that needs --port
+    bool waitGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (filesOnly || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -133,7 +169,10 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             value = arg.substr(eq + 1);
             hasValue = true;
         }
-        const bool takesValue = name == "--units" || name == "--pos-units" || name == "--format";
+        const bool takesValue = name == "--units" || name == "--pos-units" || name == "--format" ||
+                                name == "--port" || name == "--baud" || name == "--timeout" ||
+                                name == "--trace" || name == "--log" || name == "--set-clock" ||
+                                name == "--wait";
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = "gpscat: option '" + name + "' needs a value";
@@ -158,6 +197,49 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             if (!Choose(kFormats, name, value, options.format, error)) {
                 return false;
             }
+        } else if (name == "--port") {
+            int32_t port = 0;
+            if (!WholeNumber(value, 1, 255, port)) {
+                error = "gpscat: invalid value '" + value + "' for --port (a number from 1 to 255)";
+                return false;
+            }
+            options.port = static_cast<uint16_t>(port);
+        } else if (name == "--baud") {
+            if (!WholeNumber(value, 1, 4000000, options.baud)) {
+                error = "gpscat: invalid value '" + value + "' for --baud (bits a second)";
+                return false;
+            }
+            portOnly = "--baud";
+        } else if (name == "--timeout") {
+            if (!WholeNumber(value, 0, 86400000, options.timeoutMs)) {
+                error = "gpscat: invalid value '" + value +
+                        "' for --timeout (milliseconds, 0 for never)";
+                return false;
+            }
+            portOnly = "--timeout";
+        } else if (name == "--trace" || name == "--log") {
+            if (value.empty()) {
+                error = "gpscat: option '" + name + "' needs a file name";
+                return false;
+            }
+            (name == "--trace" ? options.trace : options.log) = value;
+            portOnly = name;
+        } else if (name == "--set-clock") {
+            if (value == "sys") {
+                options.setClock = TClockChoice::Sys;
+            } else if (value == "local") {
+                options.setClock = TClockChoice::Local;
+            } else {
+                error = "gpscat: invalid value '" + value + "' for --set-clock (one of sys, local)";
+                return false;
+            }
+            portOnly = "--set-clock";
+        } else if (name == "--wait") {
+            if (!WholeNumber(value, 1, 86400, options.waitSeconds)) {
+                error = "gpscat: invalid value '" + value + "' for --wait (seconds, 1 or more)";
+                return false;
+            }
+            waitGiven = true;
         } else if (name == "--quiet") {
             options.quiet = true;
         } else if (name == "--summary") {
@@ -168,6 +250,18 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             error = "gpscat: unknown option '" + arg + "' (try --help)";
             return false;
         }
+    }
+    if (options.port != 0 && !options.files.empty()) {
+        error = "gpscat: give either --port or files, not both";
+        return false;
+    }
+    if (options.port == 0 && !portOnly.empty()) {
+        error = "gpscat: option '" + portOnly + "' needs --port";
+        return false;
+    }
+    if (waitGiven && options.setClock == TClockChoice::None) {
+        error = "gpscat: option '--wait' needs --set-clock";
+        return false;
     }
     return true;
 }
@@ -309,6 +403,9 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
     if (options.help) {
         out << UsageText();
         return kExitOk;
+    }
+    if (options.port != 0) {
+        return RunPort(options, out, err);
     }
     if (options.files.empty()) {
         options.files.emplace_back("-");

@@ -10,8 +10,12 @@
 #include <nlohmann/json.hpp>
 
 #include "gps/GPS.h"
+#include "toolkit/Messages.h"
 
 namespace gpscat {
+
+// Which PC clock --set-clock sets.
+enum class TClockChoice { None, Sys, Local };
 
 struct TOptions {
     gps::TUnits units = gps::TUnits::Nautical;
@@ -21,12 +25,25 @@ struct TOptions {
     bool summary = false;
     bool help = false;
     std::vector<std::string> files;  // "-" is standard input; none means standard input
+
+    // Reading a port instead of files.
+    uint16_t port = 0;  // COM number; 0 reads files
+    int32_t baud = 4800;
+    int32_t timeoutMs = 3000;  // the receiver's ComTimeOut
+    std::string trace;         // byte trace dump file, written at the close
+    std::string log;           // dispatch log dump file, written at the close
+    TClockChoice setClock = TClockChoice::None;
+    int32_t waitSeconds = 60;  // for a valid fix, with setClock
 };
 
 // Exit statuses.
 constexpr int kExitOk = 0;
 constexpr int kExitFile = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNoFix = 3;  // --set-clock: no valid fix in time
+
+// The message that a stop request posts to the port loop's window.
+constexpr uint32_t kMsgStop = tk::kMsgUser + 0x101;
 
 // Parses the arguments after the program name. False with a one-line
 // message when an option or value is not known.
@@ -48,6 +65,13 @@ nlohmann::ordered_json StateJson(const gps::TGPS& gps);
 
 // Assigns the receiver's six events so that each appends its JSON line to out.
 void AttachEventWriters(gps::TGPS& gps, std::string& out);
+
+// Reads the port through a receiver until a stop request (kMsgStop to the
+// loop's window, or a quit message) and prints its events, OnComLoss
+// included; then closes the port, which writes a trace or log asked for.
+// With setClock it sets the clock from the first dated valid fix and ends.
+// Runs a message loop on the calling thread.
+int RunPort(const TOptions& options, std::ostream& out, std::ostream& err);
 
 // The whole program: options, input, events, summary. Reads stdinStream for
 // "-" (or when no file is named); writes JSON lines to out and messages to err.

@@ -1,0 +1,164 @@
+// gpscat on a serial port: a receiver that owns the port, a message loop on
+// this thread, and a stop request that ends the loop so the port closes cleanly.
+#include <exception>
+#include <ostream>
+
+#include "serial/ComPort.h"
+#include "toolkit/Clock.h"
+#include "toolkit/Timer.h"
+#include "tools/gpscat/GpsCat.h"
+#include "tools/gpscat/StopRequests.h"
+
+namespace gpscat {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// 1980-01-01 as a day count: a fix dated before it has no real date (a
+// receiver that sends no date, or one that did not parse).
+constexpr double kFirstDatedDay = 29221.0;
+
+// How long the loop waits at most before it looks at its deadlines again.
+constexpr uint32_t kLoopWaitMs = 250;
+
+const char* const kClockRight =
+    "setting the clock needs the right to do so: root or the CAP_SYS_TIME "
+    "capability on Linux (for example sudo gpscat ...), an administrator on Windows";
+
+// The stop window of the loop: a stop request sets the flag.
+class TStopWindow {
+  public:
+    explicit TStopWindow(bool& stop)
+        : window_(tk::CreateNotifyWindow(
+              "PalmoGpsCatStop",
+              [&stop](tk::TWindowHandle, uint32_t msg, tk::TWParam, tk::TLParam) -> tk::TLResult {
+                  if (msg == kMsgStop) {
+                      stop = true;
+                  }
+                  return 0;
+              })) {}
+    ~TStopWindow() {
+        if (window_ != 0) {
+            tk::DestroyNotifyWindow(window_);
+        }
+    }
+    TStopWindow(const TStopWindow&) = delete;
+    TStopWindow& operator=(const TStopWindow&) = delete;
+    tk::TWindowHandle Handle() const { return window_; }
+
+  private:
+    tk::TWindowHandle window_;
+};
+
+void Flush(std::string& lines, std::ostream& out) {
+    if (!lines.empty()) {
+        out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+        out.flush();
+        lines.clear();
+    }
+}
+
+}  // namespace
+
+int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
+    bool stop = false;
+    TStopWindow stopWindow(stop);
+    TStopRequests stopRequests(stopWindow.Handle(), kMsgStop);
+
+    gps::TGPS gps;
+    gps.SetUnits(options.units);
+    gps.SetPosUnits(options.posUnits);
+    gps.SetStrFormat(options.format);
+    gps.SetComTimeOut(options.timeoutMs);
+    TRirComPort& port = gps.ComPort();
+    if (!options.trace.empty()) {
+        port.SetTraceName(options.trace);
+        port.SetTracing(tlOn);
+    }
+    if (!options.log.empty()) {
+        port.SetLogName(options.log);
+        port.SetLogging(tlOn);
+    }
+
+    std::string lines;
+    if (!options.quiet) {
+        AttachEventWriters(gps, lines);
+        gps.OnComLoss = [&lines](gps::TGPS&) {
+            lines += Json{{"event", "OnComLoss"}}.dump();
+            lines += '\n';
+        };
+    }
+
+    int status = kExitOk;
+    bool clockDone = false;
+    if (options.setClock != TClockChoice::None) {
+        gps::TFixEvent writer = gps.OnValidFix;
+        gps.OnValidFix = [&, writer](gps::TGPS& g, double lat, double lon, double sog, double cog) {
+            if (writer) {
+                writer(g, lat, lon, sog, cog);
+            }
+            if (clockDone || g.UTCTime() < kFirstDatedDay) {
+                return;
+            }
+            clockDone = true;
+            const bool local = options.setClock == TClockChoice::Local;
+            const std::string when = IsoTime(g.UTCTime());
+            if (local ? g.SetLocalClock() : g.SetSysClock()) {
+                err << "gpscat: " << (local ? "local" : "system") << " clock set from the fix of "
+                    << when << (local ? " (the UTC fields, as local time)" : "") << '\n';
+                status = kExitOk;
+            } else {
+                err << "gpscat: the system refused to set the " << (local ? "local" : "system")
+                    << " clock; " << kClockRight << '\n';
+                status = kExitFile;
+            }
+        };
+    }
+
+    try {
+        gps.SetComBaud(options.baud);
+        gps.SetComNumber(options.port);
+        gps.SetComOpen(true);
+    } catch (const std::exception& e) {
+        err << "gpscat: COM" << options.port << ": " << e.what() << '\n';
+        return kExitFile;
+    }
+
+    const uint32_t start = tk::MonotonicMs();
+    while (!stop && !clockDone) {
+        tk::WaitForMessage(kLoopWaitMs);
+        tk::TMessage m;
+        while (!stop && tk::TakeMessage(m)) {
+            if (m.msg == tk::kMsgQuit) {
+                stop = true;
+                break;
+            }
+            tk::DispatchTaken(m);
+            Flush(lines, out);
+        }
+        Flush(lines, out);
+        if (!out) {
+            break;  // nobody reads the events any more
+        }
+        if (options.setClock != TClockChoice::None && !clockDone &&
+            tk::MonotonicMs() - start >= static_cast<uint32_t>(options.waitSeconds) * 1000u) {
+            err << "gpscat: no valid fix came within " << options.waitSeconds
+                << " s; the clock was not set\n";
+            status = kExitNoFix;
+            break;
+        }
+    }
+
+    // The close writes the trace and the log that were asked for.
+    try {
+        gps.SetComOpen(false);
+    } catch (const std::exception& e) {
+        err << "gpscat: closing COM" << options.port << ": " << e.what() << '\n';
+        status = status == kExitOk ? kExitFile : status;
+    }
+    Flush(lines, out);
+    return status;
+}
+
+}  // namespace gpscat
