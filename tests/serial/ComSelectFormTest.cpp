@@ -181,15 +181,15 @@ TEST(ComSelectForm, PortComponentAsksThroughTheDialog) {
         port->SetOpen(true);
         ASSERT_TRUE(port->Open());
         EXPECT_EQ(port->ComNumber(), kPortB);
-        TFar far(ports, kPortB);
-        ASSERT_TRUE(far.Ok());
+        TFar remote(ports, kPortB);
+        ASSERT_TRUE(remote.Ok());
         std::string got;
         port->SetOnTriggerAvail([&](TRirCustomComPort& cp, uint16_t count) {
             for (uint16_t i = 0; i < count; ++i) {
                 got += cp.ReceiveChar();
             }
         });
-        ASSERT_TRUE(far.Write("$GP"));
+        ASSERT_TRUE(remote.Write("$GP"));
         EXPECT_TRUE(PumpUntil([&] { return got == "$GP"; }));
         port->SetOpen(false);
     }

@@ -1,0 +1,361 @@
+#include "app/Unit1.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "serial/ComSelectForm.h"
+#include "serial/PortProbe.h"
+#include "toolkit/ExceptionDisplay.h"
+#include "toolkit/RegionalFormats.h"
+
+const std::string TForm1::kStatusText = " Palmo GPS Receiver - made by the PalmoGPS developers";
+
+namespace {
+
+// The ports the window offers: COM1 to COM10.
+constexpr uint32_t kListedPorts = 10;
+
+// A whole text as a decimal integer; anything else fails as a bad value.
+int32_t StrToInt(const std::string& text) {
+    int32_t v = 0;
+    if (!TryStrToInt(text, v)) {
+        throw std::invalid_argument("'" + text + "' is not a valid integer value");
+    }
+    return v;
+}
+
+tk::TFont WithBold(tk::TFont f) {
+    f.Bold = true;
+    return f;
+}
+
+}  // namespace
+
+void DrawGradient(tk::TCanvas& canvas, int32_t W, int32_t H, tk::TColor startColor,
+                  tk::TColor endColor) {
+    const int32_t n = std::max(W, H);
+    if (n <= 0) {
+        return;
+    }
+    const tk::TColor from = tk::ColorToRGB(startColor);
+    const tk::TColor to = tk::ColorToRGB(endColor);
+    auto channel = [n](tk::TColor a, tk::TColor b, int shift, int32_t y) {
+        const int64_t s = (a >> shift) & 0xFF;
+        const int64_t e = (b >> shift) & 0xFF;
+        // Integer division truncating toward zero, as the rows are defined.
+        return static_cast<tk::TColor>(s + (e - s) * y / n);
+    };
+    for (int32_t y = 0; y <= n; ++y) {
+        const tk::TColor r = channel(from, to, 0, y);
+        const tk::TColor g = channel(from, to, 8, y);
+        const tk::TColor b = channel(from, to, 16, y);
+        canvas.SetPenColor(r + g * 256 + b * 65536);
+        canvas.MoveTo(0, y);
+        canvas.LineTo(W, y);
+    }
+}
+
+TForm1::TForm1(tk::TComponent* owner) : tk::TForm(owner) {
+    SetName("Form1");
+    GPS1 = new gps::TGPS(this);  // owned by the form until FormDestroy frees it
+    GPS1->SetName("GPS1");
+    CreateControls();
+    ApplyStoredValues();
+    DoCreate();
+}
+
+TForm1::~TForm1() {
+    DoDestroy();
+}
+
+void TForm1::CreateControls() {
+    // The form and its controls are owned by the form and freed with it; the
+    // frame and labels come first, so the windowed controls lie above them.
+    SetCaption("Palmo GPS Receiver...");
+    SetBorderStyle(tk::TBorderStyle::bsDialog);
+    SetSystemMenuOnly(true);
+    SetPosition(tk::TPosition::poDesktopCenter);
+    SetClientSize(376, 421);
+    SetColor(kFormColor);
+    tk::TFont font;
+    font.Name = "Tahoma";
+    font.Height = -11;
+    font.Color = tk::clWindowText;
+    SetFont(font);
+    const tk::TFont bold = WithBold(font);
+
+    auto label = [this](const char* name, int32_t l, int32_t t, int32_t w, int32_t h,
+                        const char* text) {
+        auto* c = new tk::TLabel(this, this);
+        c->SetName(name);
+        c->SetBounds(l, t, w, h);
+        c->SetCaption(text);
+        return c;
+    };
+    auto fixLabel = [&](const char* name, int32_t l, int32_t t, int32_t w, int32_t h,
+                        const char* text) {
+        tk::TLabel* c = label(name, l, t, w, h, text);
+        c->SetFont(bold);
+        c->SetTransparent(true);
+        return c;
+    };
+
+    Bevel1 = new tk::TBevel(this, this);
+    Bevel1->SetName("Bevel1");
+    Bevel1->SetBounds(16, 80, 345, 105);
+
+    Lat1 = fixLabel("Lat1", 30, 93, 31, 13, "Lat1\xB0");
+    Long1 = fixLabel("Long1", 204, 93, 34, 13, "Long1");
+    Date = fixLabel("Date", 30, 136, 27, 13, "Date");
+    Time = fixLabel("Time", 204, 136, 28, 13, "Time");
+    Valid = fixLabel("Valid", 286, 380, 75, 19, "Not Valid");
+    tk::TFont validFont = bold;
+    validFont.Height = -16;
+    validFont.Color = tk::clBlue;
+    Valid->SetFont(validFont);
+    Valid->SetAlignment(tk::TAlignment::taRightJustify);
+    Label1 = label("Label1", 15, 54, 46, 13, "GPS Port:");
+    Label1->SetColor(kFormColor);
+    Label2 = label("Label2", 201, 54, 54, 13, "Baud Rate:");
+    Label2->SetColor(kFormColor);
+    Lat2 = fixLabel("Lat2", 30, 114, 25, 13, "Lat2");
+    Long2 = fixLabel("Long2", 204, 114, 34, 13, "Long2");
+    Alt = fixLabel("Alt", 30, 159, 45, 13, "Altitude");
+    Label3 = fixLabel("Label3", 16, 384, 3, 13, "");
+    tk::TFont statusFont = bold;
+    statusFont.Color = tk::clBlue;
+    Label3->SetFont(statusFont);
+    GPSs = fixLabel("GPSs", 204, 159, 55, 13, "Sat Count");
+
+    Button3 = new tk::TButton(this, this);
+    Button3->SetName("Button3");
+    Button3->SetBounds(16, 197, 163, 25);
+    Button3->SetCaption("Set Local Time with GPS");
+    Button3->SetCursor(tk::TCursor::crHandPoint);
+    Button3->SetTabOrder(0);
+
+    PortsComboBox = new tk::TComboBox(this, this);
+    PortsComboBox->SetName("PortsComboBox");
+    PortsComboBox->SetBounds(75, 51, 102, 21);
+    PortsComboBox->SetCursor(tk::TCursor::crHandPoint);
+    PortsComboBox->SetTabOrder(1);
+
+    BaudChoices = new tk::TComboBox(this, this);
+    BaudChoices->SetName("BaudChoices");
+    BaudChoices->SetBounds(261, 48, 101, 21);
+    for (const char* rate : {"150", "300", "600", "1200", "2400", "4800", "9600", "19200", "38400",
+                             "57600", "115200"}) {
+        BaudChoices->AddItem(rate);
+    }
+    BaudChoices->SetItemIndex(5);
+    BaudChoices->SetCursor(tk::TCursor::crHandPoint);
+    BaudChoices->SetTabOrder(2);
+
+    StatusBar1 = new tk::TStatusBar(this, this);
+    StatusBar1->SetName("StatusBar1");
+    StatusBar1->SetBounds(0, 402, 376, 19);
+    StatusBar1->SetColor(tk::clWhite);
+    StatusBar1->SetCaption(kStatusText);
+
+    Button4 = new tk::TButton(this, this);
+    Button4->SetName("Button4");
+    Button4->SetBounds(199, 197, 163, 25);
+    Button4->SetCaption("Set System Time with GPS");
+    Button4->SetCursor(tk::TCursor::crHandPoint);
+    Button4->SetTabOrder(4);
+
+    CheckBox1 = new tk::TCheckBox(this, this);
+    CheckBox1->SetName("CheckBox1");
+    CheckBox1->SetBounds(16, 18, 145, 17);
+    CheckBox1->SetCaption("GPS Available ");
+    tk::TFont boxFont;
+    boxFont.Name = "MS Sans Serif";
+    boxFont.Height = -13;
+    boxFont.Bold = true;
+    boxFont.Color = tk::clWindowText;
+    CheckBox1->SetFont(boxFont);
+    CheckBox1->SetColor(kFormColor);
+    CheckBox1->SetCursor(tk::TCursor::crHandPoint);
+    CheckBox1->SetTabOrder(5);
+
+    Memo1 = new tk::TMemo(this, this);
+    Memo1->SetName("Memo1");
+    Memo1->SetBounds(16, 248, 345, 129);
+    Memo1->SetColor(kMemoColor);
+    Memo1->SetScrollBars(tk::TScrollStyle::ssBoth);
+    // A log pane: the window writes it, the user reads it.
+    Memo1->SetReadOnly(true);
+    Memo1->SetMaxLines(kMemoMaxLines);
+    Memo1->SetTabOrder(6);
+
+    CheckBox2 = new tk::TCheckBox(this, this);
+    CheckBox2->SetName("CheckBox2");
+    CheckBox2->SetBounds(16, 230, 97, 17);
+    CheckBox2->SetCaption("Active");
+    CheckBox2->SetColor(kFormColor);
+    CheckBox2->SetChecked(true);
+    CheckBox2->SetTabOrder(7);
+
+    OnCreate = [this](tk::TForm& f) { FormCreate(f); };
+    OnDestroy = [this](tk::TForm& f) { FormDestroy(f); };
+    OnPaint = [this](tk::TForm& f, tk::TCanvas& c) { FormPaint(f, c); };
+    Button3->OnClick = [this](tk::TButton& b) { Button3Click(b); };
+    Button4->OnClick = [this](tk::TButton& b) { Button4Click(b); };
+    PortsComboBox->OnChange = [this](tk::TComboBox& c) { PortsComboBoxChange(c); };
+    BaudChoices->OnChange = [this](tk::TComboBox& c) { BaudChoicesChange(c); };
+    CheckBox1->OnClick = [this](tk::TCheckBox& c) { CheckBox1Click(c); };
+}
+
+void TForm1::ApplyStoredValues() {
+    // The window's stored values of GPS1, applied in the receiver's declared
+    // order as a stored form streams them in.
+    tk::LoadStoredValues(*this, [this] {
+        gps::TGPS& g = *GPS1;
+        g.SetComBaud(4800);
+        g.SetComNumber(1);
+        g.SetComOpen(false);
+        g.SetComTimeOut(3000);
+        g.SetUnits(gps::TUnits::Nautical);
+        g.SetStrFormat(gps::TStrFormat::DDMMSS);
+        g.SetPosUnits(gps::TFloatUnits::Deg);
+        g.SetFixLossAlarm(false);
+        g.SetErrorBeep(false);
+        g.SetVersion("1.0.0");
+        g.OnSentence = [this](gps::TGPS& s, const std::string& id, const gps::TDataArray& a) {
+            GPS1Sentence(s, id, a);
+        };
+        g.OnValidFix = [this](gps::TGPS& s, double lat, double lon, double sog, double cog) {
+            GPS1ValidFix(s, lat, lon, sog, cog);
+        };
+        g.OnFixLoss = [this](gps::TGPS& s) { GPS1FixLoss(s); };
+        g.OnFixProgress = [this](gps::TGPS& s, const std::string& p, int32_t d) {
+            GPS1FixProgress(s, p, d);
+        };
+        g.OnFixQuality = [this](gps::TGPS& s, const std::string& q, int32_t f) {
+            GPS1FixQuality(s, q, f);
+        };
+        g.OnError = [this](gps::TGPS& s, const std::string& m) { GPS1Error(s, m); };
+        g.OnComLoss = [this](gps::TGPS& s) { GPS1ComLoss(s); };
+    });
+}
+
+void TForm1::Button3Click(tk::TButton&) {
+    if (GPS1 != nullptr) {
+        GPS1->SetLocalClock();
+    }
+}
+
+void TForm1::GPS1ValidFix(gps::TGPS&, double Lat, double Lon, double, double) {
+    Time->SetCaption(tk::FormatLongTime(GPS1->UTCTime()));
+    Date->SetCaption(tk::FormatShortDate(GPS1->UTCTime()));
+    Lat1->SetCaption("Lat: " + GPS1->LatAsStr());
+    Long1->SetCaption("Long: " + GPS1->LonAsStr());
+    Lat2->SetCaption("Lat: " + tk::FloatToStrGeneral(Lat));
+    Long2->SetCaption("Long: " + tk::FloatToStrGeneral(Lon));
+    std::string alt = "Altitude: " + tk::FloatToStrGeneral(GPS1->Altitude()) + " ";
+    // No unit letter has come yet before the first GPGGA: no NUL goes into the text.
+    if (GPS1->AltUnits() != '\0') {
+        alt += GPS1->AltUnits();
+    }
+    Alt->SetCaption(alt);
+    GPSs->SetCaption("Sat Count: " + std::to_string(GPS1->FixSatCount()));
+    Valid->SetCaption("Valid");
+}
+
+void TForm1::GPS1FixLoss(gps::TGPS&) {
+    Valid->SetCaption("Not Valid");
+}
+
+void TForm1::FormCreate(tk::TForm&) {
+    for (uint32_t n = 1; n <= kListedPorts; ++n) {
+        if (ProbePort(n)) {
+            PortsComboBox->AddItem("COM" + std::to_string(n));
+        }
+    }
+    // Selecting runs no change handler: GPS1 keeps its stored port until the
+    // user picks one.
+    PortsComboBox->SetItemIndex(0);
+    GPS1->SetComOpen(false);
+    GPS1->SetErrorBeep(true);
+}
+
+void TForm1::PortsComboBoxChange(tk::TComboBox&) {
+    CheckBox1->SetChecked(false);
+    const int32_t n = StrToInt(PortEntryDigits(PortsComboBox->Text()));
+    if (n < 0 || n > 0xFFFF) {
+        throw std::out_of_range("'" + PortsComboBox->Text() + "' names no port");
+    }
+    GPS1->SetComNumber(static_cast<uint16_t>(n));
+}
+
+void TForm1::BaudChoicesChange(tk::TComboBox&) {
+    CheckBox1->SetChecked(false);
+    GPS1->SetComBaud(StrToInt(BaudChoices->Text()));
+}
+
+void TForm1::FormDestroy(tk::TForm&) {
+    if (GPS1 == nullptr) {
+        return;
+    }
+    try {
+        GPS1->SetComOpen(false);
+    } catch (...) {
+        // Runs from the destructor: a failing close is shown, not thrown on.
+        tk::ShowCurrentException();
+    }
+    delete GPS1;  // leaves the form's components as it goes
+    GPS1 = nullptr;
+}
+
+void TForm1::GPS1FixProgress(gps::TGPS&, const std::string& Progress, int32_t) {
+    Label3->SetCaption("Fix Progress: " + Progress);
+}
+
+void TForm1::GPS1Error(gps::TGPS&, const std::string&) {
+    for (tk::TLabel* l : {Date, Time, Lat1, Long1, Lat2, Long2, Alt, GPSs}) {
+        l->SetCaption("--");
+    }
+    Label3->SetCaption("Error");
+}
+
+void TForm1::GPS1ComLoss(gps::TGPS&) {
+    for (tk::TLabel* l : {Time, Date, Lat1, Long1, Lat2, Long2, Alt, GPSs}) {
+        l->SetCaption("--");
+    }
+    Label3->SetCaption("GPS Lossed");
+}
+
+void TForm1::GPS1FixQuality(gps::TGPS&, const std::string& Quality, int32_t) {
+    Label3->SetCaption("Fix Quality: " + Quality);
+}
+
+void TForm1::GPS1Sentence(gps::TGPS&, const std::string& SenID, const gps::TDataArray&) {
+    if (CheckBox2->Checked()) {
+        Memo1->AddLine(SenID + ": " + GPS1->NmeaSentence() + "\r");
+    }
+}
+
+void TForm1::Button4Click(tk::TButton&) {
+    if (GPS1 != nullptr) {
+        GPS1->SetSysClock();
+    }
+}
+
+void TForm1::CheckBox1Click(tk::TCheckBox&) {
+    if (GPS1 == nullptr) {
+        return;
+    }
+    try {
+        GPS1->SetComOpen(CheckBox1->Checked());
+    } catch (...) {
+        // The tick shows the port's real state also when the open failed;
+        // the failure itself goes on to the toolkit's exception display.
+        CheckBox1->SetChecked(GPS1->ComOpen());
+        throw;
+    }
+    CheckBox1->SetChecked(GPS1->ComOpen());
+}
+
+void TForm1::FormPaint(tk::TForm&, tk::TCanvas& Canvas) {
+    DrawGradient(Canvas, ClientWidth(), ClientHeight(), StatusBar1->Color(), Color());
+}

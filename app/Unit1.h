@@ -1,0 +1,76 @@
+// The program's main window: the receiver GPS1, the port and baud rate
+// choices, the fix labels, the sentence log and the clock buttons, over a
+// background that shades from white to light blue.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "gps/GPS.h"
+#include "toolkit/Forms.h"
+
+// Paints the rows 0..max(W, H) of a vertical gradient from startColor to
+// endColor (00BBGGRR values), each row a line from (0, y) to (W, y).
+void DrawGradient(tk::TCanvas& canvas, int32_t W, int32_t H, tk::TColor startColor,
+                  tk::TColor endColor);
+
+class TForm1 : public tk::TForm {
+  public:
+    // The window's own colour, and the memo's.
+    static constexpr tk::TColor kFormColor = 16768388;  // FFDD84
+    static constexpr tk::TColor kMemoColor = 15466237;  // EBFEFD
+    // The sentence log keeps this many lines, the oldest going first.
+    static constexpr size_t kMemoMaxLines = 1000;
+    static const std::string kStatusText;
+
+    // Builds the window with its controls and GPS1, applies the stored
+    // values of GPS1, then runs FormCreate.
+    explicit TForm1(tk::TComponent* owner);
+    // Runs FormDestroy (closing the port and freeing GPS1) first.
+    ~TForm1() override;
+
+    // Components, in declared order. GPS1 is nullptr once FormDestroy ran.
+    gps::TGPS* GPS1 = nullptr;
+    tk::TLabel* Lat1 = nullptr;
+    tk::TLabel* Long1 = nullptr;
+    tk::TLabel* Date = nullptr;
+    tk::TLabel* Time = nullptr;
+    tk::TLabel* Valid = nullptr;
+    tk::TButton* Button3 = nullptr;
+    tk::TComboBox* PortsComboBox = nullptr;
+    tk::TLabel* Label1 = nullptr;
+    tk::TComboBox* BaudChoices = nullptr;
+    tk::TLabel* Label2 = nullptr;
+    tk::TBevel* Bevel1 = nullptr;
+    tk::TStatusBar* StatusBar1 = nullptr;
+    tk::TLabel* Lat2 = nullptr;
+    tk::TLabel* Long2 = nullptr;
+    tk::TButton* Button4 = nullptr;
+    tk::TCheckBox* CheckBox1 = nullptr;
+    tk::TLabel* Alt = nullptr;
+    tk::TLabel* Label3 = nullptr;
+    tk::TLabel* GPSs = nullptr;
+    tk::TMemo* Memo1 = nullptr;
+    tk::TCheckBox* CheckBox2 = nullptr;
+
+    // Handlers, in declared order.
+    void Button3Click(tk::TButton& Sender);
+    void GPS1ValidFix(gps::TGPS& Sender, double Lat, double Lon, double SOG, double COG);
+    void GPS1FixLoss(gps::TGPS& Sender);
+    void FormCreate(tk::TForm& Sender);
+    void PortsComboBoxChange(tk::TComboBox& Sender);
+    void BaudChoicesChange(tk::TComboBox& Sender);
+    void FormDestroy(tk::TForm& Sender);
+    void GPS1FixProgress(gps::TGPS& Sender, const std::string& Progress, int32_t FixD);
+    void GPS1Error(gps::TGPS& Sender, const std::string& ErrMsg);
+    void GPS1ComLoss(gps::TGPS& Sender);
+    void GPS1FixQuality(gps::TGPS& Sender, const std::string& Quality, int32_t FixQ);
+    void GPS1Sentence(gps::TGPS& Sender, const std::string& SenID, const gps::TDataArray& A);
+    void Button4Click(tk::TButton& Sender);
+    void CheckBox1Click(tk::TCheckBox& Sender);
+    void FormPaint(tk::TForm& Sender, tk::TCanvas& Canvas);
+
+  private:
+    void CreateControls();
+    void ApplyStoredValues();
+};
