@@ -1,0 +1,266 @@
+// The receiver on a live port: pseudo-terminal pairs on POSIX, COM pairs
+// under Wine, the test playing the GPS at the far end.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "NmeaTestSupport.h"
+#include "gps/GPS.h"
+#include "serial/ComPortTestSupport.h"
+#include "serial/diag/ErrorCodes.h"
+#include "toolkit/Clock.h"
+#include "toolkit/Timer.h"
+
+using namespace gps;
+using namespace cptest;
+using gpstest::Feed;
+using gpstest::Sentence;
+using gpstest::TEventLog;
+
+namespace {
+
+const std::string kRmc = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A";
+const std::string kGsa = "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.2*3A";
+
+// A receiver's stream from cold start to a differential fix, with a tail
+// caught at start-up and a corrupted line.
+const std::string kStream =
+    "0,M,,*4F\r\n"
+    "$GPGGA,000012.00,,,,,0,00,99.99,,,,,,*65\r\n"
+    "$GPGSA,A,1,,,,,,,,,,,,,99.99,99.99,99.99*30\r\n"
+    "$GPRMC,000013.00,V,,,,,,,,,,N*7F\r\n" +
+    Sentence("GPGSA,A,2,05,12,21,,,,,,,,,,3.4,3.2,1.0") + "\r\n" +
+    Sentence("GPGGA,002153.0,3342.6618,N,11751.3858,W,1,03,3.2,-27.0,M,-34.2,M,,") + "\r\n" +
+    Sentence("GPRMC,002153.0,A,3342.6618,N,11751.3858,W,0.5,271.3,091202,12.5,E,A") + "\r\n" +
+    "$GPRMC,002154,A,3342.6620,N,11751.3860,W,0.4,270.9,091202,,,A*6a\r\n" +
+    Sentence("GPGSA,A,3,05,12,21,29,,,,,,,,,1.9,1.1,1.5") + "\r\n" +
+    Sentence("GPGGA,002155.000,3342.6621,N,11751.3861,W,2,05,1.1,-27.4,M,-34.2,M,1.5,0136") +
+    "\r\n" + Sentence("GPRMC,002156.000,A,3342.6622,N,11751.3862,W,0.3,270.1,091202,,,D") + "\r\n";
+
+// A receiver set up for port n without a prompt, at its own 4800 baud.
+void UsePort(TGPS& gps, uint16_t n) {
+    gps.ComPort().SetPromptForPort(false);
+    gps.SetComNumber(n);
+}
+
+// Counts the receiver's lines and loss events with their times.
+struct TLineClock {
+    int lines = 0;
+    uint32_t lastLine = 0;
+    std::vector<uint32_t> losses;
+    explicit TLineClock(TGPS& gps) {
+        gps.OnSentence = [this](TGPS&, const std::string&, const TDataArray&) {
+            ++lines;
+            lastLine = tk::MonotonicMs();
+        };
+        gps.OnComLoss = [this](TGPS&) { losses.push_back(tk::MonotonicMs()); };
+    }
+};
+
+}  // namespace
+
+TEST(ReceiverPort, BytesInEventsOut) {
+    REQUIRE_PORTS();
+    TPorts ports;
+    TFar far(ports, kPortA);
+    ASSERT_TRUE(far.Ok());
+
+    TGPS reference;
+    TEventLog expected(reference);
+    Feed(reference, kStream);
+    ASSERT_EQ(expected.events.size(), 18u);
+
+    TGPS gps;
+    TEventLog log(gps);
+    UsePort(gps, kPortA);
+    gps.SetComOpen(true);
+    EXPECT_TRUE(gps.ComOpen());
+    EXPECT_TRUE(gps.ComPort().Open());
+    // In two pieces, the cut inside a line.
+    const size_t cut = kStream.size() / 2 + 3;
+    ASSERT_TRUE(far.Write(kStream.substr(0, cut)));
+    ASSERT_TRUE(PumpUntil([&] { return log.events.size() >= 8; }));
+    ASSERT_TRUE(far.Write(kStream.substr(cut)));
+    ASSERT_TRUE(PumpUntil([&] { return log.events.size() >= expected.events.size(); }));
+    PumpFor(100);
+    EXPECT_EQ(log.events, expected.events);
+    EXPECT_EQ(gps.NmeaSentence(), reference.NmeaSentence());
+    EXPECT_DOUBLE_EQ(gps.UTCTime(), reference.UTCTime());
+    EXPECT_DOUBLE_EQ(gps.Lat(), reference.Lat());
+    EXPECT_EQ(gps.FixQuality(), 2);
+
+    // Closed: what still arrives is not read.
+    gps.SetComOpen(false);
+    EXPECT_FALSE(gps.ComOpen());
+    EXPECT_FALSE(gps.ComPort().Open());
+    log.Take();
+    ASSERT_TRUE(far.Write(kGsa + "\r\n"));
+    PumpFor(300);
+    EXPECT_TRUE(log.events.empty());
+}
+
+TEST(ReceiverPort, LossThreeSecondsAfterTheLastLineAndOnce) {
+    REQUIRE_PORTS();
+    TPorts ports;
+    TFar far(ports, kPortA);
+    ASSERT_TRUE(far.Ok());
+
+    // A new receiver without any line: once, 3000 ms after construction.
+    const uint32_t built = tk::MonotonicMs();
+    TGPS gps;
+    TLineClock clock(gps);
+    UsePort(gps, kPortA);
+    gps.SetComOpen(true);
+    ASSERT_TRUE(PumpUntil([&] { return clock.losses.size() == 1; }, 6000));
+    EXPECT_GE(clock.losses[0] - built, 2999u);
+    EXPECT_LT(clock.losses[0] - built, 4500u);
+
+    // Lines every 250 ms keep it quiet; after the last, it comes 3000 ms later.
+    for (int i = 1; i <= 5; ++i) {
+        ASSERT_TRUE(far.Write(kGsa + "\r\n"));
+        ASSERT_TRUE(PumpUntil([&] { return clock.lines == i; }));
+        PumpFor(250);
+    }
+    EXPECT_EQ(clock.losses.size(), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return clock.losses.size() == 2; }, 6000));
+    EXPECT_GE(clock.losses[1] - clock.lastLine, 2999u);
+    EXPECT_LT(clock.losses[1] - clock.lastLine, 4500u);
+    PumpFor(3300);
+    EXPECT_EQ(clock.losses.size(), 2u) << "once per silence";
+}
+
+TEST(ReceiverPort, TimeOutChangesOnARunningAndAStoppedTimer) {
+    REQUIRE_PORTS();
+    TPorts ports;
+    TFar far(ports, kPortA);
+    ASSERT_TRUE(far.Ok());
+    TGPS gps;
+    TLineClock clock(gps);
+    UsePort(gps, kPortA);
+    gps.SetComTimeOut(600);
+    gps.SetComOpen(true);
+
+    // Running: 200 ms after a line the time-out becomes 400 ms; the loss
+    // comes 400 ms after the change, not 600 ms after the line.
+    ASSERT_TRUE(far.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return clock.lines == 1; }));
+    PumpFor(200);
+    ASSERT_TRUE(clock.losses.empty());
+    const uint32_t changed = tk::MonotonicMs();
+    gps.SetComTimeOut(400);
+    EXPECT_EQ(gps.LossTimer().Interval(), 400u);
+    ASSERT_TRUE(PumpUntil([&] { return clock.losses.size() == 1; }));
+    EXPECT_GE(clock.losses[0] - changed, 399u);
+
+    // Stopped: a new time-out leaves it stopped until the next line.
+    gps.SetComTimeOut(150);
+    EXPECT_FALSE(gps.LossTimer().Enabled());
+    PumpFor(500);
+    EXPECT_EQ(clock.losses.size(), 1u);
+    ASSERT_TRUE(far.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return clock.losses.size() == 2; }));
+    EXPECT_GE(clock.losses[1] - clock.lastLine, 149u);
+
+    // Closing the port stops the lines: the loss follows the last line
+    // before the close.
+    ASSERT_TRUE(far.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return clock.lines == 3; }));
+    gps.SetComOpen(false);
+    ASSERT_TRUE(PumpUntil([&] { return clock.losses.size() == 3; }));
+    EXPECT_GE(clock.losses[2] - clock.lastLine, 149u);
+
+    // Time-out 0: never.
+    gps.SetComTimeOut(0);
+    gps.SetComOpen(true);
+    ASSERT_TRUE(far.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return clock.lines == 4; }));
+    PumpFor(500);
+    EXPECT_EQ(clock.losses.size(), 3u);
+}
+
+TEST(ReceiverPort, ComNumberChangedWhileOpen) {
+    REQUIRE_PORTS();
+    TPorts ports;
+    TFar farA(ports, kPortA);
+    TFar farB(ports, kPortB);
+    ASSERT_TRUE(farA.Ok());
+    ASSERT_TRUE(farB.Ok());
+    TGPS gps;
+    TLineClock clock(gps);
+    int opens = 0;
+    gps.ComPort().SetOnPortOpen([&](tk::TComponent&) { ++opens; });
+    UsePort(gps, kPortA);
+    gps.SetComOpen(true);
+    EXPECT_EQ(opens, 1);
+    ASSERT_TRUE(farA.Write(kRmc + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return clock.lines == 1; }));
+
+    // The same number: nothing happens.
+    gps.SetComNumber(kPortA);
+    EXPECT_EQ(opens, 1);
+
+    // Another number: closed, set, opened again there.
+    gps.SetComNumber(kPortB);
+    EXPECT_TRUE(gps.ComOpen());
+    EXPECT_EQ(gps.ComNumber(), kPortB);
+    EXPECT_EQ(opens, 2);
+    ASSERT_TRUE(farB.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return clock.lines == 2; }));
+    ASSERT_TRUE(farA.Write(kGsa + "\r\n"));
+    PumpFor(300);
+    EXPECT_EQ(clock.lines, 2) << "the old port is no longer read";
+    gps.SendStr("to B");
+    EXPECT_EQ(farB.Read(4), "to B");
+
+    // A reopening that fails passes its failure on and leaves the port
+    // closed with the new number.
+    const int32_t code = CodeOf([&] { gps.SetComNumber(kMissingPort); });
+    if (MissingPortsOpen()) {
+        EXPECT_NE(code, 0);
+    } else {
+        EXPECT_EQ(code, ecBadId);
+    }
+    EXPECT_FALSE(gps.ComOpen());
+    EXPECT_EQ(gps.ComNumber(), kMissingPort);
+}
+
+TEST(ReceiverPort, SendStrAndOpenFailures) {
+    REQUIRE_PORTS();
+    TPorts ports;
+    TFar far(ports, kPortA);
+    ASSERT_TRUE(far.Ok());
+    TGPS gps;
+    UsePort(gps, kPortA);
+
+    // Closed: nothing is sent and the port stays closed.
+    gps.SendStr("$PXYZ,closed*00\r\n");
+    EXPECT_FALSE(gps.ComOpen());
+    EXPECT_FALSE(gps.ComPort().Open());
+    gps.SetComOpen(true);
+    EXPECT_EQ(far.Read(1, 300), "");
+
+    // Open: the bytes arrive unchanged, without a line ending added.
+    const std::string text = std::string("$PSRF100,1,4800,8,1,0*0E\r\n") + '\0' + "\xFF\xB0\x7F";
+    gps.SendStr(text);
+    EXPECT_EQ(far.Read(text.size()), text);
+    EXPECT_EQ(far.Read(1, 300), "");
+    gps.SendStr("");
+    EXPECT_EQ(far.Read(1, 200), "");
+
+    // Opening a port that is not there: the port's failure passes through.
+    TGPS missing;
+    UsePort(missing, kMissingPort);
+    const int32_t code = CodeOf([&] { missing.SetComOpen(true); });
+    if (MissingPortsOpen()) {
+        EXPECT_NE(code, 0);
+    } else {
+        EXPECT_EQ(code, ecBadId);
+    }
+    EXPECT_FALSE(missing.ComOpen());
+    // No port chosen and no prompt.
+    TGPS unset;
+    unset.ComPort().SetPromptForPort(false);
+    EXPECT_EQ(CodeOf([&] { unset.SetComOpen(true); }), ecNoPortSelected);
+    EXPECT_FALSE(unset.ComOpen());
+}
