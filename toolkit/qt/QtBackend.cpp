@@ -242,28 +242,18 @@ bool DisplayUsable(std::string& reason) {
 
 // ---- The installed backend --------------------------------------------------------------
 
+// The application object and the backend live until the process ends: Qt's
+// own statics go at exit in an order that a QApplication destroyed after
+// them does not survive, and the program's forms are gone before main returns.
 struct TQtState {
     std::unique_ptr<QApplication> app;
     std::unique_ptr<TQtBackend> backend;
     TQtSound sound;
-    TSound* previousSound = nullptr;
-    ~TQtState() {
-        if (backend == nullptr) {
-            return;
-        }
-        if (GuiBackend() == backend.get()) {
-            SetGuiBackend(nullptr);
-        }
-        SetExceptionDisplay({});
-        InstallSound(previousSound);
-        backend.reset();
-        app.reset();
-    }
 };
 
 TQtState& State() {
-    static TQtState state;
-    return state;
+    static auto* state = new TQtState;  // never freed, see above
+    return *state;
 }
 
 // Shows an exception's message in a message box on the main thread; other
@@ -303,7 +293,7 @@ bool InstallGuiBackend(int& argc, char** argv, std::string& reason) {
     state.backend = std::make_unique<TQtBackend>();
     SetGuiBackend(state.backend.get());
     SetExceptionDisplay(DisplayException);
-    state.previousSound = InstallSound(&state.sound);
+    InstallSound(&state.sound);
     return true;
 }
 
