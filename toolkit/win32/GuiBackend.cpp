@@ -1,0 +1,296 @@
+// The Win32 windowing backend: common controls, the message loop (which also
+// serves the toolkit's notification windows and timers, real windows and
+// WM_TIMERs of the main thread), modal forms, message boxes and the
+// exception display.
+#include <cstdio>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+#include "toolkit/ExceptionDisplay.h"
+#include "toolkit/MainThreadCalls.h"
+#include "toolkit/Messages.h"
+#include "toolkit/win32/GuiWin32.h"
+
+#include <commctrl.h>
+
+namespace tk {
+
+namespace {
+
+using gui::TFormPeer;
+
+constexpr const char* kReportClass = "PalmoGPSExceptionReports";
+constexpr UINT kMsgShowReports = WM_APP + 2;
+
+std::string ApplicationTitle() {
+    return Application() ? Application()->Title() : std::string("PalmoGPS");
+}
+
+std::string SystemErrorText(DWORD code) {
+    char buf[512] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, buf, sizeof buf, nullptr);
+    std::string text(buf, n);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text.empty() ? "system error " + std::to_string(code) : text;
+}
+
+// Exception messages from other threads wait here until the main thread's
+// report window shows them.
+struct TReports {
+    std::mutex m;
+    std::deque<std::string> waiting;
+    HWND window = nullptr;
+};
+
+TReports& Reports() {
+    static TReports r;
+    return r;
+}
+
+void ShowErrorBox(const std::string& text) {
+    ::MessageBoxA(GetActiveWindow(), text.c_str(), ApplicationTitle().c_str(),
+                  MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+LRESULT CALLBACK ReportWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg != kMsgShowReports) {
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
+    for (;;) {
+        std::string text;
+        {
+            std::lock_guard lk(Reports().m);
+            if (Reports().waiting.empty()) {
+                return 0;
+            }
+            text = std::move(Reports().waiting.front());
+            Reports().waiting.pop_front();
+        }
+        ShowErrorBox(text);
+    }
+}
+
+// The message box on the main thread; another thread's report is handed over
+// without waiting for the user.
+void DisplayException(const std::exception* e) {
+    std::string text = e ? e->what() : "An exception of unknown kind occurred";
+    if (IsMainThread()) {
+        ShowErrorBox(text);
+        return;
+    }
+    HWND window;
+    {
+        std::lock_guard lk(Reports().m);
+        Reports().waiting.push_back(std::move(text));
+        window = Reports().window;
+    }
+    if (!window || !PostMessageA(window, kMsgShowReports, 0, 0)) {
+        // No main-thread window to carry it: standard error, as without a display.
+        std::string lost;
+        {
+            std::lock_guard lk(Reports().m);
+            if (!Reports().waiting.empty()) {
+                lost = std::move(Reports().waiting.back());
+                Reports().waiting.pop_back();
+            }
+        }
+        std::fprintf(stderr, "Unhandled exception: %s\n", lost.c_str());
+    }
+}
+
+// Disables the thread's other enabled top-level windows while a modal form
+// runs; gives back the list to enable again.
+std::vector<HWND> DisableOtherWindows(HWND modal) {
+    struct TCollect {
+        HWND modal;
+        std::vector<HWND> found;
+    } collect{modal, {}};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND h, LPARAM p) -> BOOL {
+            auto* c = reinterpret_cast<TCollect*>(p);
+            if (h != c->modal && IsWindowVisible(h) && IsWindowEnabled(h)) {
+                c->found.push_back(h);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&collect));
+    for (HWND h : collect.found) {
+        EnableWindow(h, FALSE);
+    }
+    return collect.found;
+}
+
+class TWin32Backend : public TGuiBackend {
+  public:
+    std::unique_ptr<TControlPeer> MakePeer(TControl& control) override {
+        if (auto* form = dynamic_cast<TForm*>(&control)) {
+            auto peer = std::make_unique<TFormPeer>(*form, OwnerFor(*form));
+            if (!peer->Handle()) {
+                throw std::runtime_error("Cannot create the window \"" + form->Caption() +
+                                         "\": " + SystemErrorText(GetLastError()));
+            }
+            return peer;
+        }
+        TForm* parent = control.Parent();
+        auto* formPeer = parent ? dynamic_cast<TFormPeer*>(parent->Peer()) : nullptr;
+        if (!formPeer || !formPeer->Handle()) {
+            return nullptr;
+        }
+        return gui::MakeChildPeer(control, *formPeer);
+    }
+
+    int RunLoop() override {
+        int exitCode = 0;
+        while (!Pump(exitCode, [] { return false; })) {
+        }
+        return exitCode;
+    }
+
+    void QuitLoop(int exitCode) override { tk::PostQuitMessage(exitCode); }
+
+    // The form's peers exist (the form made them); the form releases them
+    // when this returns.
+    TModalResult ShowModal(TForm& form) override {
+        auto* peer = dynamic_cast<TFormPeer*>(form.Peer());
+        if (!peer || !peer->Handle()) {
+            return mrCancel;
+        }
+        peer->SetModal(true);
+        const std::vector<HWND> disabled = DisableOtherWindows(peer->Handle());
+        peer->FinishShow();
+        int quitCode = 0;
+        const bool quit = Pump(quitCode, [&form, peer] {
+            return form.ModalResult() != mrNone || form.Peer() != peer || !peer->Handle();
+        });
+        // The others first, so that the system activates one of them rather
+        // than another program's window when the dialog goes.
+        for (HWND h : disabled) {
+            if (IsWindow(h)) {
+                EnableWindow(h, TRUE);
+            }
+        }
+        if (quit) {
+            tk::PostQuitMessage(quitCode);  // for the loop outside
+        }
+        return form.ModalResult() == mrNone ? mrCancel : form.ModalResult();
+    }
+
+    void MessageBox(const std::string& text, const std::string& caption) override {
+        ::MessageBoxA(GetActiveWindow(), text.c_str(), caption.c_str(), MB_OK);
+    }
+
+    void SystemBeep() override { MessageBeep(0); }
+
+  private:
+    // Serves messages until `done` holds (looked at after each message) or a
+    // quit request comes: true then, with its exit code. Exceptions that
+    // reach the loop are shown and the loop goes on.
+    template <typename Done>
+    static bool Pump(int& exitCode, Done done) {
+        while (!done()) {
+            try {
+                TMessage m;
+                if (!TakeMessage(m)) {
+                    WaitForMessage(kInfinite);
+                    continue;
+                }
+                if (m.window == 0 && m.msg == kMsgQuit) {
+                    exitCode = static_cast<int>(m.wParam);
+                    return true;
+                }
+                Dispatch(m);
+            } catch (...) {
+                ShowCurrentException();
+            }
+        }
+        return false;
+    }
+
+    // Keyboard navigation (Tab, Enter, Escape) goes to the dialog manager of
+    // the form the message is for; the rest is dispatched as usual.
+    static void Dispatch(const TMessage& m) {
+        const HWND hwnd = reinterpret_cast<HWND>(m.window);
+        const HWND root = hwnd ? GetAncestor(hwnd, GA_ROOT) : nullptr;
+        if (root && TFormPeer::FromHandle(root)) {
+            MSG msg{};
+            msg.hwnd = hwnd;
+            msg.message = m.msg;
+            msg.wParam = m.wParam;
+            msg.lParam = m.lParam;
+            msg.time = static_cast<DWORD>(GetMessageTime());
+            const DWORD pos = GetMessagePos();
+            msg.pt = POINT{static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
+            if (IsDialogMessageA(root, &msg)) {
+                return;
+            }
+        }
+        DispatchTaken(m);
+    }
+
+    HWND OwnerFor(const TForm& form) const {
+        TApplication* app = Application();
+        TForm* main = app ? app->MainForm() : nullptr;
+        if (main && main != &form) {
+            if (auto* peer = dynamic_cast<TFormPeer*>(main->Peer())) {
+                return peer->Handle();
+            }
+        }
+        return form.Position() == TPosition::poDesigned || main == &form ? nullptr
+                                                                         : GetActiveWindow();
+    }
+};
+
+}  // namespace
+
+bool InstallGuiBackend(int& /*argc*/, char** /*argv*/, std::string& reason) {
+    static TWin32Backend backend;
+    if (GuiBackend() == &backend) {
+        return true;
+    }
+    MarkMainThread();
+    INITCOMMONCONTROLSEX icc{};
+    icc.dwSize = sizeof icc;
+    icc.dwICC = ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_WIN95_CLASSES;
+    InitCommonControlsEx(&icc);
+    if (!gui::RegisterFormClass()) {
+        reason = "cannot register the window class: " + SystemErrorText(GetLastError());
+        return false;
+    }
+    // A window of the desktop: fails where there is no display to show it on.
+    const HWND probe = CreateWindowExA(0, gui::kFormClass, "", WS_OVERLAPPED, 0, 0, 1, 1, nullptr,
+                                       nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!probe) {
+        reason = "no display: cannot create a window (" + SystemErrorText(GetLastError()) + ")";
+        return false;
+    }
+    DestroyWindow(probe);
+
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = ReportWindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = kReportClass;
+    RegisterClassA(&wc);
+    const HWND reports = CreateWindowExA(0, kReportClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                         GetModuleHandleA(nullptr), nullptr);
+    if (!reports || !PrepareMainThreadCalls()) {
+        reason =
+            "cannot create the main thread's message windows: " + SystemErrorText(GetLastError());
+        return false;
+    }
+    {
+        std::lock_guard lk(Reports().m);
+        Reports().window = reports;
+    }
+    SetExceptionDisplay(DisplayException);
+    SetGuiBackend(&backend);
+    return true;
+}
+
+}  // namespace tk
