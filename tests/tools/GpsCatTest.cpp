@@ -237,3 +237,74 @@ TEST(GpsCatRun, FilesInSequenceAndUnreadableFiles) {
     std::remove(first.c_str());
     std::remove(second.c_str());
 }
+
+TEST(GpsCatOptions, PortOptionsAndTheirMistakes) {
+    gpscat::TOptions o;
+    std::string error;
+    ASSERT_TRUE(gpscat::ParseOptions({"--port", "3", "--baud=9600", "--timeout", "1500", "--trace",
+                                      "t.trc", "--log", "t.log", "--units", "metric"},
+                                     o, error))
+        << error;
+    EXPECT_EQ(o.port, 3);
+    EXPECT_EQ(o.baud, 9600);
+    EXPECT_EQ(o.timeoutMs, 1500);
+    EXPECT_EQ(o.trace, "t.trc");
+    EXPECT_EQ(o.log, "t.log");
+    EXPECT_EQ(o.setClock, gpscat::TClockChoice::None);
+    EXPECT_TRUE(o.files.empty());
+
+    gpscat::TOptions clock;
+    ASSERT_TRUE(
+        gpscat::ParseOptions({"--port=1", "--set-clock", "local", "--wait", "5"}, clock, error));
+    EXPECT_EQ(clock.setClock, gpscat::TClockChoice::Local);
+    EXPECT_EQ(clock.waitSeconds, 5);
+    gpscat::TOptions defaults;
+    ASSERT_TRUE(gpscat::ParseOptions({"--port", "255", "--set-clock=sys"}, defaults, error));
+    EXPECT_EQ(defaults.baud, 4800);
+    EXPECT_EQ(defaults.timeoutMs, 3000);
+    EXPECT_EQ(defaults.waitSeconds, 60);
+
+    struct Bad {
+        std::vector<std::string> args;
+        const char* mentions;
+    };
+    const Bad bad[] = {{{"--port", "0"}, "--port"},
+                       {{"--port", "256"}, "--port"},
+                       {{"--port", "COM1"}, "COM1"},
+                       {{"--port", "1", "log.nmea"}, "not both"},
+                       {{"--trace", "t.trc"}, "needs --port"},
+                       {{"--baud", "4800", "log.nmea"}, "needs --port"},
+                       {{"--port", "1", "--baud", "-5"}, "-5"},
+                       {{"--port", "1", "--timeout", "soon"}, "soon"},
+                       {{"--port", "1", "--set-clock", "utc"}, "utc"},
+                       {{"--port", "1", "--wait", "10"}, "needs --set-clock"},
+                       {{"--port", "1", "--set-clock", "sys", "--wait", "0"}, "--wait"},
+                       {{"--port", "1", "--log="}, "--log"}};
+    for (const Bad& b : bad) {
+        gpscat::TOptions fresh;
+        error.clear();
+        EXPECT_FALSE(gpscat::ParseOptions(b.args, fresh, error)) << b.mentions;
+        EXPECT_NE(error.find(b.mentions), std::string::npos) << error;
+        const TResult r = RunWith(b.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, error + "\n");
+    }
+
+    const TResult help = RunWith({"--help"});
+    for (const char* text : {"--port N", "--baud B", "--timeout MS", "--trace FILE", "--log FILE",
+                             "--set-clock sys|local", "--wait SECONDS", "PALMOGPS_PORTS",
+                             "needs the right to set the clock"}) {
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+    }
+}
+
+TEST(GpsCatPort, PortThatCannotBeOpened) {
+    // COM 200 has nothing behind it on any machine this runs on: the
+    // component's message on one line, status 1, no events.
+    const TResult r = RunWith({"--port", "200"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("gpscat: COM200: ", 0), 0u) << r.err;
+    EXPECT_GT(r.err.size(), std::string("gpscat: COM200: \n").size());
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1);
+}

@@ -1,0 +1,269 @@
+// gpscat on a port: the simulator on a pseudo-terminal, the program reading
+// it as COM1, and the clock setting in-process with a recording clock.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "serial/posix/PtyPair.h"
+#include "tests/tools/posix/ChildProcess.h"
+#include "toolkit/Clock.h"
+#include "toolkit/SystemClock.h"
+#include "tools/gpscat/GpsCat.h"
+#include "tools/nmeasim/Scenario.h"
+
+using nlohmann::json;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string TempPath(const std::string& name) {
+    return testing::TempDir() + "gpscat_port_" + std::to_string(getpid()) + "_" + name;
+}
+
+// The events gpscat prints for a file of NMEA bytes.
+std::vector<std::string> EventsOfFile(const std::string& path) {
+    childtest::TChild cat(GPSCAT_EXE, {path});
+    std::vector<std::string> lines;
+    while (std::optional<std::string> line = cat.ReadLine()) {
+        lines.push_back(*line);
+    }
+    EXPECT_EQ(cat.Wait(), 0);
+    return lines;
+}
+
+class TRecordingClock : public tk::TSystemClock {
+  public:
+    explicit TRecordingClock(bool accept) : accept_(accept) {}
+    bool SetSystemTime(const tk::TClockFields& utc) override {
+        system.push_back(utc);
+        return accept_;
+    }
+    bool SetLocalTime(const tk::TClockFields& local) override {
+        this->local.push_back(local);
+        return accept_;
+    }
+    std::vector<tk::TClockFields> system;
+    std::vector<tk::TClockFields> local;
+
+  private:
+    bool accept_;
+};
+
+struct TRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+    uint32_t ms = 0;
+};
+
+// gpscat in-process on the slave of a pseudo-terminal that already holds input.
+TRun RunOnPty(const std::vector<std::string>& args, const std::string& input) {
+    ptytest::TPtyPair pty;
+    EXPECT_TRUE(pty.Ok());
+    EXPECT_TRUE(pty.Write(input));
+    ptytest::TPortsEnv ports(pty.Path());
+    std::ostringstream out;
+    std::ostringstream err;
+    TRun r;
+    const uint32_t start = tk::MonotonicMs();
+    r.status = gpscat::Run(args, std::cin, out, err);
+    r.ms = tk::MonotonicMs() - start;
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+const std::string kNoFix = "$GPRMC,101500.00,V,,,,,,,150624,,,N*7C\r\n";
+const std::string kFix =
+    "$GPRMC,235959.00,A,5951.1234,N,01043.5678,E,5.2,45.0,311224,3.9,E,A*" +
+    nmeasim::ChecksumText("GPRMC,235959.00,A,5951.1234,N,01043.5678,E,5.2,45.0,311224,3.9,E,A") +
+    "\r\n";
+// Status A with a date that is no date: no time to set the clock to.
+const std::string kUndatedFix =
+    "$GPRMC,101500.00,A,5951.1234,N,01043.5678,E,5.2,45.0,310224,,,A*" +
+    nmeasim::ChecksumText("GPRMC,101500.00,A,5951.1234,N,01043.5678,E,5.2,45.0,310224,,,A") +
+    "\r\n";
+
+void ExpectNewYearsEve(const tk::TClockFields& f) {
+    // 2024-12-31 23:59:59 UTC plus the few milliseconds since the line came.
+    EXPECT_EQ(f.year, 2024);
+    EXPECT_EQ(f.month, 12);
+    EXPECT_EQ(f.day, 31);
+    EXPECT_EQ(f.dayOfWeek, 2);  // a Tuesday
+    EXPECT_EQ(f.hour, 23);
+    EXPECT_EQ(f.minute, 59);
+    EXPECT_EQ(f.second, 59);
+}
+
+}  // namespace
+
+TEST(GpsCatPortProgram, SimulatorThroughAPseudoTerminalAsAFileWouldGiveThenOneComLoss) {
+    const std::string link = TempPath("com1");
+    const std::string trace = TempPath("port.trc");
+    const std::string log = TempPath("port.log");
+    const std::string file = TempPath("same.nmea");
+    std::remove(trace.c_str());
+    std::remove(log.c_str());
+    const std::vector<std::string> scenario = {"--seed", "11", "--count", "40"};
+
+    // The same bytes as a file.
+    {
+        std::vector<std::string> args = scenario;
+        args.insert(args.end(), {"--stdout", "--speed", "0"});
+        childtest::TChild sim(NMEASIM_EXE, args);
+        std::ofstream(file, std::ios::binary) << sim.ReadBytes(1 << 20);
+        ASSERT_EQ(sim.Wait(), 0);
+    }
+    const std::vector<std::string> expected = EventsOfFile(file);
+    ASSERT_GT(expected.size(), 100u);
+
+    std::vector<std::string> args = scenario;
+    args.insert(args.end(), {"--link", link, "--speed", "20"});
+    childtest::TChild sim(NMEASIM_EXE, args);
+    ASSERT_TRUE(sim.ReadLine()) << sim.ErrText();
+    childtest::TChild cat(GPSCAT_EXE,
+                          {"--port", "1", "--timeout", "1000", "--trace", trace, "--log", log},
+                          {"PALMOGPS_PORTS=" + link});
+    std::vector<std::string> got;
+    for (;;) {
+        std::optional<std::string> line = cat.ReadLine(15000);
+        ASSERT_TRUE(line) << "no OnComLoss; " << cat.ErrText();
+        if (*line == R"({"event":"OnComLoss"})") {
+            break;
+        }
+        got.push_back(*line);
+    }
+    EXPECT_EQ(got, expected);
+    // The simulator has ended, its last line long read; the silence is
+    // reported once only.
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_FALSE(cat.ReadLine(2500));
+
+    // Ctrl-C: the port closes, the trace and the log are written.
+    cat.Signal(SIGINT);
+    EXPECT_EQ(cat.Wait(), 0);
+    EXPECT_EQ(cat.ErrText(), "");
+    const std::string traced = ReadFile(trace);
+    EXPECT_NE(traced.find("$GPRMC,101500.00,V,,,,,,,150624,,,N*7C[0D][0A]"), std::string::npos)
+        << traced.substr(0, 300);
+    EXPECT_NE(ReadFile(log).find("Device: COM1"), std::string::npos);
+    for (const std::string& path : {trace, log, file}) {
+        std::remove(path.c_str());
+    }
+}
+
+TEST(GpsCatPortProgram, StopsOnSigtermWithoutAnyLineAndReportsAMissingPort) {
+    // A silent line: OnComLoss once, then SIGTERM ends the program cleanly.
+    ptytest::TPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    childtest::TChild cat(GPSCAT_EXE, {"--port", "2", "--timeout", "300"},
+                          {"PALMOGPS_PORTS=/nonexistent/tty:" + pty.Path()});
+    EXPECT_EQ(cat.ReadLine(), R"({"event":"OnComLoss"})") << cat.ErrText();
+    EXPECT_FALSE(cat.ReadLine(800));
+    cat.Signal(SIGTERM);
+    EXPECT_EQ(cat.Wait(), 0);
+
+    // COM1 leads to a path that does not exist; COM3 to no entry at all.
+    for (const char* port : {"1", "3"}) {
+        childtest::TChild missing(GPSCAT_EXE, {"--port", port},
+                                  {"PALMOGPS_PORTS=/nonexistent/tty:" + pty.Path()});
+        EXPECT_EQ(missing.Wait(), 1);
+        EXPECT_EQ(missing.ErrText(), std::string("gpscat: COM") + port +
+                                         ": ie_BadId - Specified comport doesn't exist\n");
+        EXPECT_FALSE(missing.ReadLine(10));
+    }
+}
+
+TEST(GpsCatSetClock, SetRefusedOrNoFixInTime) {
+    // Set: the system clock gets the fix's UTC fields; events are printed as usual.
+    {
+        TRecordingClock clock(true);
+        tk::TSystemClockInstall install(clock);
+        const TRun r = RunOnPty({"--port", "1", "--set-clock", "sys"}, kNoFix + kFix);
+        EXPECT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(clock.system.size(), 1u);
+        EXPECT_TRUE(clock.local.empty());
+        ExpectNewYearsEve(clock.system[0]);
+        EXPECT_NE(r.err.find("system clock set from the fix of 2024-12-31T23:59:59Z"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.out.find(R"({"event":"OnValidFix")"), std::string::npos);
+    }
+    {
+        TRecordingClock clock(true);
+        tk::TSystemClockInstall install(clock);
+        const TRun r = RunOnPty({"--port", "1", "--set-clock", "local", "--quiet"}, kFix + kFix);
+        EXPECT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(clock.local.size(), 1u);  // once, from the first fix
+        EXPECT_TRUE(clock.system.empty());
+        ExpectNewYearsEve(clock.local[0]);
+        EXPECT_EQ(r.out, "");
+    }
+    // Refused: status 1 and what it takes.
+    {
+        TRecordingClock clock(false);
+        tk::TSystemClockInstall install(clock);
+        const TRun r = RunOnPty({"--port", "1", "--set-clock", "sys"}, kFix);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(clock.system.size(), 1u);
+        EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("CAP_SYS_TIME"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("administrator"), std::string::npos) << r.err;
+    }
+    // No dated valid fix within --wait: status 3, the clock untouched.
+    {
+        TRecordingClock clock(true);
+        tk::TSystemClockInstall install(clock);
+        const TRun r =
+            RunOnPty({"--port", "1", "--set-clock", "sys", "--wait", "1"}, kNoFix + kUndatedFix);
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_TRUE(clock.system.empty());
+        EXPECT_TRUE(clock.local.empty());
+        EXPECT_GE(r.ms, 1000u);
+        EXPECT_NE(r.err.find("no valid fix came within 1 s"), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find(R"({"event":"OnValidFix")"), std::string::npos);  // undated
+    }
+}
+
+TEST(GpsCatSetClock, AStopRequestEndsTheWaitCleanly) {
+    // A stop request (what Ctrl-C posts) ends the loop before any fix: status
+    // 0, nothing set, the port closed.
+    TRecordingClock clock(true);
+    tk::TSystemClockInstall install(clock);
+    ptytest::TPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ptytest::TPortsEnv ports(pty.Path());
+    std::ostringstream out;
+    std::ostringstream err;
+    std::thread interrupt([] {
+        // The program's own signal handling turns this into the stop message.
+        usleep(300000);
+        kill(getpid(), SIGINT);
+    });
+    const uint32_t start = tk::MonotonicMs();
+    const int status =
+        gpscat::Run({"--port", "1", "--set-clock", "sys", "--wait", "20"}, std::cin, out, err);
+    interrupt.join();
+    EXPECT_EQ(status, 0) << err.str();
+    EXPECT_LT(tk::MonotonicMs() - start, 10000u);
+    EXPECT_TRUE(clock.system.empty());
+    // The port is free again: a second run opens it.
+    EXPECT_EQ(gpscat::Run({"--port", "1", "--set-clock", "sys", "--wait", "1"}, std::cin, out, err),
+              3);
+}
