@@ -17,6 +17,7 @@
 #include "toolkit/RegionalFormats.h"
 #include "toolkit/Sound.h"
 #include "toolkit/SystemClock.h"
+#include "toolkit/Timer.h"
 
 namespace {
 
@@ -513,6 +514,51 @@ TEST(MainForm, DestroyClosesThePortAndFreesTheReceiver) {
     other->SetOpen(false);
     // The window can still go (FormDestroy runs once).
     w.reset();
+}
+
+TEST(MainForm, RunsInTheApplicationLoop) {
+    // The program's own start with no display: the application's loop
+    // serves the port's notices and the receiver's loss timer until the
+    // window closes; the window goes with the application and frees the port.
+    REQUIRE_PORTS();
+    TPorts ports;
+    TRecordingSound sound;
+    tk::TSoundInstall install(sound);
+    int exitCode = -1;
+    std::vector<std::string> seen;
+    {
+        tk::TApplication app;
+        TForm1& f = app.CreateForm<TForm1>();
+        EXPECT_EQ(app.MainForm(), &f);
+        f.CheckBox1->UserClick();
+        ASSERT_TRUE(f.GPS1->ComOpen());
+        f.GPS1->SetComTimeOut(200);
+        TFar remote(ports, kPortA);
+        ASSERT_TRUE(remote.Write(kGga + "\r\n" + kRmc + "\r\n"));
+        // Watches the window from inside the loop; closes it once the fix
+        // came and then the silence was noticed.
+        tk::TTimer watch(nullptr);
+        watch.SetInterval(20);
+        watch.OnTimer = [&](tk::TComponent&) {
+            if (f.Valid->Caption() == "Valid" && seen.empty()) {
+                seen.push_back(f.GPSs->Caption());
+            }
+            if (!seen.empty() && f.Label3->Caption() == "GPS Lossed") {
+                seen.push_back(f.Lat1->Caption());
+                f.Close();
+            }
+        };
+        tk::TTimer limit(nullptr);
+        limit.SetInterval(10000);
+        limit.OnTimer = [&](tk::TComponent&) { app.Terminate(3); };
+        exitCode = app.Run();
+    }
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(seen, (std::vector<std::string>{"Sat Count: 8", "--"}));
+    // The window closed the port as it went.
+    auto other = MakePort(kPortA);
+    other->SetOpen(true);
+    EXPECT_TRUE(other->Open());
 }
 
 }  // namespace
