@@ -5,8 +5,7 @@
 // watches MessageWakeDescriptor on POSIX): each firing is a kMsgTimer message
 // for a notification window of that thread, taken like a posted message once
 // no posted message waits. Firings do not pile up: a thread that is busy for
-// several intervals gets one kMsgTimer, and the countdown starts again when
-// it is taken.
+// several intervals gets one kMsgTimer when it next serves its messages.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The receiver on a live port: pseudo-terminal pairs on POSIX, COM pairs
-// under Wine, the test playing the GPS at the far end.
+// under Wine, the test playing the GPS at the remote end.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -63,8 +63,8 @@ struct TLineClock {
 TEST(ReceiverPort, BytesInEventsOut) {
     REQUIRE_PORTS();
     TPorts ports;
-    TFar far(ports, kPortA);
-    ASSERT_TRUE(far.Ok());
+    TFar remote(ports, kPortA);
+    ASSERT_TRUE(remote.Ok());
 
     TGPS reference;
     TEventLog expected(reference);
@@ -79,9 +79,9 @@ TEST(ReceiverPort, BytesInEventsOut) {
     EXPECT_TRUE(gps.ComPort().Open());
     // In two pieces, the cut inside a line.
     const size_t cut = kStream.size() / 2 + 3;
-    ASSERT_TRUE(far.Write(kStream.substr(0, cut)));
+    ASSERT_TRUE(remote.Write(kStream.substr(0, cut)));
     ASSERT_TRUE(PumpUntil([&] { return log.events.size() >= 8; }));
-    ASSERT_TRUE(far.Write(kStream.substr(cut)));
+    ASSERT_TRUE(remote.Write(kStream.substr(cut)));
     ASSERT_TRUE(PumpUntil([&] { return log.events.size() >= expected.events.size(); }));
     PumpFor(100);
     EXPECT_EQ(log.events, expected.events);
@@ -95,7 +95,7 @@ TEST(ReceiverPort, BytesInEventsOut) {
     EXPECT_FALSE(gps.ComOpen());
     EXPECT_FALSE(gps.ComPort().Open());
     log.Take();
-    ASSERT_TRUE(far.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(remote.Write(kGsa + "\r\n"));
     PumpFor(300);
     EXPECT_TRUE(log.events.empty());
 }
@@ -103,8 +103,8 @@ TEST(ReceiverPort, BytesInEventsOut) {
 TEST(ReceiverPort, LossThreeSecondsAfterTheLastLineAndOnce) {
     REQUIRE_PORTS();
     TPorts ports;
-    TFar far(ports, kPortA);
-    ASSERT_TRUE(far.Ok());
+    TFar remote(ports, kPortA);
+    ASSERT_TRUE(remote.Ok());
 
     // A new receiver without any line: once, 3000 ms after construction.
     const uint32_t built = tk::MonotonicMs();
@@ -118,7 +118,7 @@ TEST(ReceiverPort, LossThreeSecondsAfterTheLastLineAndOnce) {
 
     // Lines every 250 ms keep it quiet; after the last, it comes 3000 ms later.
     for (int i = 1; i <= 5; ++i) {
-        ASSERT_TRUE(far.Write(kGsa + "\r\n"));
+        ASSERT_TRUE(remote.Write(kGsa + "\r\n"));
         ASSERT_TRUE(PumpUntil([&] { return clock.lines == i; }));
         PumpFor(250);
     }
@@ -133,8 +133,8 @@ TEST(ReceiverPort, LossThreeSecondsAfterTheLastLineAndOnce) {
 TEST(ReceiverPort, TimeOutChangesOnARunningAndAStoppedTimer) {
     REQUIRE_PORTS();
     TPorts ports;
-    TFar far(ports, kPortA);
-    ASSERT_TRUE(far.Ok());
+    TFar remote(ports, kPortA);
+    ASSERT_TRUE(remote.Ok());
     TGPS gps;
     TLineClock clock(gps);
     UsePort(gps, kPortA);
@@ -143,7 +143,7 @@ TEST(ReceiverPort, TimeOutChangesOnARunningAndAStoppedTimer) {
 
     // Running: 200 ms after a line the time-out becomes 400 ms; the loss
     // comes 400 ms after the change, not 600 ms after the line.
-    ASSERT_TRUE(far.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(remote.Write(kGsa + "\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return clock.lines == 1; }));
     PumpFor(200);
     ASSERT_TRUE(clock.losses.empty());
@@ -158,13 +158,13 @@ TEST(ReceiverPort, TimeOutChangesOnARunningAndAStoppedTimer) {
     EXPECT_FALSE(gps.LossTimer().Enabled());
     PumpFor(500);
     EXPECT_EQ(clock.losses.size(), 1u);
-    ASSERT_TRUE(far.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(remote.Write(kGsa + "\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return clock.losses.size() == 2; }));
     EXPECT_GE(clock.losses[1] - clock.lastLine, 149u);
 
     // Closing the port stops the lines: the loss follows the last line
     // before the close.
-    ASSERT_TRUE(far.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(remote.Write(kGsa + "\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return clock.lines == 3; }));
     gps.SetComOpen(false);
     ASSERT_TRUE(PumpUntil([&] { return clock.losses.size() == 3; }));
@@ -173,7 +173,7 @@ TEST(ReceiverPort, TimeOutChangesOnARunningAndAStoppedTimer) {
     // Time-out 0: never.
     gps.SetComTimeOut(0);
     gps.SetComOpen(true);
-    ASSERT_TRUE(far.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(remote.Write(kGsa + "\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return clock.lines == 4; }));
     PumpFor(500);
     EXPECT_EQ(clock.losses.size(), 3u);
@@ -182,10 +182,10 @@ TEST(ReceiverPort, TimeOutChangesOnARunningAndAStoppedTimer) {
 TEST(ReceiverPort, ComNumberChangedWhileOpen) {
     REQUIRE_PORTS();
     TPorts ports;
-    TFar farA(ports, kPortA);
-    TFar farB(ports, kPortB);
-    ASSERT_TRUE(farA.Ok());
-    ASSERT_TRUE(farB.Ok());
+    TFar remoteA(ports, kPortA);
+    TFar remoteB(ports, kPortB);
+    ASSERT_TRUE(remoteA.Ok());
+    ASSERT_TRUE(remoteB.Ok());
     TGPS gps;
     TLineClock clock(gps);
     int opens = 0;
@@ -193,7 +193,7 @@ TEST(ReceiverPort, ComNumberChangedWhileOpen) {
     UsePort(gps, kPortA);
     gps.SetComOpen(true);
     EXPECT_EQ(opens, 1);
-    ASSERT_TRUE(farA.Write(kRmc + "\r\n"));
+    ASSERT_TRUE(remoteA.Write(kRmc + "\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return clock.lines == 1; }));
 
     // The same number: nothing happens.
@@ -205,13 +205,13 @@ TEST(ReceiverPort, ComNumberChangedWhileOpen) {
     EXPECT_TRUE(gps.ComOpen());
     EXPECT_EQ(gps.ComNumber(), kPortB);
     EXPECT_EQ(opens, 2);
-    ASSERT_TRUE(farB.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(remoteB.Write(kGsa + "\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return clock.lines == 2; }));
-    ASSERT_TRUE(farA.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(remoteA.Write(kGsa + "\r\n"));
     PumpFor(300);
     EXPECT_EQ(clock.lines, 2) << "the old port is no longer read";
     gps.SendStr("to B");
-    EXPECT_EQ(farB.Read(4), "to B");
+    EXPECT_EQ(remoteB.Read(4), "to B");
 
     // A reopening that fails passes its failure on and leaves the port
     // closed with the new number.
@@ -228,8 +228,8 @@ TEST(ReceiverPort, ComNumberChangedWhileOpen) {
 TEST(ReceiverPort, SendStrAndOpenFailures) {
     REQUIRE_PORTS();
     TPorts ports;
-    TFar far(ports, kPortA);
-    ASSERT_TRUE(far.Ok());
+    TFar remote(ports, kPortA);
+    ASSERT_TRUE(remote.Ok());
     TGPS gps;
     UsePort(gps, kPortA);
 
@@ -238,15 +238,15 @@ TEST(ReceiverPort, SendStrAndOpenFailures) {
     EXPECT_FALSE(gps.ComOpen());
     EXPECT_FALSE(gps.ComPort().Open());
     gps.SetComOpen(true);
-    EXPECT_EQ(far.Read(1, 300), "");
+    EXPECT_EQ(remote.Read(1, 300), "");
 
     // Open: the bytes arrive unchanged, without a line ending added.
     const std::string text = std::string("$PSRF100,1,4800,8,1,0*0E\r\n") + '\0' + "\xFF\xB0\x7F";
     gps.SendStr(text);
-    EXPECT_EQ(far.Read(text.size()), text);
-    EXPECT_EQ(far.Read(1, 300), "");
+    EXPECT_EQ(remote.Read(text.size()), text);
+    EXPECT_EQ(remote.Read(1, 300), "");
     gps.SendStr("");
-    EXPECT_EQ(far.Read(1, 200), "");
+    EXPECT_EQ(remote.Read(1, 200), "");
 
     // Opening a port that is not there: the port's failure passes through.
     TGPS missing;

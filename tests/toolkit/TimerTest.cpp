@@ -64,11 +64,12 @@ TEST(Timer, FiresOnTheThreadThatCreatedIt) {
     for (const tk::ThreadId id : mine.threads) {
         EXPECT_EQ(id, tk::CurrentThreadId());
     }
-    // Each firing comes a full interval after the one before (the countdown
-    // restarts when a firing is taken).
+    // The n-th firing comes no sooner than n intervals after the start (a
+    // system timer may make up for a late firing with the next one; the
+    // slack is a system clock tick).
     EXPECT_GE(mine.at[0] - start, 39u);
     for (size_t i = 1; i < mine.Count(); ++i) {
-        EXPECT_GE(mine.at[i] - mine.at[i - 1], 39u) << i;
+        EXPECT_GE(mine.at[i] - start, 40u * (i + 1) - 16) << i;
     }
 
     // A thread that is busy for several intervals gets one firing, not a backlog.

@@ -7,9 +7,13 @@
 namespace tk {
 
 void TSound::Beep(uint32_t freqHz, uint32_t durationMs) {
-    if (!::Beep(freqHz, durationMs)) {
-        // No speaker to play on: the caller still gets the tone's length.
-        ::Sleep(durationMs);
+    const ULONGLONG start = GetTickCount64();
+    ::Beep(freqHz, durationMs);
+    // Without a speaker (or under an emulation) Beep may fail or return at
+    // once: the caller still gets the tone's length.
+    const ULONGLONG spent = GetTickCount64() - start;
+    if (spent < durationMs) {
+        ::Sleep(static_cast<DWORD>(durationMs - spent));
     }
 }
 
