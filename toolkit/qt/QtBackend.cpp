@@ -93,9 +93,19 @@ class TQtBackend : public TGuiBackend {
         const QPointer<QWidget> window = peer->Widget();
         const auto alive = peer->Alive();
         window->setWindowModality(Qt::ApplicationModal);
+        // Over the main window, so that the window manager keeps it in front.
+        if (TApplication* app = Application();
+            app != nullptr && app->MainForm() != nullptr && app->MainForm() != &form) {
+            auto* main = dynamic_cast<qt::TQtFormPeer*>(app->MainForm()->Peer());
+            if (main != nullptr && main->Widget() != nullptr) {
+                window->setParent(main->Widget(), window->windowFlags());
+            }
+        }
         peer->ShowWindow();
         if (form.ModalResult() == mrNone) {
             QEventLoop loop;
+            // A window that goes with its parent ends the dialog too.
+            QObject::connect(window.data(), &QObject::destroyed, &loop, &QEventLoop::quit);
             peer->SetModalLoop(&loop);
             loop.exec(QEventLoop::DialogExec);
             if (*alive) {

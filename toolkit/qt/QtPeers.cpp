@@ -707,7 +707,9 @@ TQtFormPeer::TQtFormPeer(TForm& form, bool mainWindow) : TQtPeer(form), form_(fo
 
 TQtFormPeer::~TQtFormPeer() {
     *alive_ = false;
-    window_->peer = nullptr;
+    if (widget_ != nullptr) {
+        window_->peer = nullptr;
+    }
     if (modalLoop_ != nullptr) {
         modalLoop_->exit(0);
     }
@@ -763,6 +765,9 @@ void TQtFormPeer::ApplyBounds() {
 }
 
 void TQtFormPeer::ShowWindow() {
+    if (widget_ == nullptr) {
+        return;
+    }
     if (!shownOnce_) {
         shownOnce_ = true;
         if (form_.Position() == TPosition::poDesigned) {
@@ -797,6 +802,9 @@ void TQtFormPeer::ShowWindow() {
 }
 
 void TQtFormPeer::UpdateTabOrder() {
+    if (widget_ == nullptr) {
+        return;
+    }
     std::vector<TQtPeer*> chain;
     for (TQtPeer* child : children_) {
         if (!child->Focusable() || child->Widget() == nullptr) {
@@ -818,6 +826,9 @@ void TQtFormPeer::UpdateTabOrder() {
 }
 
 void TQtFormPeer::ClickDefault() {
+    if (widget_ == nullptr) {
+        return;
+    }
     if (auto* focused = qobject_cast<QPushButton*>(window_->focusWidget())) {
         focused->click();
         return;

@@ -187,6 +187,40 @@ TEST(QtModal, ModalFormsEndWithTheirResult) {
     EXPECT_EQ(ticks, 3);
 }
 
+TEST(QtModal, ADialogStaysOverTheMainWindow) {
+    ASSERT_TRUE(qttest::StartQt());
+    tk::TApplication app;
+    tk::TForm& main = app.CreateForm<tk::TForm>();
+    main.SetClientSize(200, 150);
+    tk::TForm& dialog = app.CreateForm<tk::TForm>();
+    dialog.SetClientSize(100, 60);
+    dialog.SetBorderStyle(tk::TBorderStyle::bsDialog);
+    main.Show();
+    QWidget* mainWindow = WidgetOf(main);
+    ASSERT_NE(mainWindow, nullptr);
+
+    QWidget* parent = nullptr;
+    bool dialogFlag = false;
+    QTimer::singleShot(0, [&] {
+        if (QWidget* w = WidgetOf(dialog)) {
+            parent = w->parentWidget();
+            dialogFlag = w->isWindow() && w->windowType() == Qt::Dialog;
+            w->close();
+        }
+    });
+    EXPECT_EQ(dialog.ShowModal(), tk::mrCancel);
+    EXPECT_EQ(parent, mainWindow);
+    EXPECT_TRUE(dialogFlag);
+    EXPECT_TRUE(WidgetOf(main)->isVisible());
+    EXPECT_EQ(WidgetOf(main)->windowType(), Qt::Window);
+
+    // The main window going away while the dialog runs takes the dialog with it.
+    QTimer::singleShot(0, [&] { main.Close(); });
+    EXPECT_EQ(dialog.ShowModal(), tk::mrCancel);
+    EXPECT_FALSE(main.Showing());
+    EXPECT_FALSE(dialog.Showing());
+}
+
 TEST(QtModal, MessageBoxesAndTheExceptionDisplay) {
     ASSERT_TRUE(qttest::StartQt());
     tk::TGuiBackend* backend = tk::GuiBackend();
