@@ -14,6 +14,7 @@
 #include "toolkit/ExceptionDisplay.h"
 #include "toolkit/Forms.h"
 #include "toolkit/Messages.h"
+#include "toolkit/Timer.h"
 
 namespace {
 
@@ -185,6 +186,24 @@ TEST(FormsApplication, HeadlessRunEndsWhenTheMainFormCloses) {
     EXPECT_EQ(shown, (Names{"handler failed"}));
     // Once terminated, Run returns at once.
     EXPECT_EQ(app.Run(), 0);
+}
+
+TEST(FormsApplication, HeadlessRunServesTimers) {
+    // A timer owned by the main form closes it on its third firing: the
+    // loop waits for the timer without spinning and ends with the close.
+    tk::TApplication app;
+    auto& main = app.CreateForm<tk::TForm>();
+    auto* timer = new tk::TTimer(&main);  // freed by the form
+    timer->SetInterval(20);
+    int firings = 0;
+    timer->OnTimer = [&](tk::TComponent&) {
+        if (++firings == 3) {
+            main.Close();
+        }
+    };
+    EXPECT_EQ(app.Run(), 0);
+    EXPECT_EQ(firings, 3);
+    EXPECT_FALSE(main.Showing());
 }
 
 TEST(FormsApplication, HeadlessExitCodesAndProcessMessages) {
