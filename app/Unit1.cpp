@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "serial/ComPort.h"
 #include "serial/ComSelectForm.h"
 #include "serial/PortProbe.h"
 #include "toolkit/ExceptionDisplay.h"
@@ -22,6 +23,13 @@ int32_t StrToInt(const std::string& text) {
         throw std::invalid_argument("'" + text + "' is not a valid integer value");
     }
     return v;
+}
+
+// Whether the receiver's port is open and stays so. A close that the port
+// had to defer (it was asked for while the port was still delivering data)
+// already counts as closed: Open reads true until it completes.
+bool PortOpen(const gps::TGPS& g) {
+    return g.ComOpen() && g.ComPort().OpenState() == osOpen;
 }
 
 tk::TFont WithBold(tk::TFont f) {
@@ -350,10 +358,10 @@ void TForm1::CheckBox1Click(tk::TCheckBox&) {
     } catch (...) {
         // The tick shows the port's real state also when the open failed;
         // the failure itself goes on to the toolkit's exception display.
-        CheckBox1->SetChecked(GPS1->ComOpen());
+        CheckBox1->SetChecked(PortOpen(*GPS1));
         throw;
     }
-    CheckBox1->SetChecked(GPS1->ComOpen());
+    CheckBox1->SetChecked(PortOpen(*GPS1));
 }
 
 void TForm1::FormPaint(tk::TForm&, tk::TCanvas& Canvas) {

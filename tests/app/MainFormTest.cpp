@@ -270,10 +270,42 @@ TEST(MainForm, PortAndBaudChoicesUntickAndClose) {
     ASSERT_EQ(f.Memo1->Lines().size(), 1u);
     EXPECT_EQ(f.Memo1->Lines()[0], "GPGGA: " + kGga + "\r");
 
-    // Unticking closes.
+    // Unticking closes (the close may finish a moment later when the port
+    // was still busy delivering the line).
     f.CheckBox1->UserClick();
-    EXPECT_FALSE(f.GPS1->ComOpen());
     EXPECT_FALSE(f.CheckBox1->Checked());
+    EXPECT_TRUE(PumpUntil([&] { return !f.GPS1->ComOpen(); }));
+    EXPECT_FALSE(f.CheckBox1->Checked());
+}
+
+TEST(MainForm, UntickWhileThePortDeliversData) {
+    // Unticked from inside the port's data event, the close has to wait
+    // until the delivery ends: the box shows the port as closed at once and
+    // stays so once the close is done; ticking again opens anew.
+    REQUIRE_PORTS();
+    TWindow w;
+    TForm1& f = w.form;
+    auto log = f.GPS1->OnSentence;
+    int sentences = 0;
+    f.GPS1->OnSentence = [&](gps::TGPS& g, const std::string& id, const gps::TDataArray& a) {
+        log(g, id, a);
+        if (++sentences == 1) {
+            f.CheckBox1->UserClick();
+            EXPECT_TRUE(f.GPS1->ComOpen());  // still closing
+            EXPECT_FALSE(f.CheckBox1->Checked());
+        }
+    };
+    f.CheckBox1->UserClick();
+    ASSERT_TRUE(f.GPS1->ComOpen());
+    ASSERT_TRUE(w.Send(kPortA, kGga + "\r\n", [&] { return sentences == 1; }));
+    EXPECT_FALSE(f.CheckBox1->Checked());
+    EXPECT_TRUE(PumpUntil([&] { return !f.GPS1->ComOpen(); }));
+    EXPECT_FALSE(f.CheckBox1->Checked());
+    f.CheckBox1->UserClick();
+    EXPECT_TRUE(f.GPS1->ComOpen());
+    EXPECT_TRUE(f.CheckBox1->Checked());
+    ASSERT_TRUE(w.Send(kPortA, kGsa + "\r\n", [&] { return sentences == 2; }));
+    EXPECT_EQ(f.Memo1->Lines().back(), "GPGSA: " + kGsa + "\r");
 }
 
 TEST(MainForm, TickFollowsThePortAfterAFailedOpen) {
