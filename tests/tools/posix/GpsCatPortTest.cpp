@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -72,18 +73,30 @@ struct TRun {
     uint32_t ms = 0;
 };
 
-// gpscat in-process on the slave of a pseudo-terminal that already holds input.
+// gpscat in-process on the slave of a pseudo-terminal whose far end sends the
+// input now and again every 100 ms, as a receiver repeats its sentences.
 TRun RunOnPty(const std::vector<std::string>& args, const std::string& input) {
     ptytest::TPtyPair pty;
     EXPECT_TRUE(pty.Ok());
-    EXPECT_TRUE(pty.Write(input));
     ptytest::TPortsEnv ports(pty.Path());
+    std::atomic<bool> done{false};
+    std::thread receiver([&] {
+        while (!done) {
+            pty.Write(input);
+            pty.Read(1 << 16, 0);  // nothing comes back, but keep the queue empty
+            for (int i = 0; i < 10 && !done; ++i) {
+                usleep(10000);
+            }
+        }
+    });
     std::ostringstream out;
     std::ostringstream err;
     TRun r;
     const uint32_t start = tk::MonotonicMs();
     r.status = gpscat::Run(args, std::cin, out, err);
     r.ms = tk::MonotonicMs() - start;
+    done = true;
+    receiver.join();
     r.out = out.str();
     r.err = err.str();
     return r;
@@ -252,8 +265,16 @@ TEST(GpsCatSetClock, AStopRequestEndsTheWaitCleanly) {
     std::ostringstream out;
     std::ostringstream err;
     std::thread interrupt([] {
-        // The program's own signal handling turns this into the stop message.
-        usleep(300000);
+        // Once the program's own handler is in place, it turns this into the
+        // stop message.
+        for (int i = 0; i < 10000; ++i) {
+            struct sigaction current {};
+            sigaction(SIGINT, nullptr, &current);
+            if (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN) {
+                break;
+            }
+            usleep(1000);
+        }
         kill(getpid(), SIGINT);
     });
     const uint32_t start = tk::MonotonicMs();
