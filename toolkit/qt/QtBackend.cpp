@@ -90,7 +90,8 @@ class TQtBackend : public TGuiBackend {
         if (peer == nullptr || peer->Widget() == nullptr) {
             return mrCancel;
         }
-        const QPointer<QWidget> window = peer->Widget();
+        QWidget* window = peer->Widget();
+        const QPointer<QObject> windowAlive = window;
         const auto alive = peer->Alive();
         window->setWindowModality(Qt::ApplicationModal);
         // Over the main window, so that the window manager keeps it in front.
@@ -105,7 +106,7 @@ class TQtBackend : public TGuiBackend {
         if (form.ModalResult() == mrNone) {
             QEventLoop loop;
             // A window that goes with its parent ends the dialog too.
-            QObject::connect(window.data(), &QObject::destroyed, &loop, &QEventLoop::quit);
+            QObject::connect(window, &QObject::destroyed, &loop, &QEventLoop::quit);
             peer->SetModalLoop(&loop);
             loop.exec(QEventLoop::DialogExec);
             if (*alive) {
@@ -115,7 +116,7 @@ class TQtBackend : public TGuiBackend {
         if (!*alive) {
             return mrCancel;
         }
-        if (window != nullptr) {
+        if (!windowAlive.isNull()) {
             window->hide();
         }
         return form.ModalResult() != mrNone ? form.ModalResult() : mrCancel;

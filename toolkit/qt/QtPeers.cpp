@@ -236,19 +236,20 @@ TQtPeer::~TQtPeer() {
     if (form_ != nullptr) {
         form_->RemoveChild(this);
     }
-    if (widget_ != nullptr) {
-        widget_->hide();
+    if (QWidget* w = Widget()) {
+        w->hide();
         // The widget may be the one whose event is being handled right now.
         if (InPortableCall()) {
-            widget_->deleteLater();
+            w->deleteLater();
         } else {
-            delete widget_.data();
+            delete w;
         }
     }
 }
 
 void TQtPeer::Attach(QWidget* widget) {
     widget_ = widget;
+    guard_ = widget;
     if (form_ != nullptr) {
         form_->AddChild(this);
     }
@@ -256,7 +257,7 @@ void TQtPeer::Attach(QWidget* widget) {
 }
 
 void TQtPeer::Changed(TChange what, int32_t index, int32_t count) {
-    if (widget_ != nullptr) {
+    if (Widget() != nullptr) {
         Apply(what, index, count);
     }
 }
@@ -343,7 +344,7 @@ class TQtLabelPeer : public TQtPeer {
     void Apply(TChange what, int32_t index, int32_t count) override {
         switch (what) {
             case TChange::Text: {
-                auto* w = static_cast<QLabel*>(widget_.data());
+                auto* w = static_cast<QLabel*>(widget_);
                 Qt::Alignment a = Qt::AlignTop;
                 switch (label_.Alignment()) {
                     case TAlignment::taLeftJustify:
@@ -422,7 +423,7 @@ class TQtButtonPeer : public TQtPeer {
   protected:
     void Apply(TChange what, int32_t index, int32_t count) override {
         if (what == TChange::Text) {
-            static_cast<QPushButton*>(widget_.data())->setText(ToQString(button_.Caption()));
+            static_cast<QPushButton*>(widget_)->setText(ToQString(button_.Caption()));
         } else {
             TQtPeer::Apply(what, index, count);
         }
@@ -457,7 +458,7 @@ class TQtCheckBoxPeer : public TQtPeer {
     void Apply(TChange what, int32_t index, int32_t count) override {
         switch (what) {
             case TChange::Text:
-                static_cast<QCheckBox*>(widget_.data())->setText(ToQString(box_.Caption()));
+                static_cast<QCheckBox*>(widget_)->setText(ToQString(box_.Caption()));
                 break;
             case TChange::Checked:
                 SyncTick();
@@ -469,7 +470,7 @@ class TQtCheckBoxPeer : public TQtPeer {
 
   private:
     void SyncTick() {
-        auto* w = static_cast<QCheckBox*>(widget_.data());
+        auto* w = static_cast<QCheckBox*>(Widget());
         if (w != nullptr && w->isChecked() != box_.Checked()) {
             const QSignalBlocker block(w);
             w->setChecked(box_.Checked());
@@ -505,7 +506,7 @@ class TQtComboBoxPeer : public TQtPeer {
 
   protected:
     void Apply(TChange what, int32_t index, int32_t count) override {
-        auto* w = static_cast<QComboBox*>(widget_.data());
+        auto* w = static_cast<QComboBox*>(widget_);
         switch (what) {
             case TChange::Items: {
                 const QSignalBlocker block(w);
@@ -526,7 +527,7 @@ class TQtComboBoxPeer : public TQtPeer {
 
   private:
     void SyncIndex() {
-        auto* w = static_cast<QComboBox*>(widget_.data());
+        auto* w = static_cast<QComboBox*>(Widget());
         if (w != nullptr && w->currentIndex() != combo_.ItemIndex()) {
             const QSignalBlocker block(w);
             w->setCurrentIndex(combo_.ItemIndex());
@@ -573,7 +574,7 @@ class TQtMemoPeer : public TQtPeer {
 
   protected:
     void Apply(TChange what, int32_t index, int32_t count) override {
-        auto* w = static_cast<QPlainTextEdit*>(widget_.data());
+        auto* w = static_cast<QPlainTextEdit*>(widget_);
         switch (what) {
             case TChange::LineAdded:
                 if (index == shown_ && static_cast<size_t>(index) < memo_.Lines().size()) {
@@ -603,7 +604,7 @@ class TQtMemoPeer : public TQtPeer {
 
   private:
     void Rebuild() {
-        auto* w = static_cast<QPlainTextEdit*>(widget_.data());
+        auto* w = static_cast<QPlainTextEdit*>(widget_);
         w->clear();
         shown_ = 0;
         for (const std::string& line : memo_.Lines()) {
@@ -617,7 +618,7 @@ class TQtMemoPeer : public TQtPeer {
         if (n <= 0) {
             return;
         }
-        auto* w = static_cast<QPlainTextEdit*>(widget_.data());
+        auto* w = static_cast<QPlainTextEdit*>(widget_);
         if (n >= shown_) {
             w->clear();
             shown_ = 0;
@@ -707,7 +708,7 @@ TQtFormPeer::TQtFormPeer(TForm& form, bool mainWindow) : TQtPeer(form), form_(fo
 
 TQtFormPeer::~TQtFormPeer() {
     *alive_ = false;
-    if (widget_ != nullptr) {
+    if (Widget() != nullptr) {
         window_->peer = nullptr;
     }
     if (modalLoop_ != nullptr) {
@@ -765,7 +766,7 @@ void TQtFormPeer::ApplyBounds() {
 }
 
 void TQtFormPeer::ShowWindow() {
-    if (widget_ == nullptr) {
+    if (Widget() == nullptr) {
         return;
     }
     if (!shownOnce_) {
@@ -802,7 +803,7 @@ void TQtFormPeer::ShowWindow() {
 }
 
 void TQtFormPeer::UpdateTabOrder() {
-    if (widget_ == nullptr) {
+    if (Widget() == nullptr) {
         return;
     }
     std::vector<TQtPeer*> chain;
@@ -826,7 +827,7 @@ void TQtFormPeer::UpdateTabOrder() {
 }
 
 void TQtFormPeer::ClickDefault() {
-    if (widget_ == nullptr) {
+    if (Widget() == nullptr) {
         return;
     }
     if (auto* focused = qobject_cast<QPushButton*>(window_->focusWidget())) {

@@ -54,7 +54,8 @@ class TQtPeer : public TControlPeer {
     void Changed(TChange what, int32_t index, int32_t count) final;
 
     TControl& Control() const { return control_; }
-    QWidget* Widget() const { return widget_; }
+    // The widget, or nullptr once it is gone (deleted with a parent window).
+    QWidget* Widget() const { return guard_.isNull() ? nullptr : widget_; }
     // Applies the control's whole state to the widget.
     void ApplyAll();
     void DetachForm() { form_ = nullptr; }
@@ -75,7 +76,10 @@ class TQtPeer : public TControlPeer {
     TQtFormPeer* FormPeer() const { return form_; }
 
     TControl& control_;
-    QPointer<QWidget> widget_;
+    // The widget and a guard that sees its deletion (a guard of QObject: no
+    // downcast of a pointer that may dangle).
+    QWidget* widget_ = nullptr;
+    QPointer<QObject> guard_;
     std::vector<QMetaObject::Connection> connections_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
