@@ -157,6 +157,10 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         err << "gpscat: closing COM" << options.port << ": " << e.what() << '\n';
         status = status == kExitOk ? kExitFile : status;
     }
+    if (options.summary) {
+        lines += StateJson(gps).dump();
+        lines += '\n';
+    }
     Flush(lines, out);
     return status;
 }

@@ -185,12 +185,20 @@ TEST(GpsCatPortProgram, StopsOnSigtermWithoutAnyLineAndReportsAMissingPort) {
     // A silent line: OnComLoss once, then SIGTERM ends the program cleanly.
     ptytest::TPtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    childtest::TChild cat(GPSCAT_EXE, {"--port", "2", "--timeout", "300"},
+    childtest::TChild cat(GPSCAT_EXE, {"--port", "2", "--timeout", "300", "--summary"},
                           {"PALMOGPS_PORTS=/nonexistent/tty:" + pty.Path()});
     EXPECT_EQ(cat.ReadLine(), R"({"event":"OnComLoss"})") << cat.ErrText();
     EXPECT_FALSE(cat.ReadLine(800));
     cat.Signal(SIGTERM);
     EXPECT_EQ(cat.Wait(), 0);
+    // The summary comes after the close: a receiver that never had a line.
+    const std::optional<std::string> state = cat.ReadLine();
+    ASSERT_TRUE(state);
+    const json summary = json::parse(*state);
+    EXPECT_EQ(summary["event"], "State");
+    EXPECT_EQ(summary["FixValid"], false);
+    EXPECT_EQ(summary["NmeaSentence"], "");
+    EXPECT_FALSE(cat.ReadLine(10));
 
     // COM1 leads to a path that does not exist; COM3 to no entry at all.
     for (const char* port : {"1", "3"}) {
