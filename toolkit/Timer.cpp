@@ -6,24 +6,39 @@ namespace {
 
 // The one timer of a timer component's window.
 constexpr uintptr_t kTimerId = 1;
+// Asks a timer's window, left behind by a timer destroyed on another
+// thread, to stop and go on its own thread.
+constexpr uint32_t kMsgTimerRelease = kMsgUser + 0x7F0;
 
 }  // namespace
 
-TTimer::TTimer(TComponent* owner) : TComponent(owner) {
-    window_ = CreateNotifyWindow("PalmoTimerWindow",
-                                 [this](TWindowHandle, uint32_t msg, TWParam wParam, TLParam) {
-                                     if (msg == kMsgTimer && wParam == kTimerId) {
-                                         Fire();
-                                     }
-                                     return TLResult{0};
-                                 });
+TTimer::TTimer(TComponent* owner)
+    : TComponent(owner), self_(std::make_shared<std::atomic<TTimer*>>(this)) {
+    window_ = CreateNotifyWindow(
+        "PalmoTimerWindow",
+        [link = self_](TWindowHandle window, uint32_t msg, TWParam wParam, TLParam) {
+            if (msg == kMsgTimer && wParam == kTimerId) {
+                if (TTimer* timer = link->load()) {
+                    timer->Fire();
+                }
+            } else if (msg == kMsgTimerRelease && link->load() == nullptr) {
+                StopWindowTimer(window, kTimerId);
+                DestroyNotifyWindow(window);
+            }
+            return TLResult{0};
+        });
     Update();
 }
 
 TTimer::~TTimer() {
+    self_->store(nullptr);
     if (window_ != 0) {
         StopWindowTimer(window_, kTimerId);
-        DestroyNotifyWindow(window_);
+        if (!DestroyNotifyWindow(window_)) {
+            // Not the window's thread: that thread lets it go when it next
+            // serves its messages (the posted request goes before any firing).
+            PostToWindow(window_, kMsgTimerRelease, 0, 0);
+        }
     }
 }
 

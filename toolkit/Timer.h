@@ -8,7 +8,9 @@
 // several intervals gets one kMsgTimer when it next serves its messages.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "toolkit/Component.h"
 #include "toolkit/Messages.h"
@@ -25,7 +27,9 @@ bool StartWindowTimer(TWindowHandle window, uintptr_t id, uint32_t intervalMs);
 bool StopWindowTimer(TWindowHandle window, uintptr_t id);
 
 // A timer component: OnTimer every Interval milliseconds while Enabled.
-// Created, used and destroyed on one thread (the one it fires on).
+// Created and used on one thread (the one it fires on); one destroyed on
+// another thread never fires again, and its window goes when the creating
+// thread next serves its messages.
 class TTimer : public TComponent {
   public:
     explicit TTimer(TComponent* owner);
@@ -46,6 +50,11 @@ class TTimer : public TComponent {
     void Update();
     void Fire();
 
+    // The window procedure reaches the timer through this link, which the
+    // destructor cuts: a window left behind (a timer destroyed on another
+    // thread, which cannot destroy it) calls nothing until its own thread
+    // has let it go.
+    std::shared_ptr<std::atomic<TTimer*>> self_;
     TWindowHandle window_ = 0;
     uint32_t interval_ = 1000;
     bool enabled_ = true;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "support/Pump.h"
@@ -155,8 +156,21 @@ TEST(Timer, OwnedAndServedByAHeadlessLoop) {
         EXPECT_EQ(owner.ComponentCount(), 1u);
         EXPECT_EQ(t->Owner(), &owner);
     }
+    // Destroyed on another thread (which cannot take its window away): the
+    // window left behind reaches nothing and goes with the next pumping,
+    // so nothing is left to take afterwards.
+    {
+        auto t = std::make_unique<tk::TTimer>(nullptr);
+        t->SetInterval(20);
+        t->OnTimer = [&](tk::TComponent&) { ++stray; };
+        tk::TThread other([&t] { t.reset(); });
+        ASSERT_TRUE(other.WaitFor(5000));
+        EXPECT_EQ(t, nullptr);
+    }
     PumpFor(100);
     EXPECT_EQ(stray, 0);
+    tk::TMessage m;
+    EXPECT_FALSE(tk::TakeMessage(m));
 
     // The loop of a program without windows: wait, then take and dispatch
     // until the quit request. A long wait ends when the timer falls due.
