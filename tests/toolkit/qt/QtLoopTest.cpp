@@ -92,6 +92,21 @@ TEST(QtLoop, ApplicationRunsUntilItsMainFormCloses) {
     tk::TForm& form = app.CreateForm<tk::TForm>();
     form.SetClientSize(120, 80);
     form.SetCaption("Main");
+    // ProcessMessages serves Qt's events and the toolkit's messages once.
+    int served = 0;
+    bool qtServed = false;
+    const tk::TWindowHandle window = tk::CreateNotifyWindow(
+        "QtProcessMessages", [&](tk::TWindowHandle, uint32_t, tk::TWParam, tk::TLParam) {
+            ++served;
+            return tk::TLResult{0};
+        });
+    ASSERT_TRUE(tk::PostToWindow(window, tk::kMsgUser, 0, 0));
+    QTimer::singleShot(0, [&] { qtServed = true; });
+    app.ProcessMessages();
+    EXPECT_EQ(served, 1);
+    EXPECT_TRUE(qtServed);
+    tk::DestroyNotifyWindow(window);
+
     bool visibleWhileRunning = false;
     // A toolkit timer on the main thread closes the main window, as a user would.
     tk::TTimer timer(nullptr);
