@@ -167,8 +167,8 @@ TEST(ReceiverComponent, SetsTheClockFromTheLastFixMovedOnByItsAge) {
 
     // 2094-03-23 12:35:19 UTC (two-digit years are 20xx), a Tuesday: the same
     // fields reach both clocks.
+    const uint32_t lineAt = tk::MonotonicMs();  // no later than the line's own time
     Feed(gps, kRmc + "\r\n");
-    const uint32_t lineAt = tk::MonotonicMs();
     ASSERT_TRUE(gps.SetSysClock());
     ASSERT_TRUE(gps.SetLocalClock());
     ASSERT_EQ(clock.calls.size(), 2u);
