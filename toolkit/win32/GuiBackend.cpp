@@ -267,7 +267,7 @@ bool InstallGuiBackend(int& /*argc*/, char** /*argv*/, std::string& reason) {
     const HWND probe = CreateWindowExA(0, gui::kFormClass, "", WS_OVERLAPPED, 0, 0, 1, 1, nullptr,
                                        nullptr, GetModuleHandleA(nullptr), nullptr);
     if (!probe) {
-        reason = "no display: cannot create a window (" + SystemErrorText(GetLastError()) + ")";
+        reason = "cannot create a window on the desktop (" + SystemErrorText(GetLastError()) + ")";
         return false;
     }
     DestroyWindow(probe);

@@ -429,8 +429,10 @@ class TComboBoxPeer : public TChildPeer {
 
 // ---- Memo -------------------------------------------------------------------
 
-// A multi-line EDIT holding the lines joined by CRLF; lines are appended and
-// removed in place, so a long log is never rebuilt.
+// A multi-line EDIT holding the lines joined by CRLF. Lines are appended and
+// removed in place, never by rebuilding a long log, and changes are gathered
+// for a moment (a timer of the form), so that a burst of lines costs the
+// widget one update: each update of a long text is slow.
 class TMemoPeer : public TChildPeer {
   public:
     TMemoPeer(TMemo& memo, TFormPeer& form) : TChildPeer(memo, form), memo_(memo) {
@@ -452,17 +454,67 @@ class TMemoPeer : public TChildPeer {
         }
     }
 
+    void Flush() override {
+        flushPosted_ = false;
+        if (!Handle()) {
+            return;
+        }
+        const auto& lines = memo_.Lines();
+        const size_t removeShown = std::min(removed_, shown_.size());
+        // Lines removed before they were shown were never appended.
+        const size_t removedUnshown = removed_ - removeShown;
+        if (reload_ || removedUnshown > appended_ ||
+            shown_.size() - removeShown + appended_ - removedUnshown != lines.size()) {
+            Reload();
+            return;
+        }
+        const size_t append = appended_ - removedUnshown;
+        removed_ = appended_ = 0;
+        SendMessageA(Handle(), WM_SETREDRAW, FALSE, 0);
+        if (removeShown == shown_.size()) {
+            SetWindowTextA(Handle(), "");
+            shown_.clear();
+        } else if (removeShown > 0) {
+            // Each removed line goes with the line break after it.
+            const size_t chars =
+                std::accumulate(shown_.begin(), shown_.begin() + removeShown, size_t{0}) +
+                2 * removeShown;
+            shown_.erase(shown_.begin(), shown_.begin() + removeShown);
+            SendMessageA(Handle(), EM_SETSEL, 0, static_cast<LPARAM>(chars));
+            SendMessageA(Handle(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+        }
+        if (append > 0) {
+            std::string text;
+            for (size_t i = lines.size() - append; i < lines.size(); ++i) {
+                if (!shown_.empty()) {
+                    text += "\r\n";
+                }
+                text += lines[i];
+                shown_.push_back(lines[i].size());
+            }
+            const int end = GetWindowTextLengthA(Handle());
+            SendMessageA(Handle(), EM_SETSEL, end, end);
+            SendMessageA(Handle(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+        }
+        SendMessageA(Handle(), WM_SETREDRAW, TRUE, 0);
+        ToEnd();
+        RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+    }
+
   protected:
-    bool Apply(TChange what, int32_t index, int32_t count) override {
+    bool Apply(TChange what, int32_t, int32_t count) override {
         switch (what) {
             case TChange::LineAdded:
-                Append(index);
+                ++appended_;
+                Later();
                 return true;
             case TChange::LinesRemoved:
-                RemoveFront(count);
+                removed_ += static_cast<size_t>(std::max(count, 0));
+                Later();
                 return true;
             case TChange::LinesCleared:
-                Reload();
+                reload_ = true;
+                Later();
                 return true;
             case TChange::Text:
                 return true;  // the lines are the text
@@ -472,43 +524,29 @@ class TMemoPeer : public TChildPeer {
     }
 
   private:
+    void Later() {
+        if (!flushPosted_ && Form() && Form()->Handle()) {
+            flushPosted_ =
+                SetTimer(Form()->Handle(), kFlushTimerBase + Id(), kFlushDelayMs, nullptr) != 0;
+        }
+        if (!flushPosted_) {
+            Flush();
+        }
+    }
+
     void Reload() {
+        reload_ = false;
+        removed_ = appended_ = 0;
         std::string text;
-        lengths_.clear();
+        shown_.clear();
         for (const std::string& line : memo_.Lines()) {
-            if (!lengths_.empty()) {
+            if (!shown_.empty()) {
                 text += "\r\n";
             }
             text += line;
-            lengths_.push_back(line.size());
+            shown_.push_back(line.size());
         }
         SetWindowTextA(Handle(), text.c_str());
-        ToEnd();
-    }
-
-    void Append(int32_t index) {
-        const auto& lines = memo_.Lines();
-        if (index < 0 || static_cast<size_t>(index) >= lines.size()) {
-            Reload();
-            return;
-        }
-        const std::string text = (lengths_.empty() ? "" : "\r\n") + lines[index];
-        lengths_.push_back(lines[index].size());
-        ToEnd();
-        SendMessageA(Handle(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
-    }
-
-    void RemoveFront(int32_t count) {
-        const size_t n = std::min<size_t>(count > 0 ? count : 0, lengths_.size());
-        if (n == 0) {
-            return;
-        }
-        // Each removed line goes with the line break after it.
-        size_t chars = std::accumulate(lengths_.begin(), lengths_.begin() + n, size_t{0});
-        chars += n < lengths_.size() ? 2 * n : 2 * (n - 1);
-        lengths_.erase(lengths_.begin(), lengths_.begin() + n);
-        SendMessageA(Handle(), EM_SETSEL, 0, static_cast<LPARAM>(chars));
-        SendMessageA(Handle(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
         ToEnd();
     }
 
@@ -519,7 +557,11 @@ class TMemoPeer : public TChildPeer {
     }
 
     TMemo& memo_;
-    std::deque<size_t> lengths_;  // the lines the widget holds
+    std::deque<size_t> shown_;  // the lengths of the lines the widget holds
+    size_t appended_ = 0;       // lines added to the control since the last update
+    size_t removed_ = 0;        // lines removed from its front since then
+    bool reload_ = false;
+    bool flushPosted_ = false;
 };
 
 // ---- Bevel ------------------------------------------------------------------

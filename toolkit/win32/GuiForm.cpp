@@ -48,27 +48,6 @@ class TPaintScope {
     HDC dc_;
 };
 
-// A memory device context with a bitmap of the given size selected.
-class TMemoryDc {
-  public:
-    TMemoryDc(HDC like, int w, int h)
-        : dc_(CreateCompatibleDC(like)), bitmap_(CreateCompatibleBitmap(like, w, h)) {
-        old_ = SelectObject(dc_, bitmap_.Get());
-    }
-    ~TMemoryDc() {
-        SelectObject(dc_, old_);
-        DeleteDC(dc_);
-    }
-    TMemoryDc(const TMemoryDc&) = delete;
-    TMemoryDc& operator=(const TMemoryDc&) = delete;
-    HDC Dc() const { return dc_; }
-
-  private:
-    HDC dc_;
-    TGdiObject bitmap_;
-    HGDIOBJ old_ = nullptr;
-};
-
 // Window styles of a border style.
 void FrameStyles(const TForm& form, DWORD& style, DWORD& exStyle) {
     switch (form.BorderStyle()) {
@@ -115,6 +94,34 @@ RECT FrameRect(const TForm& form, DWORD style, DWORD exStyle) {
 bool gShowingPaintFailure = false;
 
 }  // namespace
+
+// A memory device context with a bitmap of the given size selected.
+class TMemoryDc {
+  public:
+    TMemoryDc(HDC like, int w, int h)
+        : dc_(CreateCompatibleDC(like)),
+          bitmap_(CreateCompatibleBitmap(like, w, h)),
+          width_(w),
+          height_(h) {
+        old_ = SelectObject(dc_, bitmap_.Get());
+    }
+    ~TMemoryDc() {
+        SelectObject(dc_, old_);
+        DeleteDC(dc_);
+    }
+    TMemoryDc(const TMemoryDc&) = delete;
+    TMemoryDc& operator=(const TMemoryDc&) = delete;
+    HDC Dc() const { return dc_; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+
+  private:
+    HDC dc_;
+    TGdiObject bitmap_;
+    int width_;
+    int height_;
+    HGDIOBJ old_ = nullptr;
+};
 
 COLORREF NativeColor(TColor c) {
     if (c & clSystemColor) {
@@ -264,6 +271,7 @@ void TFormPeer::Changed(TChange what, int32_t, int32_t) {
     }
     switch (what) {
         case TChange::Bounds:
+            background_.reset();
             ApplyBounds();
             break;
         case TChange::Text:
@@ -271,6 +279,7 @@ void TFormPeer::Changed(TChange what, int32_t, int32_t) {
             break;
         case TChange::Color:
         case TChange::Repaint:
+            background_.reset();
             RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
             break;
         case TChange::Visible:
@@ -305,21 +314,22 @@ void TFormPeer::Paint() {
             ExcludeClipRect(paint.Dc(), r.left, r.top, r.right, r.bottom);
         }
     }
-    // Drawn off screen first, so the background never shows alone.
-    TMemoryDc buffer(paint.Dc(), client.right, client.bottom);
-    {
-        TGdiObject brush(CreateSolidBrush(NativeColor(form_.Color())));
-        FillRect(buffer.Dc(), &client, brush.Brush());
-    }
     std::exception_ptr failure;
-    try {
-        THdcCanvas canvas(buffer.Dc());
-        form_.Paint(canvas);
-    } catch (...) {
-        failure = std::current_exception();
+    if (!background_ || background_->Width() != client.right ||
+        background_->Height() != client.bottom) {
+        // Drawn off screen, so the colour never shows without the painting.
+        background_ = std::make_unique<TMemoryDc>(paint.Dc(), client.right, client.bottom);
+        TGdiObject brush(CreateSolidBrush(NativeColor(form_.Color())));
+        FillRect(background_->Dc(), &client, brush.Brush());
+        try {
+            THdcCanvas canvas(background_->Dc());
+            form_.Paint(canvas);
+        } catch (...) {
+            failure = std::current_exception();
+        }
     }
     const RECT& a = paint.Area();
-    BitBlt(paint.Dc(), a.left, a.top, a.right - a.left, a.bottom - a.top, buffer.Dc(), a.left,
+    BitBlt(paint.Dc(), a.left, a.top, a.right - a.left, a.bottom - a.top, background_->Dc(), a.left,
            a.top, SRCCOPY);
     if (failure && !gShowingPaintFailure) {
         gShowingPaintFailure = true;
@@ -388,6 +398,15 @@ LRESULT TFormPeer::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
                     SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_HAND)));
                     return TRUE;
                 }
+            }
+            break;
+        case WM_TIMER:
+            if (wParam > kFlushTimerBase) {
+                KillTimer(hwnd_, wParam);
+                if (TChildPeer* child = ChildById(static_cast<int>(wParam - kFlushTimerBase))) {
+                    child->Flush();
+                }
+                return 0;
             }
             break;
         case WM_ACTIVATE:

@@ -18,6 +18,10 @@ namespace tk::gui {
 inline constexpr const char* kFormClass = "PalmoGPSForm";
 // Child control identifiers start above IDOK/IDCANCEL and the other dialog ids.
 inline constexpr int kFirstControlId = 100;
+// A form's timer for a child's gathered changes: this plus the child's id.
+inline constexpr UINT_PTR kFlushTimerBase = 0x5000;
+// How long a child gathers changes before its widget is brought up to date.
+inline constexpr UINT kFlushDelayMs = 200;
 
 // 00BBGGRR with system colours resolved.
 COLORREF NativeColor(TColor c);
@@ -49,6 +53,7 @@ class TGdiObject {
 HFONT CreateToolkitFont(const TFont& f);
 
 class TFormPeer;
+class TMemoryDc;
 
 // A peer whose widget is a child window of a form.
 class TChildPeer : public TControlPeer {
@@ -78,6 +83,8 @@ class TChildPeer : public TControlPeer {
     // Paints its whole rectangle itself, so the form need not paint under it.
     virtual bool Opaque() const { return true; }
     virtual bool DefaultButton() const { return false; }
+    // Brings the widget up to date with changes gathered since the last time.
+    virtual void Flush() {}
 
   protected:
     // Makes the widget; a subclass calls it from its constructor.
@@ -140,6 +147,10 @@ class TFormPeer : public TControlPeer {
     HWND hwnd_ = nullptr;
     std::map<int, TChildPeer*> children_;
     int nextId_ = kFirstControlId;
+    // The background as last painted (the form's colour and its OnPaint),
+    // kept until the form asks to paint again, so that a changing label
+    // costs a copy rather than a full paint.
+    std::unique_ptr<TMemoryDc> background_;
     bool modal_ = false;
     bool shown_ = false;
     HWND lastFocus_ = nullptr;

@@ -232,15 +232,28 @@ TEST(Win32Gui, ControlsMirrorTheirStateIntoRealWindows) {
     form->combo.ClearItems();
     EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 0);
 
-    // The memo keeps the bound: the oldest lines leave the widget too.
-    for (const char* line : {"one", "two", "three", "four\r", "five"}) {
+    // The memo keeps the bound: the oldest lines leave the widget too. Lines
+    // reach the widget when the loop comes round, a burst at once.
+    auto memoReads = [&](const std::string& want) {
+        return PumpUntil([&] { return WindowText(memo) == want; }, 5000);
+    };
+    form->memo.AddLine("one");
+    EXPECT_TRUE(memoReads("one")) << WindowText(memo);
+    for (const char* line : {"two", "three", "four\r", "five"}) {
         form->memo.AddLine(line);
     }
-    EXPECT_EQ(WindowText(memo), "three\r\nfour\r\r\nfive");
+    EXPECT_TRUE(memoReads("three\r\nfour\r\r\nfive")) << WindowText(memo);
+    form->memo.AddLine("six");
+    EXPECT_TRUE(memoReads("four\r\r\nfive\r\nsix")) << WindowText(memo);
+    for (int i = 0; i < 7; ++i) {  // more than the bound in one burst
+        form->memo.AddLine("burst " + std::to_string(i));
+    }
+    EXPECT_TRUE(memoReads("burst 4\r\nburst 5\r\nburst 6")) << WindowText(memo);
     form->memo.ClearLines();
-    EXPECT_EQ(WindowText(memo), "");
     form->memo.AddLine("again");
-    EXPECT_EQ(WindowText(memo), "again");
+    EXPECT_TRUE(memoReads("again")) << WindowText(memo);
+    form->memo.ClearLines();
+    EXPECT_TRUE(memoReads("")) << WindowText(memo);
 
     // Colours the widgets are given.
     {

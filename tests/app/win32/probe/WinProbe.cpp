@@ -9,6 +9,8 @@
 //   wingui_probe checked CAPTION TEXT     "1" or "0": the tick of that check box
 //   wingui_probe click CAPTION TEXT       BM_CLICK to that control
 //   wingui_probe close CAPTION            WM_CLOSE to the form
+//   wingui_probe rect CAPTION             "x y w h cx cy": the form's window on the
+//                                         screen, and where its client area starts in it
 #include <windows.h>
 
 #include <cstdio>
@@ -107,7 +109,7 @@ void List(HWND form) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: wingui_probe wait|list|wait-text|center|checked|click|close CAPTION "
+                 "usage: wingui_probe wait|list|wait-text|center|checked|click|close|rect CAPTION "
                  "[TEXT] [MS]\n");
     return 64;
 }
@@ -143,6 +145,15 @@ int main(int argc, char** argv) {
     }
     if (cmd == "close") {
         return PostMessageA(form, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
+    if (cmd == "rect") {
+        RECT r{};
+        GetWindowRect(form, &r);
+        POINT client{0, 0};
+        ClientToScreen(form, &client);
+        std::printf("%ld %ld %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top,
+                    client.x - r.left, client.y - r.top);
+        return 0;
     }
     if (argc < 4) {
         return Usage();

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# PalmoGPS.exe under Wine, driven from outside as a user would:
+#   window-test.sh <build dir> <PalmoGPS.exe> <wingui_probe.exe> [nmeasim]
+# nmeasim (the host's simulated receiver; default: the Linux build's) serves
+# COM1 through a pseudo-terminal linked at <build dir>/wine-com/com1. The
+# program starts, the mouse ticks "GPS Available " (xdotool, on the display
+# in DISPLAY), the fix labels are read back with wingui_probe until "Valid",
+# the window is photographed (kept as screenshot-windows.png in
+# PALMO_SCREENSHOT_DIR when that is set) and closed with WM_CLOSE; the
+# program must end with status 0 and without an unhandled exception.
+set -u
+build="$(cd "$1" && pwd)"
+exe="$2"
+probe="$3"
+source_dir="$(cd "$(dirname "$0")/../../.." && pwd)"
+nmeasim="${4:-${NMEASIM:-$source_dir/build/default/tools/nmeasim/nmeasim}}"
+caption="Palmo GPS Receiver..."
+com="$build/wine-com"
+work="$(mktemp -d)"
+sim_pid=""
+app_pid=""
+failures=0
+
+cleanup() {
+    [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+fail() {
+    echo "FAILED: $*"
+    failures=$((failures + 1))
+}
+# Ends the test at once.
+give_up() {
+    fail "$*"
+    [ -s "$work/app.out" ] && { echo "--- PalmoGPS.exe said:"; head -c 2000 "$work/app.out"; }
+    exit 1
+}
+# wingui_probe, its console's carriage returns dropped; its exit status.
+probe() {
+    "$build/wine-run.sh" "$probe" "$@" | tr -d '\r'
+    return "${PIPESTATUS[0]}"
+}
+
+[ -x "$nmeasim" ] || give_up "nmeasim not found at $nmeasim: build the Linux preset first (cmake --build --preset default)"
+command -v xdotool >/dev/null || give_up "xdotool is missing (apt-get install xdotool)"
+[ -n "${DISPLAY:-}" ] || give_up "no DISPLAY: run through with-display.sh"
+
+# The COM links are shared with the other Wine tests: one user at a time.
+mkdir -p "$com"
+exec 8>"$com/.lock"
+flock 8
+rm -f "$com/com1"
+
+# --persist: the window's port probe opens and closes COM1 before the tick.
+"$nmeasim" --seed 7 --speed 2 --persist --link "$com/com1" >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+for _ in $(seq 1 200); do
+    [ -e "$com/com1" ] && break
+    sleep 0.05
+done
+[ -e "$com/com1" ] || give_up "nmeasim made no link: $(cat "$work/sim.err")"
+
+"$build/wine-run.sh" "$exe" >"$work/app.out" 2>&1 &
+app_pid=$!
+probe wait "$caption" 60000 || give_up "the window \"$caption\" did not appear"
+xdotool search --sync --onlyvisible --name "^Palmo GPS Receiver\.\.\.$" >/dev/null 2>&1 ||
+    fail "xdotool finds no X window named \"$caption\""
+
+# The initial state: the port list from the probe, the tick off, the design texts.
+probe list "$caption" >"$work/start.txt" || give_up "cannot read the controls"
+grep -q '|COM1$' "$work/start.txt" || fail "COM1 is not listed: $(cat "$work/start.txt")"
+grep -q '^Button|[0-9]*|[-0-9,]*|0|GPS Available $' "$work/start.txt" ||
+    fail "\"GPS Available \" is not an unticked check box"
+
+# The tick, with the mouse.
+read -r x y < <(probe center "$caption" "GPS Available ") || give_up "no \"GPS Available \""
+xdotool mousemove --sync "$x" "$y" click 1
+for _ in $(seq 1 50); do
+    [ "$(probe checked "$caption" "GPS Available ")" = 1 ] && break
+    sleep 0.2
+done
+[ "$(probe checked "$caption" "GPS Available ")" = 1 ] ||
+    give_up "the click at $x,$y did not tick \"GPS Available \": $(probe list "$caption")"
+
+probe wait-text "$caption" "Valid" 30000 >"$work/wait.txt"
+case $? in
+    0) ;;
+    2) give_up "a message box instead of a fix: $(cat "$work/wait.txt")" ;;
+    *) give_up "no \"Valid\": $(cat "$work/wait.txt")" ;;
+esac
+# A further second: the labels of a fix, the status line of a fix.
+sleep 1
+probe list "$caption" >"$work/fix.txt"
+for want in '|Lat: [0-9]+.*S$' '|Long: [0-9]+.*E$' '|Lat: -[0-9.]+$' '|Long: [0-9.]+$' \
+    '|Altitude: [0-9.]+ M$' '|Sat Count: [0-9]+$' '|Fix (Progress|Quality): ' \
+    '^msctls_statusbar32\|.*\| Palmo GPS Receiver' '^Edit\|.*GP(RMC|GGA|GSA): \$GP'; do
+    grep -Eq "$want" "$work/fix.txt" || fail "no control matches /$want/"
+done
+[ "$failures" = 0 ] || { echo "--- the controls:"; cat "$work/fix.txt"; }
+
+# The picture: the window cut out of the screen.
+read -r wx wy ww wh cx cy < <(probe rect "$caption")
+shot="$build/palmogps-window.png"
+# "r,g,b" of the picture's pixel at x, y of the client area.
+pixel() {
+    convert "$shot" -format \
+        "%[fx:round(255*p{$((cx + $1)),$((cy + $2))}.r)],%[fx:round(255*p{$((cx + $1)),$((cy + $2))}.g)],%[fx:round(255*p{$((cx + $1)),$((cy + $2))}.b)]" \
+        info:
+}
+if import -window root -crop "${ww}x${wh}+${wx}+${wy}" +repage "$shot" 2>"$work/import.err"; then
+    # The gradient from white (row 0) toward the window's colour: row 395 of
+    # max(376, 421) = 421 is red 255-123*395/421, green 255-34*395/421, blue 255.
+    [ "$(pixel 2 2)" = "255,255,255" ] || fail "row 2 of the gradient is $(pixel 2 2), not white"
+    [ "$(pixel 2 395)" = "140,224,255" ] || fail "row 395 of the gradient is $(pixel 2 395)"
+    if [ -n "${PALMO_SCREENSHOT_DIR:-}" ]; then
+        mkdir -p "$PALMO_SCREENSHOT_DIR" && cp "$shot" "$PALMO_SCREENSHOT_DIR/screenshot-windows.png"
+    fi
+else
+    fail "no screenshot: $(cat "$work/import.err")"
+fi
+
+# Closed with the close message: status 0, no unhandled exception.
+probe close "$caption" || fail "cannot send WM_CLOSE"
+for _ in $(seq 1 150); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+done
+if kill -0 "$app_pid" 2>/dev/null; then
+    fail "PalmoGPS.exe still runs 15 s after WM_CLOSE"
+else
+    wait "$app_pid"
+    status=$?
+    app_pid=""
+    [ "$status" = 0 ] || fail "PalmoGPS.exe ended with status $status"
+fi
+if grep -qa -e "Unhandled exception" -e "^wine: Unhandled" "$work/app.out"; then
+    fail "PalmoGPS.exe reported: $(grep -a -m3 -e "Unhandled" "$work/app.out")"
+fi
+
+if [ "$failures" = 0 ]; then
+    echo "palmogps_window: every check passed"
+    exit 0
+fi
+echo "palmogps_window: $failures checks failed"
+exit 1
