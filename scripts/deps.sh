@@ -3,7 +3,7 @@
 # skipping the ones already present. Usage: scripts/deps.sh [run|test]
 set -euo pipefail
 
-run_pkgs=(cmake g++ make googletest libbenchmark-dev nlohmann-json3-dev libasound2-dev qt6-base-dev)
+run_pkgs=(cmake g++ make googletest libbenchmark-dev nlohmann-json3-dev libasound2-dev qt6-base-dev fonts-liberation)
 test_pkgs=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 socat xvfb xauth xdotool imagemagick x11-utils)
 
 want=("${run_pkgs[@]}")
