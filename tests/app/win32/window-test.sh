@@ -124,23 +124,56 @@ else
     fail "no screenshot: $(cat "$work/import.err")"
 fi
 
-# Closed with the close message: status 0, no unhandled exception.
-probe close "$caption" || fail "cannot send WM_CLOSE"
-for _ in $(seq 1 150); do
-    kill -0 "$app_pid" 2>/dev/null || break
+# Closes the window with the close message: status 0, no unhandled exception.
+close_app() {
+    probe close "$caption" || fail "cannot send WM_CLOSE"
+    for _ in $(seq 1 150); do
+        kill -0 "$app_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$app_pid" 2>/dev/null; then
+        fail "PalmoGPS.exe still runs 15 s after WM_CLOSE"
+    else
+        wait "$app_pid"
+        local status=$?
+        app_pid=""
+        [ "$status" = 0 ] || fail "PalmoGPS.exe ended with status $status"
+    fi
+    if grep -qa -e "Unhandled exception" -e "^wine: Unhandled" "$work/app.out"; then
+        fail "PalmoGPS.exe reported: $(grep -a -m3 -e "Unhandled" "$work/app.out")"
+    fi
+}
+close_app
+
+# A port that cannot be opened: COM1 has nothing behind it now (Wine may
+# still list it: its device opens, the line settings fail). The tick brings
+# the failure's message in a message box and stays off.
+kill "$sim_pid" 2>/dev/null
+wait "$sim_pid" 2>/dev/null
+sim_pid=""
+rm -f "$com/com1"
+"$build/wine-run.sh" "$exe" >"$work/app.out" 2>&1 &
+app_pid=$!
+probe wait "$caption" 60000 || give_up "the window \"$caption\" did not appear again"
+read -r x y < <(probe center "$caption" "GPS Available ") || give_up "no \"GPS Available \""
+xdotool mousemove --sync "$x" "$y" click 1
+if box="$(probe wait-box "$caption" 15000)"; then
+    # The application's title over the failure's message.
+    case "$box" in
+        "[PalmoGPS] "?*) ;;
+        *) fail "not the exception display's message box: $box" ;;
+    esac
+    probe dismiss "$caption" || fail "cannot dismiss the message box"
+else
+    fail "no message box for a port that cannot be opened"
+fi
+for _ in $(seq 1 50); do
+    probe wait-box "$caption" 0 >/dev/null || break
     sleep 0.1
 done
-if kill -0 "$app_pid" 2>/dev/null; then
-    fail "PalmoGPS.exe still runs 15 s after WM_CLOSE"
-else
-    wait "$app_pid"
-    status=$?
-    app_pid=""
-    [ "$status" = 0 ] || fail "PalmoGPS.exe ended with status $status"
-fi
-if grep -qa -e "Unhandled exception" -e "^wine: Unhandled" "$work/app.out"; then
-    fail "PalmoGPS.exe reported: $(grep -a -m3 -e "Unhandled" "$work/app.out")"
-fi
+[ "$(probe checked "$caption" "GPS Available ")" = 0 ] ||
+    fail "\"GPS Available \" stays ticked after the failed open"
+close_app
 
 if [ "$failures" = 0 ]; then
     echo "palmogps_window: every check passed"

@@ -9,6 +9,9 @@
 //   wingui_probe checked CAPTION TEXT     "1" or "0": the tick of that check box
 //   wingui_probe click CAPTION TEXT       BM_CLICK to that control
 //   wingui_probe close CAPTION            WM_CLOSE to the form
+//   wingui_probe wait-box CAPTION MS      a message box of the form's program comes up
+//                                         (0, its title and text printed) or not in time (1)
+//   wingui_probe dismiss CAPTION          OK to the message box over the form (1: none)
 //   wingui_probe rect CAPTION             "x y w h cx cy": the form's window on the
 //                                         screen, and where its client area starts in it
 #include <windows.h>
@@ -65,13 +68,14 @@ HWND ChildWithText(HWND form, const std::string& text) {
 }
 
 // A message box (dialog class) of the form's process: its texts, else empty.
-std::string MessageBoxText(HWND form) {
+std::string MessageBoxText(HWND form, HWND* box = nullptr) {
     DWORD pid = 0;
     GetWindowThreadProcessId(form, &pid);
     struct TFind {
         DWORD pid;
         std::string text;
-    } find{pid, {}};
+        HWND box;
+    } find{pid, {}, nullptr};
     EnumWindows(
         [](HWND h, LPARAM p) -> BOOL {
             auto* f = reinterpret_cast<TFind*>(p);
@@ -80,6 +84,7 @@ std::string MessageBoxText(HWND form) {
             if (owner != f->pid || ClassOf(h) != "#32770" || !IsWindowVisible(h)) {
                 return TRUE;
             }
+            f->box = h;
             f->text = "[" + Text(h) + "]";
             for (HWND c : Children(h)) {
                 if (ClassOf(c) == "Static") {
@@ -89,6 +94,9 @@ std::string MessageBoxText(HWND form) {
             return FALSE;
         },
         reinterpret_cast<LPARAM>(&find));
+    if (box) {
+        *box = find.box;
+    }
     return find.text;
 }
 
@@ -109,7 +117,8 @@ void List(HWND form) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: wingui_probe wait|list|wait-text|center|checked|click|close|rect CAPTION "
+                 "usage: wingui_probe "
+                 "wait|list|wait-text|center|checked|click|close|wait-box|dismiss|rect CAPTION "
                  "[TEXT] [MS]\n");
     return 64;
 }
@@ -145,6 +154,26 @@ int main(int argc, char** argv) {
     }
     if (cmd == "close") {
         return PostMessageA(form, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
+    if (cmd == "wait-box") {
+        const DWORD ms = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 10000;
+        const DWORD start = GetTickCount();
+        for (;;) {
+            const std::string box = MessageBoxText(form);
+            if (!box.empty()) {
+                std::printf("%s\n", box.c_str());
+                return 0;
+            }
+            if (GetTickCount() - start > ms) {
+                return 1;
+            }
+            Sleep(100);
+        }
+    }
+    if (cmd == "dismiss") {
+        HWND box = nullptr;
+        MessageBoxText(form, &box);
+        return box && PostMessageA(box, WM_COMMAND, IDOK, 0) ? 0 : 1;
     }
     if (cmd == "rect") {
         RECT r{};
