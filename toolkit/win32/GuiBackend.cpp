@@ -2,6 +2,7 @@
 // serves the toolkit's notification windows and timers, real windows and
 // WM_TIMERs of the main thread), modal forms, message boxes and the
 // exception display.
+#include <cctype>
 #include <cstdio>
 #include <deque>
 #include <exception>
@@ -12,6 +13,7 @@
 #include "toolkit/ExceptionDisplay.h"
 #include "toolkit/MainThreadCalls.h"
 #include "toolkit/Messages.h"
+#include "toolkit/OsInfo.h"
 #include "toolkit/win32/GuiWin32.h"
 
 #include <commctrl.h>
@@ -29,15 +31,17 @@ std::string ApplicationTitle() {
     return Application() ? Application()->Title() : std::string("PalmoGPS");
 }
 
-std::string SystemErrorText(DWORD code) {
-    char buf[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, buf, sizeof buf, nullptr);
-    std::string text(buf, n);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+// ": " and the system's text for the last error, or nothing when there is none.
+std::string LastErrorSuffix() {
+    const DWORD code = GetLastError();
+    if (code == 0) {
+        return {};
+    }
+    std::string text = SystemErrorText(code);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
         text.pop_back();
     }
-    return text.empty() ? "system error " + std::to_string(code) : text;
+    return ": " + text;
 }
 
 // Exception messages from other threads wait here until the main thread's
@@ -133,8 +137,8 @@ class TWin32Backend : public TGuiBackend {
         if (auto* form = dynamic_cast<TForm*>(&control)) {
             auto peer = std::make_unique<TFormPeer>(*form, OwnerFor(*form));
             if (!peer->Handle()) {
-                throw std::runtime_error("Cannot create the window \"" + form->Caption() +
-                                         "\": " + SystemErrorText(GetLastError()));
+                throw std::runtime_error("Cannot create the window \"" + form->Caption() + "\"" +
+                                         LastErrorSuffix());
             }
             return peer;
         }
@@ -260,14 +264,14 @@ bool InstallGuiBackend(int& /*argc*/, char** /*argv*/, std::string& reason) {
     icc.dwICC = ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_WIN95_CLASSES;
     InitCommonControlsEx(&icc);
     if (!gui::RegisterFormClass()) {
-        reason = "cannot register the window class: " + SystemErrorText(GetLastError());
+        reason = "cannot register the window class" + LastErrorSuffix();
         return false;
     }
     // A window of the desktop: fails where there is no display to show it on.
     const HWND probe = CreateWindowExA(0, gui::kFormClass, "", WS_OVERLAPPED, 0, 0, 1, 1, nullptr,
                                        nullptr, GetModuleHandleA(nullptr), nullptr);
     if (!probe) {
-        reason = "cannot create a window on the desktop (" + SystemErrorText(GetLastError()) + ")";
+        reason = "cannot create a window on the desktop" + LastErrorSuffix();
         return false;
     }
     DestroyWindow(probe);
@@ -280,8 +284,7 @@ bool InstallGuiBackend(int& /*argc*/, char** /*argv*/, std::string& reason) {
     const HWND reports = CreateWindowExA(0, kReportClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                          GetModuleHandleA(nullptr), nullptr);
     if (!reports || !PrepareMainThreadCalls()) {
-        reason =
-            "cannot create the main thread's message windows: " + SystemErrorText(GetLastError());
+        reason = "cannot create the main thread's message windows" + LastErrorSuffix();
         return false;
     }
     {
