@@ -223,7 +223,9 @@ class TLabelPeer : public TChildPeer {
         change();
         Fit();
         const RECT after = RectInParent(Handle());
-        if (label_.Transparent() && Form()) {
+        // The form repaints what the label left and what it covers now (a
+        // transparent label shows the form's painting through its text).
+        if (Form()) {
             Form()->RepaintArea(Union(before, after));
         } else {
             InvalidateRect(Handle(), nullptr, TRUE);

@@ -343,12 +343,36 @@ TEST(Win32Gui, FormPaintsItsColourAndCanvas) {
     EXPECT_EQ(GetPixel(dc, r.right - 1, r.top), static_cast<COLORREF>(0x0000FF));
     ReleaseDC(hwnd, dc);
 
+    // An opaque label that shrinks: its colour stays under it, the form's
+    // returns where it was.
+    auto* solid = new tk::TLabel(form, form);
+    solid->SetBounds(10, 60, 10, 13);
+    solid->SetColor(0xFF0000);
+    solid->SetCaption("wide wide wide");
+    form->Close();  // peers again, with the new label
+    form->Show();
+    const HWND again = FindWindowA(kFormClass, "Paint Sample");
+    ASSERT_NE(again, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(again) != FALSE; }));
+    const HWND solidHwnd = ChildWithText(again, "wide wide wide");
+    ASSERT_NE(solidHwnd, nullptr);
+    const RECT wide = RectInParent(solidHwnd);
+    solid->SetCaption("w");
+    const RECT narrow = RectInParent(solidHwnd);
+    ASSERT_LT(narrow.right, wide.right - 4);
+    UpdateWindow(again);
+    const HDC dc2 = GetDC(again);
+    EXPECT_EQ(GetPixel(dc2, wide.right - 2, wide.bottom - 1), static_cast<COLORREF>(0x00FF00));
+    EXPECT_EQ(GetPixel(dc2, narrow.right - 1, narrow.bottom - 1), static_cast<COLORREF>(0xFF0000));
+    ReleaseDC(again, dc2);
+
     // Invalidate paints again.
     const int before = paints;
     form->Invalidate();
     ASSERT_TRUE(PumpUntil([&] { return paints > before; }));
     form->Close();
     EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_FALSE(IsWindow(again));
 }
 
 // A watcher on another thread that acts on a window once it appears.
