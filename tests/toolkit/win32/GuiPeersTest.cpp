@@ -456,18 +456,37 @@ TEST(Win32Gui, ModalFormsEndOnTheirResult) {
         EXPECT_TRUE(IsWindowEnabled(mainHwnd));
         EXPECT_EQ(FindWindowA(kFormClass, "Select Port"), nullptr);
     }
+    // The focus starts on the first tab stop; Tab moves it to the next one;
     // Enter in the list: the dialog manager clicks the default button.
     {
+        const DWORD mainThread = GetCurrentThreadId();
+        auto focus = [mainThread] {
+            GUITHREADINFO info{};
+            info.cbSize = sizeof info;
+            return GetGUIThreadInfo(mainThread, &info) ? info.hwndFocus : nullptr;
+        };
+        std::atomic<HWND> firstFocus{nullptr};
+        std::atomic<HWND> okButton{nullptr};
+        std::atomic<bool> tabbed{false};
         TWatcher w([&] {
             const HWND d = FindWindowA(kFormClass, "Select Port");
-            if (!d || !IsWindowVisible(d)) {
+            if (!d || !IsWindowVisible(d) || !focus()) {
                 return false;
             }
             const HWND list = ChildOfClass(d, "ComboBox");
+            okButton = ChildWithText(d, "OK");
+            firstFocus = focus();
+            PostMessageA(firstFocus, WM_KEYDOWN, VK_TAB, 0);
+            for (int i = 0; i < 300 && focus() != list; ++i) {
+                Sleep(10);
+            }
+            tabbed = focus() == list;
             PostMessageA(list, WM_KEYDOWN, VK_RETURN, 0);
             return true;
         });
         EXPECT_EQ(dialog->ShowModal(), tk::mrOk);
+        EXPECT_EQ(firstFocus.load(), okButton.load());
+        EXPECT_TRUE(tabbed);
     }
     // The close box and Escape cancel.
     for (const bool escape : {false, true}) {
