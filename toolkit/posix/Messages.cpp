@@ -130,15 +130,15 @@ struct ThreadQueue {
         if (timerFd < 0) {
             return;
         }
-        itimerspec spec{};
+        itimerspec due{};
         if (const TimerRec* t = NextTimer()) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::nanoseconds>(t->due - Clock::now());
             const long long ns = std::max<long long>(left.count(), 1);
-            spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-            spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+            due.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+            due.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
         }
-        timerfd_settime(timerFd, 0, &spec, nullptr);
+        timerfd_settime(timerFd, 0, &due, nullptr);
     }
     // Under m: drops the timers of a window (all of them when id is 0 and
     // all is set); whether any went.
