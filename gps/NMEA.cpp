@@ -5,6 +5,8 @@
 #include <limits>
 #include <system_error>
 
+#include "toolkit/Calendar.h"
+
 namespace gps {
 
 namespace {
@@ -42,16 +44,6 @@ int DaysInMonth(int year, int month) {
         return 29;
     }
     return kDays[month - 1];
-}
-
-// Days from 1970-01-01 to a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2 ? 1 : 0;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
 }
 
 // Exact powers of ten as doubles.
@@ -212,7 +204,7 @@ bool NmeaDegMin(std::string_view field, double& degrees) {
 }
 
 double EncodeDayCount(int year, int month, int day, int hour, int minute, int second) {
-    const int64_t days = DaysFromCivil(year, month, day) - DaysFromCivil(1899, 12, 30);
+    const int64_t days = tk::DaysFromCivil(year, month, day) - tk::kDayCountEpoch;
     return static_cast<double>(days) + (hour * 3600 + minute * 60 + second) / 86400.0;
 }
 

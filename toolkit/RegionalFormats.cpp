@@ -12,6 +12,8 @@
 #include <string_view>
 #include <utility>
 
+#include "toolkit/Calendar.h"
+
 namespace tk {
 
 namespace {
@@ -123,17 +125,12 @@ std::optional<TDateParts> SplitDayCount(double dayCount) {
     if (days < -693593 || days > 2958465) {
         return std::nullopt;
     }
-    // Civil date from days since 1970-01-01 (proleptic Gregorian).
-    const int64_t z = days - 25569 + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
     TDateParts p{};
-    p.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    p.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    p.year = yoe + era * 400 + (p.month <= 2 ? 1 : 0);
+    unsigned month = 0;
+    unsigned day = 0;
+    CivilFromDays(days + kDayCountEpoch, p.year, month, day);
+    p.month = static_cast<int>(month);
+    p.day = static_cast<int>(day);
     // 1899-12-30 was a Saturday.
     p.weekDay = static_cast<int>(((days % 7) + 7 + 6) % 7);
     p.hour = static_cast<int>(ms / 3600000);

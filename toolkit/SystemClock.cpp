@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cmath>
 
+#include "toolkit/Calendar.h"
+
 namespace tk {
 
 namespace {
@@ -14,22 +16,6 @@ constexpr double kMsPerDay = 86400000.0;
 // (the year itself is checked after the conversion).
 constexpr double kFirstDay = -109205.0;
 constexpr double kEndDay = 11000000.0;
-
-// Civil date of a day number counted from 1970-01-01 (proleptic Gregorian).
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    y = static_cast<int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    if (m <= 2) {
-        ++y;
-    }
-}
 
 }  // namespace
 
@@ -48,7 +34,7 @@ bool ClockFieldsFromDayCount(double dayCount, TClockFields& out) {
     // Day 0 is 1899-12-30, 25569 days before 1970-01-01, a Saturday.
     int64_t year = 0;
     unsigned month = 0, day = 0;
-    CivilFromDays(days - 25569, year, month, day);
+    CivilFromDays(days + kDayCountEpoch, year, month, day);
     if (year < 1601 || year > 30827) {
         return false;
     }

@@ -10,6 +10,8 @@
 #include <ostream>
 #include <system_error>
 
+#include "toolkit/Calendar.h"
+
 namespace gpscat {
 
 namespace {
@@ -69,19 +71,6 @@ bool Choose(const TChoice<Enum> (&choices)[N], const std::string& option, const 
     }
     error = "gpscat: invalid value '" + value + "' for " + option + " (one of " + names + ")";
     return false;
-}
-
-// Civil date of a day number counted from 1970-01-01.
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
 }
 
 Json TimeJson(double dayCount) {
@@ -298,7 +287,7 @@ std::string IsoTime(double dayCount) {
     int64_t year = 0;
     unsigned month = 0;
     unsigned day = 0;
-    CivilFromDays(days - 25569, year, month, day);
+    tk::CivilFromDays(days + tk::kDayCountEpoch, year, month, day);
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(year),
                   month, day, static_cast<int>(secondOfDay / 3600),

@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 
+#include "toolkit/Calendar.h"
 #include "tools/nmeasim/Feed.h"
 #include "tools/nmeasim/PtyLine.h"
 
@@ -29,15 +30,6 @@ using TClock = std::chrono::steady_clock;
 constexpr auto kLinger = std::chrono::milliseconds(1000);
 // How often a line without a reader is looked at again.
 constexpr int kReaderPollMs = 20;
-
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2 ? 1 : 0;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
 
 template <typename T>
 bool ParseNumber(const std::string& text, T& value) {
@@ -224,7 +216,7 @@ bool ParseUtc(const std::string& text, int64_t& seconds) {
         (mo == 2 && d == 29 && !leap) || h > 23 || mi > 59 || s > 59) {
         return false;
     }
-    seconds = DaysFromCivil(y, mo, d) * 86400 + int64_t{h} * 3600 + mi * 60 + s;
+    seconds = tk::DaysFromCivil(y, mo, d) * 86400 + int64_t{h} * 3600 + mi * 60 + s;
     return true;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <numbers>
 
+#include "toolkit/Calendar.h"
+
 namespace nmeasim {
 
 namespace {
@@ -27,19 +29,6 @@ constexpr TPlace kPlaces[] = {
     {37.8100, -122.4200, 13.0, -32.1, 6.0, "0729"},  // San Francisco Bay
     {-33.8500, 151.2400, 12.8, 22.6, 3.0, "0221"},   // Sydney Harbour
 };
-
-// Civil date of a day number counted from 1970-01-01.
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
-}
 
 int64_t FloorDiv(int64_t a, int64_t b) {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
@@ -92,7 +81,7 @@ std::string NmeaDateField(int64_t unixSeconds) {
     int64_t y = 0;
     unsigned m = 0;
     unsigned d = 0;
-    CivilFromDays(FloorDiv(unixSeconds, 86400), y, m, d);
+    tk::CivilFromDays(FloorDiv(unixSeconds, 86400), y, m, d);
     char text[16];
     std::snprintf(text, sizeof text, "%02u%02u%02d", d, m,
                   static_cast<int>(((y % 100) + 100) % 100));

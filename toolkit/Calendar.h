@@ -1,0 +1,19 @@
+// Proleptic Gregorian calendar arithmetic on day numbers counted from
+// 1970-01-01, shared by the date-time conversions of the receiver, the
+// toolkit and the companion programs.
+#pragma once
+
+#include <cstdint>
+
+namespace tk {
+
+// Day 0 of the date-time day count, 1899-12-30, as a day number.
+constexpr int64_t kDayCountEpoch = -25569;
+
+// The day number of a date (month 1 to 12, day 1 to 31).
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day);
+
+// The date of a day number.
+void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day);
+
+}  // namespace tk
