@@ -12,52 +12,21 @@ set -u
 build="$(cd "$1" && pwd)"
 gpscat="$2"
 nmeasim="$3"
-com="$build/wine-com"
-work="$(mktemp -d)"
-sim_pid=""
-cat_pid=""
-failures=0
-
-cleanup() {
-    [ -n "$cat_pid" ] && kill -KILL "$cat_pid" 2>/dev/null
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
-
-# A host path as Wine sees it.
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
-# The COM links are shared with the other Wine tests: one user at a time.
-mkdir -p "$com"
-exec 8>"$com/.lock"
-flock 8
-rm -f "$com/com1"
+# shellcheck source=../support/wine-sim.sh
+source "$(dirname "$0")/../support/wine-sim.sh"
+take_com_links
 
 scenario=(--seed 11 --count 30)
 "$nmeasim" "${scenario[@]}" --stdout --speed 0 >"$work/same.nmea" || fail "nmeasim --stdout"
 "$build/wine-run.sh" "$gpscat" "$(winpath "$work/same.nmea")" >"$work/expected.txt" 2>"$work/expected.err"
 [ "$(wc -l <"$work/expected.txt")" -gt 100 ] || fail "gpscat.exe on the file: $(head -c 300 "$work/expected.err")"
 
-"$nmeasim" "${scenario[@]}" --speed 10 --link "$com/com1" >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 1 200); do
-    [ -e "$com/com1" ] && break
-    sleep 0.05
-done
-[ -e "$com/com1" ] || fail "nmeasim made no link: $(cat "$work/sim.err")"
+start_sim_on_com1 "${scenario[@]}" --speed 10 || fail "nmeasim made no link: $(cat "$work/sim.err")"
 
 : >"$work/got.txt"
 "$build/wine-run.sh" "$gpscat" --port 1 --timeout 1500 --trace "$(winpath "$work/port.trc")" \
     --log "$(winpath "$work/port.log")" >"$work/got.txt" 2>"$work/got.err" &
-cat_pid=$!
+app_pid=$!
 
 # The simulator sends for 3 s, stays a second, ends; the silence comes 1.5 s
 # after its last line. A start slower than the time-out is a silence too:
@@ -78,14 +47,14 @@ sim_status=$?
 sim_pid=""
 [ "$sim_status" = 0 ] || fail "nmeasim ended with $sim_status"
 
-kill -INT "$cat_pid"
+kill -INT "$app_pid"
 for _ in $(seq 1 200); do
-    kill -0 "$cat_pid" 2>/dev/null || break
+    kill -0 "$app_pid" 2>/dev/null || break
     sleep 0.05
 done
-wait "$cat_pid"
+wait "$app_pid"
 cat_status=$?
-cat_pid=""
+app_pid=""
 [ "$cat_status" = 0 ] || fail "gpscat.exe ended with $cat_status after Ctrl-C"
 
 grep -v '"OnComLoss"' "$work/got.txt" | tr -d '\r' >"$work/got-events.txt"

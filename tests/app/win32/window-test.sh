@@ -15,25 +15,9 @@ probe="$3"
 source_dir="$(cd "$(dirname "$0")/../../.." && pwd)"
 nmeasim="${4:-${NMEASIM:-$source_dir/build/default/tools/nmeasim/nmeasim}}"
 caption="Palmo GPS Receiver..."
-com="$build/wine-com"
-work="$(mktemp -d)"
-sim_pid=""
-app_pid=""
-failures=0
+# shellcheck source=../../support/wine-sim.sh
+source "$(dirname "$0")/../../support/wine-sim.sh"
 
-cleanup() {
-    [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
 # Ends the test at once.
 give_up() {
     fail "$*"
@@ -50,20 +34,10 @@ probe() {
 command -v xdotool >/dev/null || give_up "xdotool is missing (apt-get install xdotool)"
 [ -n "${DISPLAY:-}" ] || give_up "no DISPLAY: run through with-display.sh"
 
-# The COM links are shared with the other Wine tests: one user at a time.
-mkdir -p "$com"
-exec 8>"$com/.lock"
-flock 8
-rm -f "$com/com1"
+take_com_links
 
 # --persist: the window's port probe opens and closes COM1 before the tick.
-"$nmeasim" --seed 7 --speed 2 --persist --link "$com/com1" >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 1 200); do
-    [ -e "$com/com1" ] && break
-    sleep 0.05
-done
-[ -e "$com/com1" ] || give_up "nmeasim made no link: $(cat "$work/sim.err")"
+start_sim_on_com1 --seed 7 --speed 2 --persist || give_up "nmeasim made no link: $(cat "$work/sim.err")"
 
 "$build/wine-run.sh" "$exe" >"$work/app.out" 2>&1 &
 app_pid=$!
