@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/Pump.h"
+#include "support/win32/WindowTree.h"
 #include "toolkit/ExceptionDisplay.h"
 #include "toolkit/Forms.h"
 #include "toolkit/Messages.h"
@@ -21,7 +22,11 @@
 
 namespace {
 
+using testsupport::Children;
+using testsupport::ChildWithText;
+using testsupport::ClassOf;
 using testsupport::PumpUntil;
+using testsupport::WindowText;
 
 constexpr const char* kFormClass = "PalmoGPSForm";
 
@@ -36,40 +41,6 @@ void InstallBackend() {
         return ok;
     }();
     ASSERT_TRUE(installed);
-}
-
-std::string WindowText(HWND h) {
-    char buf[1024] = {};
-    const auto n = SendMessageA(h, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf));
-    return std::string(buf, static_cast<size_t>(n));
-}
-
-std::string ClassOf(HWND h) {
-    char buf[64] = {};
-    GetClassNameA(h, buf, sizeof buf);
-    return buf;
-}
-
-std::vector<HWND> Children(HWND parent) {
-    std::vector<HWND> found;
-    EnumChildWindows(
-        parent,
-        [](HWND h, LPARAM p) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-// The child whose window text is `text`.
-HWND ChildWithText(HWND parent, const std::string& text) {
-    for (HWND h : Children(parent)) {
-        if (WindowText(h) == text) {
-            return h;
-        }
-    }
-    return nullptr;
 }
 
 HWND ChildOfClass(HWND parent, const std::string& cls) {

@@ -21,50 +21,20 @@
 #include <string>
 #include <vector>
 
+#include "support/win32/WindowTree.h"
+
 namespace {
 
+using testsupport::Children;
+using testsupport::ChildWithText;
+using testsupport::ClassOf;
+using testsupport::WindowText;
+
 constexpr const char* kFormClass = "PalmoGPSForm";
-
-std::string Text(HWND h) {
-    char buf[2048] = {};
-    DWORD_PTR n = 0;
-    if (!SendMessageTimeoutA(h, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf),
-                             SMTO_ABORTIFHUNG, 2000, &n)) {
-        return {};
-    }
-    return std::string(buf, n);
-}
-
-std::string ClassOf(HWND h) {
-    char buf[64] = {};
-    GetClassNameA(h, buf, sizeof buf);
-    return buf;
-}
 
 HWND FindForm(const std::string& caption) {
     const HWND h = FindWindowA(kFormClass, caption.c_str());
     return h && IsWindowVisible(h) ? h : nullptr;
-}
-
-std::vector<HWND> Children(HWND parent) {
-    std::vector<HWND> found;
-    EnumChildWindows(
-        parent,
-        [](HWND h, LPARAM p) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-HWND ChildWithText(HWND form, const std::string& text) {
-    for (HWND h : Children(form)) {
-        if (Text(h) == text) {
-            return h;
-        }
-    }
-    return nullptr;
 }
 
 // A message box (dialog class) of the form's process: its texts, else empty.
@@ -85,10 +55,10 @@ std::string MessageBoxText(HWND form, HWND* box = nullptr) {
                 return TRUE;
             }
             f->box = h;
-            f->text = "[" + Text(h) + "]";
+            f->text = "[" + WindowText(h) + "]";
             for (HWND c : Children(h)) {
                 if (ClassOf(c) == "Static") {
-                    f->text += " " + Text(c);
+                    f->text += " " + WindowText(c);
                 }
             }
             return FALSE;
@@ -107,7 +77,8 @@ void List(HWND form) {
         const std::string cls = ClassOf(h);
         const LRESULT check = cls == "Button" ? SendMessageA(h, BM_GETCHECK, 0, 0) : 0;
         std::printf("%s|%d|%ld,%ld,%ld,%ld|%d|%s\n", cls.c_str(), GetDlgCtrlID(h), r.left, r.top,
-                    r.right - r.left, r.bottom - r.top, static_cast<int>(check), Text(h).c_str());
+                    r.right - r.left, r.bottom - r.top, static_cast<int>(check),
+                    WindowText(h).c_str());
     }
     const std::string box = MessageBoxText(form);
     if (!box.empty()) {
