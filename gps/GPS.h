@@ -10,9 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "gps/CharSource.h"
 #include "gps/NMEA.h"
 #include "gps/NavUtils.h"
+#include "gps/Satellites.h"
+#include "serial/CharSource.h"
 #include "toolkit/Component.h"
 
 class TRirComPort;
@@ -22,6 +23,9 @@ class TTimer;
 }
 
 namespace gps {
+
+// The receiver reads from any character source, the port component included.
+using TNmeaCharSource = ::TCharSource;
 
 // One sentence split at its commas: entry 0 the identifier, 1 to 20 the fields.
 constexpr size_t kDataArraySize = 21;
@@ -52,6 +56,7 @@ using TFixEvent = std::function<void(TGPS& Sender, double Lat, double Lon, doubl
 using TProgEvent = std::function<void(TGPS& Sender, const std::string& Progress, int32_t FixD)>;
 using TQalEvent = std::function<void(TGPS& Sender, const std::string& Quality, int32_t FixQ)>;
 using TErrEvent = std::function<void(TGPS& Sender, const std::string& ErrMsg)>;
+using TSatEvent = std::function<void(TGPS& Sender, const TSatelliteList& Satellites)>;
 
 class TGPS : public tk::TComponent {
   public:
@@ -173,6 +178,13 @@ class TGPS : public tk::TComponent {
     void SetFixLossAlarm(bool v) { fixLossAlarm_ = v; }
     bool ErrorBeep() const { return errorBeep_; }
     void SetErrorBeep(bool v) { errorBeep_ = v; }
+    // Which talkers are decoded (ndGP: GP only, as a classic GPS receiver).
+    TNmeaDialect Dialect() const { return dialect_; }
+    void SetDialect(TNmeaDialect v) { dialect_ = v; }
+    // The satellites used in the fix (the union of the last GSA group) and
+    // the satellites in view (from complete GSV groups), both sorted.
+    const TSatelliteIdList& UsedSatellites() const { return usedSatellites_; }
+    const TSatelliteList& SatellitesInView() const { return satellitesInView_; }
     const std::string& Version() const { return version_; }
     // Writes are accepted and ignored.
     void SetVersion(const std::string&) {}
@@ -185,6 +197,8 @@ class TGPS : public tk::TComponent {
     TErrEvent OnError;
     // No line for ComTimeOut milliseconds: raised once per silence.
     TNotifyEvent OnComLoss;
+    // A GSV group completed: the satellites in view, after the line's other events.
+    TSatEvent OnSatellites;
 
   protected:
     // Called first for every processed line: restarts LossTimer.
@@ -248,6 +262,9 @@ class TGPS : public tk::TComponent {
     bool fixLossAlarm_ = false;
     bool errorBeep_ = false;
     std::string version_ = "1.0.0";
+    TNmeaDialect dialect_ = TNmeaDialect::ndGP;
+    TSatelliteIdList usedSatellites_;
+    TSatelliteList satellitesInView_;
 };
 
 }  // namespace gps

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "gps/CharSource.h"
+#include "serial/CharSource.h"
 #include "serial/dispatch/Dispatcher.h"
 #include "toolkit/Component.h"
 #include "toolkit/Messages.h"
@@ -57,7 +57,7 @@ class TRirBaseComponent : public tk::TComponent {
     void SetVersion(const std::string&) {}
 };
 
-class TRirCustomComPort : public TRirBaseComponent, public gps::TNmeaCharSource {
+class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
   public:
     explicit TRirCustomComPort(tk::TComponent* owner);
     ~TRirCustomComPort() override;

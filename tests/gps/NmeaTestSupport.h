@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "gps/CharSource.h"
+#include "serial/CharSource.h"
 #include "gps/GPS.h"
 
 namespace gpstest {

@@ -49,7 +49,7 @@ TEST(ComPortIo, TriggerAvailHandsOverExactCountsAndBytes) {
     p->SetOnTriggerAvail([&](TRirCustomComPort& cp, uint16_t count) {
         calls.push_back("A" + std::to_string(count));
         // The receiver sees the port as its character source.
-        gps::TNmeaCharSource& source = cp;
+        TCharSource& source = cp;
         EXPECT_TRUE(source.Open());
         for (uint16_t i = 0; i < count; ++i) {
             got += source.ReceiveChar();
