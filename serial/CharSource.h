@@ -17,4 +17,3 @@ class TCharSource {
     TCharSource(const TCharSource&) = default;
     TCharSource& operator=(const TCharSource&) = default;
 };
-
