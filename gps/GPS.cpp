@@ -206,17 +206,24 @@ bool TGPS::SetLocalClock() {
     return SetClock(true);
 }
 
-bool TGPS::SetClock(bool local) {
+bool TGPS::GPSNow(double& utc) const {
     // The time of the last GPRMC is only as good as it is fresh: a silent
     // receiver gives none, and a live one is moved on by the time since the
-    // line came. A fix that no GPRMC dated (UTCTime 0, or -1 for a date that
-    // did not decode) gives none either.
-    if (!fixValid_ || silent_ || !(utcTime_ > 0.0)) {
+    // line came off the port. A fix that no GPRMC dated (UTCTime 0, or -1
+    // for a date that did not decode) gives none either, nor a line whose
+    // arrival is not known.
+    if (!fixValid_ || silent_ || !(utcTime_ > 0.0) || !fixArrival_.Known()) {
         return false;
     }
-    const uint32_t elapsedMs = tk::MonotonicMs() - rmcStampMs_;
+    const uint64_t elapsedUs = tk::MonotonicUs() - fixArrival_.MonoUs;
+    utc = utcTime_ + (static_cast<double>(elapsedUs) / 1000.0 + clockOffsetMs_) / kMsPerDay;
+    return true;
+}
+
+bool TGPS::SetClock(bool local) {
+    double now = 0.0;
     tk::TClockFields fields;
-    if (!tk::ClockFieldsFromDayCount(utcTime_ + elapsedMs / kMsPerDay, fields)) {
+    if (!GPSNow(now) || !tk::ClockFieldsFromDayCount(now, fields)) {
         return false;
     }
     try {
@@ -233,6 +240,9 @@ void TGPS::PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count) {
         if (c == '$') {
             lineBuffer_.clear();
             lineOverflowed_ = false;
+            if (!CP.CharArrival(0, lineArrival_)) {
+                lineArrival_ = TArrivalTime{};
+            }
         }
         if (c == '\n') {
             continue;
@@ -250,6 +260,7 @@ void TGPS::PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count) {
 }
 
 bool TGPS::ProcessSentence(std::string_view line) {
+    lineArrival_ = TArrivalTime{};  // not from a port
     return ProcessLine(line, false);
 }
 
@@ -335,7 +346,7 @@ bool TGPS::DecodeRMC() {
         return true;
     }
     utcTime_ = NmeaDateTime(f[9], f[1]);
-    rmcStampMs_ = tk::MonotonicMs();
+    fixArrival_ = lineArrival_;
     bool ok = NmeaDegMin(f[3], latDeg_);
     if (ok && IsExactly(f[4], 'S')) {
         latDeg_ = -latDeg_;

@@ -825,6 +825,13 @@ char TRirCustomComPort::ReceiveChar() {
     return 0;
 }
 
+bool TRirCustomComPort::CharArrival(uint32_t back, TArrivalTime& out) {
+    if (openState_ != osOpen || !dispatcher_) {
+        return false;
+    }
+    return dispatcher_->TakenArrival(back, out);
+}
+
 void TRirCustomComPort::SendString(const std::string& s) {
     if (openState_ == osClosing) {
         return;

@@ -192,6 +192,9 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
 
     // ---- Reading and writing ----
     char ReceiveChar() override;
+    // When a character of the last take came off the device (the
+    // dispatcher's arrival marks); false while closed.
+    bool CharArrival(uint32_t back, TArrivalTime& out) override;
     void SendString(const std::string& s);
     uint16_t ReadLineError();
     bool ReadLineBreak();
