@@ -187,6 +187,7 @@ int32_t TRirBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t bau
             ArrivalMarks.clear();
             LastTakeFirst = 0;
             LastTakeEnd = 0;
+            ArrivalKnownFrom = RefreshStatus().InQue;
             NoticeInProgress = false;
         }
         NoticePos = 0;
@@ -396,13 +397,22 @@ TArrivalTime TRirBaseDispatcher::ReadArrivalTime() {
     return TArrivalTime::Now();
 }
 
-void TRirBaseDispatcher::AddArrivalMark(const TArrivalTime& time) {
+void TRirBaseDispatcher::AddArrivalMark(const TArrivalTime& time, uint32_t count) {
     // Marks still needed: those of bytes in the ring and of the last take.
     const uint64_t keepFrom = std::min(InArrived - InputUsed(), LastTakeFirst);
     while (ArrivalMarks.size() >= 2 && ArrivalMarks[1].Pos <= keepFrom) {
         ArrivalMarks.pop_front();
     }
-    ArrivalMarks.push_back({InArrived, time});
+    if (InArrived >= ArrivalKnownFrom) {
+        ArrivalMarks.push_back({InArrived, time});
+        return;
+    }
+    // The read starts among the bytes held at the open: those get an
+    // unknown mark, and whatever follows them the read's moment.
+    ArrivalMarks.push_back({InArrived, TArrivalTime{}});
+    if (InArrived + count > ArrivalKnownFrom) {
+        ArrivalMarks.push_back({ArrivalKnownFrom, time});
+    }
 }
 
 bool TRirBaseDispatcher::TakenArrival(uint32_t back, TArrivalTime& out) {
@@ -416,6 +426,9 @@ bool TRirBaseDispatcher::TakenArrival(uint32_t back, TArrivalTime& out) {
                                [](uint64_t p, const TArrivalMark& m) { return p < m.Pos; });
     if (it == ArrivalMarks.begin()) {
         return false;
+    }
+    if (!std::prev(it)->Time.Known()) {
+        return false;  // held by the device at the open
     }
     out = std::prev(it)->Time;
     return true;
@@ -458,7 +471,7 @@ bool TRirBaseDispatcher::PullInput() {
         }
         const uint32_t count = std::min(static_cast<uint32_t>(got), room);
         if (count != 0) {
-            AddArrivalMark(ReadArrivalTime());
+            AddArrivalMark(ReadArrivalTime(), count);
         }
         if (Log.Logging()) {
             tk::TLockGuard g(GeneralLock);

@@ -345,8 +345,8 @@ class TRirBaseDispatcher {
     // the clocks now. A device layer whose own wait saw the bytes come first
     // may give that moment instead.
     virtual TArrivalTime ReadArrivalTime();
-    // Adds the mark of a read whose bytes start at InArrived. Hold InputLock.
-    void AddArrivalMark(const TArrivalTime& time);
+    // Adds the mark of a read of count bytes starting at InArrived. Hold InputLock.
+    void AddArrivalMark(const TArrivalTime& time, uint32_t count);
     // Fills the status record from the device and ORs in the line errors;
     // returns the record.
     TComStat RefreshStatus();
@@ -435,6 +435,10 @@ class TRirBaseDispatcher {
     std::deque<TArrivalMark> ArrivalMarks;
     uint64_t LastTakeFirst = 0;  // stream positions of the last take's bytes,
     uint64_t LastTakeEnd = 0;    // first and one past the last
+    // Bytes the device already held when it was opened came at some moment
+    // before: their arrival is not known. The stream position where known
+    // arrivals begin.
+    uint64_t ArrivalKnownFrom = 0;
 
     // Output ring (OutputLock).
     std::unique_ptr<char[]> OutBuf;

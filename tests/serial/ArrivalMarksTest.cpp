@@ -64,6 +64,9 @@ TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
     auto port = MakePort(kPortA);
     TReader reader;
     port->SetOnTriggerAvail([&](TRirCustomComPort& cp, uint16_t n) { reader.Take(cp, n); });
+    // A line the device holds when the port opens came at a moment unknown.
+    ASSERT_TRUE(far.Write(Line(-1)));
+    tk::Sleep(20);
     port->SetOpen(true);
     // Wine's serial waits and reads go through its own server and threads,
     // so the moment a byte is seen there lags the write by more.
@@ -102,7 +105,7 @@ TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
     // the tolerance for nine lines in ten, and within ten times that for all
     // (a busy machine may leave a worker unscheduled for a few ms).
     auto expectMarks = [&](const char* phase) {
-        ASSERT_EQ(reader.missing, 0) << phase;
+        ASSERT_EQ(reader.missing, 1) << phase;
         ASSERT_EQ(reader.marks.size(), written.size()) << phase;
         std::vector<double> lags;
         for (size_t i = 0; i < written.size(); ++i) {
@@ -124,7 +127,7 @@ TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
     // Partial takes, and more lines than the ring holds, so that it wraps.
     reader.limit = 7;
     writeLines(0, 160, 5);
-    ASSERT_TRUE(takeRest(160u * 64));
+    ASSERT_TRUE(takeRest(161u * 64));
     expectMarks("partial takes");
 
     // A full ring: exactly its size waits unread, then everything is taken.
@@ -134,7 +137,7 @@ TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
     ASSERT_TRUE(
         PumpUntil([&] { return port->CurrentDispatcher()->InputCount() == kInputRingSize; }));
     reader.hold = false;
-    ASSERT_TRUE(takeRest((160u + kInputRingSize / 64) * 64));
+    ASSERT_TRUE(takeRest((161u + kInputRingSize / 64) * 64));
     expectMarks("full ring");
     port->SetOpen(false);
 }

@@ -33,17 +33,18 @@ struct TShmTime {
     int dummy[8];
 };
 
-// A day count as whole seconds since 1970 and nanoseconds.
+// A day count as whole seconds since 1970 and nanoseconds, to the
+// microsecond (all that a double day count holds today).
 void Split(double dayCount, time_t& seconds, unsigned& ns) {
-    const double unix = (dayCount - 25569.0) * 86400.0;
-    double whole = std::floor(unix);
-    auto n = static_cast<long long>(std::llround((unix - whole) * 1e9));
-    if (n >= 1000000000LL) {
-        n -= 1000000000LL;
-        whole += 1.0;
+    const auto us = static_cast<long long>(std::llround((dayCount - 25569.0) * 86400e6));
+    long long whole = us / 1000000;
+    long long rest = us % 1000000;
+    if (rest < 0) {
+        rest += 1000000;
+        --whole;
     }
     seconds = static_cast<time_t>(whole);
-    ns = static_cast<unsigned>(n);
+    ns = static_cast<unsigned>(rest * 1000);
 }
 
 }  // namespace
