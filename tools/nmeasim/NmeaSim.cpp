@@ -47,11 +47,15 @@ TWake WaitUntil(TClock::time_point deadline, TPtyLine* line) {
         if (StopRequested()) {
             return TWake::Stop;
         }
+        // To the microsecond, not the millisecond: in real time the moment a
+        // line leaves is what the tests measure against.
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - TClock::now()).count();
         pollfd p[2] = {{StopDescriptor(), POLLIN, 0}, {line ? line->Master() : -1, POLLIN, 0}};
-        const int timeout = left <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left + 1, 60000));
-        const int n = poll(p, line ? 2 : 1, timeout);
+        const int64_t waitUs = left <= 0 ? 0 : std::min<int64_t>(left, 60000000);
+        const timespec timeout{static_cast<time_t>(waitUs / 1000000),
+                               static_cast<long>(waitUs % 1000000) * 1000};
+        const int n = ppoll(p, line ? 2 : 1, &timeout, nullptr);
         if (n < 0 && errno != EINTR) {
             return TWake::Stop;
         }
