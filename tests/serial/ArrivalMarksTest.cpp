@@ -29,14 +29,14 @@ struct TReader {
     std::vector<TArrivalTime> marks;  // one per "$" taken
     int missing = 0;                  // "$" without a mark
     size_t taken = 0;
-    uint16_t limit = 0xFFFF;  // most bytes taken per notice
-    bool hold = false;        // take nothing
+    bool half = false;  // take half of what waits (rounded up)
+    bool hold = false;  // take nothing
 
     void Take(TRirCustomComPort& cp, uint16_t count) {
         if (hold) {
             return;
         }
-        const uint16_t n = std::min(count, limit);
+        const uint16_t n = half ? static_cast<uint16_t>((count + 1) / 2) : count;
         for (uint16_t i = 0; i < n; ++i) {
             TakeOne(cp);
         }
@@ -59,18 +59,19 @@ struct TReader {
 TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
     REQUIRE_PORTS();
     TPorts ports;
-    TFar far(ports, kPortA);
-    ASSERT_TRUE(far.Ok());
+    TFar farEnd(ports, kPortA);
+    ASSERT_TRUE(farEnd.Ok());
     auto port = MakePort(kPortA);
     TReader reader;
     port->SetOnTriggerAvail([&](TRirCustomComPort& cp, uint16_t n) { reader.Take(cp, n); });
     // A line the device holds when the port opens came at a moment unknown.
-    ASSERT_TRUE(far.Write(Line(-1)));
+    ASSERT_TRUE(farEnd.Write(Line(-1)));
     tk::Sleep(20);
     port->SetOpen(true);
-    // Wine's serial waits and reads go through its own server and threads,
-    // so the moment a byte is seen there lags the write by more.
-    const double toleranceMs = UnderWine() ? 15.0 : 2.0;
+    // Wine does not end a serial wait when characters come to a COM port
+    // behind a pseudo-terminal: the dispatch thread's quiet cycle (50 ms)
+    // reads them, and that moment is their mark.
+    const double toleranceMs = UnderWine() ? 75.0 : 2.0;
 
     // The far end writes from a thread of its own while this one serves the
     // port's notices.
@@ -81,7 +82,7 @@ TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
         std::thread writer([&] {
             for (int i = first; i < first + count; ++i) {
                 before.push_back(TArrivalTime::Now());
-                if (!far.Write(Line(i))) {
+                if (!farEnd.Write(Line(i))) {
                     break;
                 }
                 written.push_back(TArrivalTime::Now());
@@ -125,15 +126,15 @@ TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
                     lags.size(), lags[lags.size() / 2], p90, lags.back());
     };
     // Partial takes, and more lines than the ring holds, so that it wraps.
-    reader.limit = 7;
-    writeLines(0, 160, 5);
+    reader.half = true;
+    writeLines(0, 160, 10);
     ASSERT_TRUE(takeRest(161u * 64));
     expectMarks("partial takes");
 
     // A full ring: exactly its size waits unread, then everything is taken.
     reader.hold = true;
-    reader.limit = 0xFFFF;
-    writeLines(160, kInputRingSize / 64, 3);
+    reader.half = false;
+    writeLines(160, kInputRingSize / 64, 10);
     ASSERT_TRUE(
         PumpUntil([&] { return port->CurrentDispatcher()->InputCount() == kInputRingSize; }));
     reader.hold = false;
