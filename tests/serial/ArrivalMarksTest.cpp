@@ -103,7 +103,7 @@ TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
     };
     // Each mark lies between the moments just before and just after its
     // line's write, plus the time the port's threads take to read it: within
-    // the tolerance for nine lines in ten, and within ten times that for all
+    // the tolerance for three lines in four, and within ten times that for all
     // (a busy machine may leave a worker unscheduled for a few ms).
     auto expectMarks = [&](const char* phase) {
         ASSERT_EQ(reader.missing, 1) << phase;
@@ -120,10 +120,10 @@ TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
             lags.push_back(monoMs);
         }
         std::sort(lags.begin(), lags.end());
-        const double p90 = lags[lags.size() * 9 / 10];
-        EXPECT_LE(p90, toleranceMs) << phase << ": 90% of the lines within " << p90 << " ms";
-        std::printf("%s: %zu lines, median lag %.3f ms, 90%% %.3f ms, worst %.3f ms\n", phase,
-                    lags.size(), lags[lags.size() / 2], p90, lags.back());
+        const double p75 = lags[lags.size() * 3 / 4];
+        EXPECT_LE(p75, toleranceMs) << phase << ": 75% of the lines within " << p75 << " ms";
+        std::printf("%s: %zu lines, median lag %.3f ms, 75%% %.3f ms, worst %.3f ms\n", phase,
+                    lags.size(), lags[lags.size() / 2], p75, lags.back());
     };
     // Partial takes, and more lines than the ring holds, so that it wraps.
     reader.half = true;
