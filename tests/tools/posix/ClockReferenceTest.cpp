@@ -206,9 +206,13 @@ TEST(ClockReference, OneShotSetsAgainstTheRealtimeSimulator) {
     RecordProperty("BeforeWorstMs", std::to_string(b.worst));
     RecordProperty("AfterMedianMs", std::to_string(a.median));
     RecordProperty("AfterWorstMs", std::to_string(a.worst));
-    // The jitter of the simulator (5 ms) and the rounding to the millisecond.
-    EXPECT_LE(std::fabs(a.median), 6.0);
-    EXPECT_LE(std::fabs(a.worst), 15.0);
+    // On a quiet machine the error is the simulator's jitter (0 to 5 ms) and
+    // the rounding to the millisecond; on a busy one the simulator's lines
+    // leave late too, which no receiver can tell. The receiver's delay and
+    // the way through the port no longer count.
+    EXPECT_LE(std::fabs(a.median), 20.0);
+    EXPECT_LE(std::fabs(a.worst), 60.0);
+    EXPECT_GE(std::fabs(b.median) - std::fabs(a.median), 80.0);
     sim.Signal(SIGTERM);
     sim.Wait();
 }
