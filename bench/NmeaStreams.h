@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "gps/GPS.h"
@@ -26,11 +27,11 @@ struct TEpoch {
 };
 
 inline TEpoch EpochAt(int t) {
-    char utc[16];
+    char utc[32];
     std::snprintf(utc, sizeof utc, "1215%02d.%02d", t % 60, t % 100);
-    char lat[16];
+    char lat[32];
     std::snprintf(lat, sizeof lat, "5955.%04d", 1234 + t * 7);
-    char lon[16];
+    char lon[32];
     std::snprintf(lon, sizeof lon, "01043.%04d", 5678 + t * 9);
     return {utc, lat, lon};
 }
@@ -88,6 +89,15 @@ class TStreamSource : public gps::TNmeaCharSource {
   public:
     explicit TStreamSource(const std::string& data) : data_(data) {}
     char ReceiveChar() override { return data_[pos_++]; }
+    // As the port component does: one copy, up to the stop character.
+    size_t ReceiveBlock(char* dest, size_t max, char stop) override {
+        const char* from = data_.data() + pos_;
+        const void* hit = std::memchr(from, stop, max);
+        const size_t n = hit ? static_cast<size_t>(static_cast<const char*>(hit) - from) + 1 : max;
+        std::memcpy(dest, from, n);
+        pos_ += n;
+        return n;
+    }
     bool Open() const override { return true; }
     void Rewind() { pos_ = 0; }
 

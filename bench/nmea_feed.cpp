@@ -2,8 +2,8 @@
 // (gp: GPGGA/GPGSA/GPRMC; gnss: a multi-system receiver in ndGNSS) through
 // PortTriggerAvail with every event assigned, repeats times, in one
 // function that callgrind collects alone:
-//   valgrind --tool=callgrind --toggle-collect='FeedStream*' \
-//       build/default/bench/nmea_feed gp 20
+//   valgrind --tool=callgrind --toggle-collect='FeedStream*'
+//            build/default/bench/nmea_feed gp 20
 // Instructions per sentence = the collected Ir / the sentences printed.
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,7 @@
 #include "gps/GPS.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 
 #include "serial/ComPort.h"
@@ -34,24 +35,31 @@ const std::string TGPS::kGgaInvalid = "GPGGA is invalid";
 const std::string TGPS::kGsaInvalid = "GPGSA is invalid";
 
 void SplitSentence(std::string_view line, TDataArray& fields) {
-    for (std::string& entry : fields) {
-        entry.clear();
-    }
     // One pass over the payload; fields are short, so a plain scan beats
-    // a library search per field.
+    // a library search per field. Empty fields and the entries past the
+    // last field are only cleared.
     const std::string_view payload = NmeaPayload(line);
     const char* p = payload.data();
     const char* const end = p + payload.size();
-    for (std::string& entry : fields) {
+    size_t i = 0;
+    while (i < fields.size()) {
         const char* start = p;
         while (p != end && *p != ',') {
             ++p;
         }
-        entry.assign(start, static_cast<size_t>(p - start));
+        std::string& entry = fields[i++];
+        if (p == start) {
+            entry.clear();
+        } else {
+            entry.assign(start, static_cast<size_t>(p - start));
+        }
         if (p == end) {
-            return;
+            break;
         }
         ++p;  // past the comma
+    }
+    for (; i < fields.size(); ++i) {
+        fields[i].clear();
     }
 }
 
@@ -188,8 +196,7 @@ void TGPS::SendStr(const std::string& s) {
 }
 
 void TGPS::RestartLossTimer() {
-    lossTimer_->SetEnabled(false);
-    lossTimer_->SetEnabled(true);
+    lossTimer_->Restart();
 }
 
 void TGPS::PlayFixLossBeep() {
@@ -246,24 +253,57 @@ bool TGPS::SetClock(bool local) {
 }
 
 void TGPS::PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count) {
-    for (uint16_t i = 0; i < Count; ++i) {
-        const char c = CP.ReceiveChar();
-        if (c == '$') {
-            lineBuffer_.clear();
-            lineOverflowed_ = false;
+    // Blocks of characters up to the next carriage return: the characters
+    // after it stay in the port while the line is processed, as they would
+    // when taken one at a time.
+    char block[512];
+    size_t left = Count;
+    while (left > 0) {
+        const size_t want = std::min(left, sizeof block);
+        const size_t n = CP.ReceiveBlock(block, want, '\r');
+        if (n == 0 || n > want) {
+            return;  // a source that breaks its promise ends the batch
         }
-        if (c == '\n') {
-            continue;
+        left -= n;
+        const bool endsLine = block[n - 1] == '\r';
+        AppendChars(block, endsLine ? n - 1 : n);
+        if (endsLine) {
+            if (CP.Open()) {
+                ProcessLine(lineBuffer_, lineOverflowed_);
+            } else {
+                AppendChars(block + n - 1, 1);
+            }
         }
-        if (c == '\r' && CP.Open()) {
-            ProcessLine(lineBuffer_, lineOverflowed_);
-            continue;
-        }
-        if (lineBuffer_.size() < kMaxLineLength) {
-            lineBuffer_ += c;
-        } else {
+    }
+}
+
+void TGPS::AppendChars(const char* p, size_t n) {
+    // The last "$" starts a new line with itself; line feeds are dropped.
+    const char* start = nullptr;
+    for (const char* q = p;
+         const void* hit = std::memchr(q, '$', static_cast<size_t>(p + n - q));) {
+        start = static_cast<const char*>(hit);
+        q = start + 1;
+    }
+    if (start != nullptr) {
+        lineBuffer_.clear();
+        lineOverflowed_ = false;
+        n -= static_cast<size_t>(start - p);
+        p = start;
+    }
+    while (n > 0) {
+        const auto* lf = static_cast<const char*>(std::memchr(p, '\n', n));
+        const size_t run = lf ? static_cast<size_t>(lf - p) : n;
+        const size_t room = kMaxLineLength - std::min(lineBuffer_.size(), kMaxLineLength);
+        lineBuffer_.append(p, std::min(run, room));
+        if (run > room) {
             lineOverflowed_ = true;
         }
+        if (!lf) {
+            return;
+        }
+        p = lf + 1;
+        n -= run + 1;
     }
 }
 
@@ -515,15 +555,16 @@ bool TGPS::DecodeGSA() {
     const std::string_view talker = std::string_view(f[0]).substr(0, 2);
     bool ok = true;
     for (size_t i = 3; ok && i <= 14; ++i) {
-        if (!IsNumber(f[i])) {
+        // An integer is taken; other numbers fail; any other text is skipped.
+        int32_t n = 0;
+        if (f[i].empty() || !ParseInteger(f[i], n)) {
+            ok = !IsNumber(f[i]);
             continue;
         }
-        int32_t n = 0;
-        ok = ParseInteger(f[i], n);
-        if (ok && n >= 0 && n <= 31) {
+        if (n >= 0 && n <= 31) {
             satSet_ |= uint32_t{1} << n;
         }
-        if (ok && n > 0) {
+        if (n > 0) {
             AddSatelliteId(
                 usedSatellites_,
                 {hasSystemId ? GnssSystemOfId(systemId, n) : GnssSystemOf(talker, n), n});

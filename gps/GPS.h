@@ -225,6 +225,9 @@ class TGPS : public tk::TComponent {
     enum class TSentenceKind { Other, RMC, GGA, GSA, GSV };
     TSentenceKind KindOf(const std::string& id) const;
 
+    // Adds received characters to LineBuffer: a "$" starts a new line, line
+    // feeds are dropped, and beyond kMaxLineLength the line is marked overflowed.
+    void AppendChars(const char* p, size_t n);
     bool ProcessLine(std::string_view line, bool overflowed);
     bool DecodeRMC();
     bool DecodeGGA();
