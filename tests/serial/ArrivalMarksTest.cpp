@@ -103,8 +103,8 @@ TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
     };
     // Each mark lies between the moments just before and just after its
     // line's write, plus the time the port's threads take to read it: within
-    // the tolerance for three lines in four, and within ten times that for all
-    // (a busy machine may leave a worker unscheduled for a few ms).
+    // the tolerance for three lines in four, and within a quarter second for
+    // all (a busy machine may leave a worker unscheduled for tens of ms).
     auto expectMarks = [&](const char* phase) {
         ASSERT_EQ(reader.missing, 1) << phase;
         ASSERT_EQ(reader.marks.size(), written.size()) << phase;
@@ -116,7 +116,7 @@ TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
             const double monoMs = (static_cast<double>(m.MonoUs) - w.MonoUs) / 1000.0;
             const double wallMs = (m.Utc - w.Utc) * 86400000.0;
             EXPECT_NEAR(wallMs, monoMs, 0.5) << phase << " line " << i;
-            EXPECT_LE(monoMs, 10 * toleranceMs) << phase << " line " << i;
+            EXPECT_LE(monoMs, 250.0) << phase << " line " << i;
             lags.push_back(monoMs);
         }
         std::sort(lags.begin(), lags.end());
