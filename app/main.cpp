@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <string_view>
 
+#include "PalmoVersion.h"
 #include "app/Unit1.h"
 #include "serial/ComSelectForm.h"
 #include "serial/PortProbe.h"
@@ -11,6 +13,13 @@
 #include "toolkit/Forms.h"
 
 int main(int argc, char** argv) {
+    // --version answers at once, with no display needed.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--version") {
+            std::printf("palmogps %s\n", palmo::kVersion);
+            return 0;
+        }
+    }
     std::string reason;
     if (!tk::InstallGuiBackend(argc, argv, reason)) {
         std::fprintf(stderr,

@@ -12,6 +12,7 @@
 
 #include "gps/NMEA.h"
 #include "gps/NavUtils.h"
+#include "PalmoVersion.h"
 #include "gps/Satellites.h"
 #include "serial/CharSource.h"
 #include "toolkit/Component.h"
@@ -261,7 +262,7 @@ class TGPS : public tk::TComponent {
     TFloatUnits posUnits_ = TFloatUnits::Deg;
     bool fixLossAlarm_ = false;
     bool errorBeep_ = false;
-    std::string version_ = "1.0.0";
+    std::string version_ = palmo::kVersion;
     TNmeaDialect dialect_ = TNmeaDialect::ndGP;
     TSatelliteIdList usedSatellites_;
     TSatelliteList satellitesInView_;

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <system_error>
 
+#include "PalmoVersion.h"
 #include "toolkit/Calendar.h"
 
 namespace gpscat {
@@ -116,6 +117,7 @@ std::string UsageText() {
            "                                    --port: once the port is closed)\n"
            "  --quiet                           print no events (only the summary, if asked)\n"
            "  --help                            show this text\n"
+           "  --version                         print the program's name and version\n"
            "\n"
            "Reading a port (until Ctrl-C or SIGTERM, which close the port cleanly):\n"
            "  --port N              COM port number, 1 to 255; on Linux the N-th path of\n"
@@ -236,6 +238,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             options.summary = true;
         } else if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else {
             error = "gpscat: unknown option '" + arg + "' (try --help)";
             return false;
@@ -392,6 +396,10 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
     }
     if (options.help) {
         out << UsageText();
+        return kExitOk;
+    }
+    if (options.version) {
+        out << "gpscat " << palmo::kVersion << '\n';
         return kExitOk;
     }
     if (options.port != 0) {

@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 
+#include "PalmoVersion.h"
 #include "toolkit/Calendar.h"
 #include "tools/nmeasim/Feed.h"
 #include "tools/nmeasim/PtyLine.h"
@@ -242,6 +243,7 @@ std::string UsageText() {
            "  --count N       stop after N epochs (with --rate: N lines)\n"
            "  --persist       when the reader closes the line, wait for the next one\n"
            "  --help          show this text\n"
+           "  --version       print the program's name and version\n"
            "\n"
            "On a pseudo-terminal the receiver starts when a reader opens the line and\n"
            "nmeasim ends when the reader closes it (unless --persist), on Ctrl-C or\n"
@@ -326,6 +328,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             options.persist = true;
         } else if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else {
             error = "nmeasim: unknown option '" + args[i] + "' (try --help)";
             return false;
@@ -352,6 +356,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (options.help) {
         out << UsageText();
+        return kExitOk;
+    }
+    if (options.version) {
+        out << "nmeasim " << palmo::kVersion << '\n';
         return kExitOk;
     }
 

@@ -22,6 +22,7 @@ struct TOptions {
     int64_t count = 0;             // chunks to write (epochs, or lines with a rate); 0 no limit
     bool persist = false;          // wait for the next reader when one closes the line
     bool help = false;
+    bool version = false;  // print the name and version and end
 };
 
 // Exit statuses.
