@@ -12,7 +12,6 @@
 
 #include "gps/NMEA.h"
 #include "gps/NavUtils.h"
-#include "PalmoVersion.h"
 #include "gps/Satellites.h"
 #include "serial/CharSource.h"
 #include "toolkit/Component.h"
@@ -262,7 +261,7 @@ class TGPS : public tk::TComponent {
     TFloatUnits posUnits_ = TFloatUnits::Deg;
     bool fixLossAlarm_ = false;
     bool errorBeep_ = false;
-    std::string version_ = palmo::kVersion;
+    std::string version_;  // the program's version, set at construction
     TNmeaDialect dialect_ = TNmeaDialect::ndGP;
     TSatelliteIdList usedSatellites_;
     TSatelliteList satellitesInView_;
