@@ -77,7 +77,7 @@ palmogps_help() {
 }
 check "palmogps --help (Qt offscreen)" palmogps_help
 check "desktop-file-validate" desktop-file-validate /usr/share/applications/palmogps.desktop
-check "appstreamcli validate" appstreamcli validate --no-net /usr/share/metainfo/*.metainfo.xml
+check "appstreamcli validate" appstreamcli validate --no-net $(dpkg -L palmogps | grep '/metainfo/.*\.xml$')
 # bash completion, loaded on demand as an interactive shell would.
 completes() { # completes WANT WORD...: the completions of the last word hold WANT
     local want=$1
@@ -85,7 +85,8 @@ completes() { # completes WANT WORD...: the completions of the last word hold WA
     bash -c 'source /usr/share/bash-completion/bash_completion || exit 1
              COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
              COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
-             _completion_loader "$1" && "_$1" && printf "%s\n" "${COMPREPLY[@]}"' _ "$@" |
+             _completion_loader "$1" # 124: loaded, complete again
+             "_$1" && printf "%s\n" "${COMPREPLY[@]}"' _ "$@" |
         grep -qx -- "$want"
 }
 all_complete() {
