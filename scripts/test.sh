@@ -12,7 +12,7 @@ status=0
 summary=()
 logdir=build/test-logs
 mkdir -p "$logdir"
-rm -f "$logdir"/*.log "$logdir"/package-*.txt
+rm -f "$logdir"/*.log "$logdir"/package-*
 
 step() { echo; echo "=== $* ==="; }
 
@@ -53,8 +53,8 @@ run_package() {
     local preset=$1 script=$2 name
     name=package-$preset
     step "packages ($preset)"
-    if ! cmake --build --preset "$preset" -j"$jobs" --target package >"$logdir/$name-build.txt" 2>&1; then
-        tail -n 30 "$logdir/$name-build.txt"
+    if ! cmake --build --preset "$preset" -j"$jobs" --target package >"$logdir/$name.build" 2>&1; then
+        tail -n 30 "$logdir/$name.build"
         summary+=("$name: the packages could not be made")
         fail "package $preset"
         return
