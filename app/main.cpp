@@ -9,6 +9,7 @@
 #include "app/Unit1.h"
 #include "serial/ComSelectForm.h"
 #include "serial/PortProbe.h"
+#include "toolkit/ConsoleOutput.h"
 #include "toolkit/ExceptionDisplay.h"
 #include "toolkit/Forms.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     // --version answers at once, with no display needed.
     for (int i = 1; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--version") {
+            tk::UseParentConsole();
             std::printf("palmogps %s\n", palmo::kVersion);
             return 0;
         }
