@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "PalmoVersion.h"
 #include "serial/ComPort.h"
 #include "toolkit/Clock.h"
 #include "toolkit/ExceptionDisplay.h"
@@ -134,7 +135,7 @@ void FixLossBeep() {
     sound.Beep(750, 500);
 }
 
-TGPS::TGPS(tk::TComponent* owner) : tk::TComponent(owner) {
+TGPS::TGPS(tk::TComponent* owner) : tk::TComponent(owner), version_(palmo::kVersion) {
     lineBuffer_.reserve(128);
     nmeaSentence_.reserve(128);
     // Both are freed with the receiver by the component model.

@@ -296,7 +296,7 @@ class TGPS : public tk::TComponent {
     TFloatUnits posUnits_ = TFloatUnits::Deg;
     bool fixLossAlarm_ = false;
     bool errorBeep_ = false;
-    std::string version_ = "1.0.0";
+    std::string version_;  // the program's version, set at construction
     TNmeaDialect dialect_ = TNmeaDialect::ndGP;
     TSatelliteIdList usedSatellites_;
     TSatellitesInView satellitesInView_;

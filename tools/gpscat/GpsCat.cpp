@@ -11,6 +11,7 @@
 #include <ostream>
 #include <system_error>
 
+#include "PalmoVersion.h"
 #include "toolkit/Calendar.h"
 
 namespace gpscat {
@@ -141,6 +142,7 @@ std::string UsageText() {
            "                                    --dialect gnss also the satellites)\n"
            "  --quiet                           print no events (only the summary, if asked)\n"
            "  --help                            show this text\n"
+           "  --version                         print the program's name and version\n"
            "\n"
            "Reading a port (until Ctrl-C or SIGTERM, which close the port cleanly):\n"
            "  --port N              COM port number, 1 to 255; on Linux the N-th path of\n"
@@ -318,6 +320,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             options.summary = true;
         } else if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else {
             error = "gpscat: unknown option '" + arg + "' (try --help)";
             return false;
@@ -517,6 +521,10 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
     }
     if (options.help) {
         out << UsageText();
+        return kExitOk;
+    }
+    if (options.version) {
+        out << "gpscat " << palmo::kVersion << '\n';
         return kExitOk;
     }
     if (options.port != 0) {

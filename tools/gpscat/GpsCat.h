@@ -24,6 +24,7 @@ struct TOptions {
     bool quiet = false;
     bool summary = false;
     bool help = false;
+    bool version = false;  // print the name and version and end
     gps::TNmeaDialect dialect = gps::TNmeaDialect::ndGP;
     bool satellites = false;         // print OnSatellites
     std::vector<std::string> files;  // "-" is standard input; none means standard input

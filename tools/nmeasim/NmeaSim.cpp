@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 
+#include "PalmoVersion.h"
 #include "toolkit/Calendar.h"
 #include "tools/nmeasim/Feed.h"
 #include "tools/nmeasim/PtyLine.h"
@@ -309,6 +310,7 @@ std::string UsageText() {
            "  --delay MS      with --realtime: the receiver's output delay (default 120)\n"
            "  --jitter MS     with --realtime: the largest jitter (default 5)\n"
            "  --help          show this text\n"
+           "  --version       print the program's name and version\n"
            "\n"
            "On a pseudo-terminal the receiver starts when a reader opens the line and\n"
            "nmeasim ends when the reader closes it (unless --persist), on Ctrl-C or\n"
@@ -417,6 +419,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             options.persist = true;
         } else if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else {
             error = "nmeasim: unknown option '" + args[i] + "' (try --help)";
             return false;
@@ -457,6 +461,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (options.help) {
         out << UsageText();
+        return kExitOk;
+    }
+    if (options.version) {
+        out << "nmeasim " << palmo::kVersion << '\n';
         return kExitOk;
     }
 

@@ -31,6 +31,7 @@ struct TOptions {
     double delayMs = 120;
     double jitterMs = 5;
     bool help = false;
+    bool version = false;  // print the name and version and end
 };
 
 // Exit statuses.

@@ -323,6 +323,9 @@ TEST(NmeaSimOptions, ValuesMistakesAndMessages) {
     childtest::TChild help(NMEASIM_EXE, {"--help"});
     EXPECT_NE(help.ReadBytes(1 << 16).find("Usage: nmeasim"), std::string::npos);
     EXPECT_EQ(help.Wait(), 0);
+    childtest::TChild version(NMEASIM_EXE, {"--version"});
+    EXPECT_EQ(version.ReadBytes(1 << 10), "nmeasim " + gps::TGPS().Version() + "\n");
+    EXPECT_EQ(version.Wait(), 0);
 
     const std::string missing = TempPath("no_such.nmea");
     childtest::TChild gone(NMEASIM_EXE, {"--replay", missing});
