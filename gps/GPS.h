@@ -109,12 +109,16 @@ class TGPS : public tk::TComponent {
     void SendStr(const std::string& s);
 
     // Set the PC clock (UTC, or the same fields as local time) from the last
-    // valid GPRMC, moved on by the time elapsed since that line was
-    // processed. False without touching the clock when there is no valid
-    // fix or no GPRMC time, while the receiver is silent (after OnComLoss
-    // until the next line), or when the system refuses; never throws.
+    // valid GPRMC that decoded whole (ClockTime), moved on by the time
+    // elapsed since that line was processed. False without touching the clock when there is no
+    // valid fix or no GPRMC time, while the receiver is silent (after OnComLoss until the next
+    // line), or when the system refuses; never throws.
     bool SetSysClock();
     bool SetLocalClock();
+
+    // The UTC time the clock functions start from: UTCTime of the last valid
+    // GPRMC that decoded whole (a line that failed leaves it), 0 before any.
+    double ClockTime() const { return clockTime_; }
 
     // Whether the receiver is silent: OnComLoss came and no line since.
     bool Silent() const { return silent_; }
@@ -223,7 +227,10 @@ class TGPS : public tk::TComponent {
     tk::TTimer* lossTimer_ = nullptr;  // owned through the component model
     int32_t comTimeOut_ = kDefaultComTimeOut;
     bool silent_ = false;
-    uint32_t rmcStampMs_ = 0;  // monotonic time the last GPRMC set UTCTime
+    uint32_t rmcStampMs_ = 0;      // monotonic time the last GPRMC set ClockTime
+    double clockTime_ = 0.0;       // UTCTime of the last GPRMC that decoded whole
+    int32_t reportedQuality_ = 0;  // FixQuality as the events last reported it
+    int32_t reportedDim_ = 0;      // FixDim as the events last reported it
 
     std::string lineBuffer_;
     bool lineOverflowed_ = false;
