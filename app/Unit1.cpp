@@ -244,6 +244,7 @@ void TForm1::ApplyStoredValues() {
         };
         g.OnError = [this](gps::TGPS& s, const std::string& m) { GPS1Error(s, m); };
         g.OnComLoss = [this](gps::TGPS& s) { GPS1ComLoss(s); };
+        g.ComPort().SetOnDeviceLost([this](tk::TComponent&) { GPS1DeviceLost(); });
     });
 }
 
@@ -330,7 +331,18 @@ void TForm1::GPS1ComLoss(gps::TGPS&) {
     for (tk::TLabel* l : {Time, Date, Lat1, Long1, Lat2, Long2, Alt, GPSs}) {
         l->SetCaption("--");
     }
-    Label3->SetCaption("GPS Lossed");
+    // The silence that follows a vanished device is no news: the cause stays.
+    if (!deviceLost_) {
+        Label3->SetCaption("GPS Lossed");
+    }
+}
+
+void TForm1::GPS1DeviceLost() {
+    // The port is closed and the box unticked: ticking it again opens the
+    // device anew once it is back.
+    deviceLost_ = true;
+    Label3->SetCaption("Device lost");
+    CheckBox1->SetChecked(false);
 }
 
 void TForm1::GPS1FixQuality(gps::TGPS&, const std::string& Quality, int32_t) {
@@ -352,6 +364,9 @@ void TForm1::Button4Click(tk::TButton&) {
 void TForm1::CheckBox1Click(tk::TCheckBox&) {
     if (GPS1 == nullptr) {
         return;
+    }
+    if (CheckBox1->Checked()) {
+        deviceLost_ = false;
     }
     try {
         GPS1->SetComOpen(CheckBox1->Checked());

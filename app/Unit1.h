@@ -64,6 +64,7 @@ class TForm1 : public tk::TForm {
     void GPS1FixProgress(gps::TGPS& Sender, const std::string& Progress, int32_t FixD);
     void GPS1Error(gps::TGPS& Sender, const std::string& ErrMsg);
     void GPS1ComLoss(gps::TGPS& Sender);
+    void GPS1DeviceLost();
     void GPS1FixQuality(gps::TGPS& Sender, const std::string& Quality, int32_t FixQ);
     void GPS1Sentence(gps::TGPS& Sender, const std::string& SenID, const gps::TDataArray& A);
     void Button4Click(tk::TButton& Sender);
@@ -73,4 +74,6 @@ class TForm1 : public tk::TForm {
   private:
     void CreateControls();
     void ApplyStoredValues();
+
+    bool deviceLost_ = false;  // the port's device went away; no tick since
 };
