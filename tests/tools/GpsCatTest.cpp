@@ -205,7 +205,7 @@ TEST(GpsCatRun, UnitsFormatsAndSummary) {
     const TResult quiet = RunWith({"--quiet", "--summary"}, "");
     ASSERT_EQ(quiet.lines.size(), 1u);
     EXPECT_EQ(quiet.lines[0]["AltUnits"], "");
-    EXPECT_EQ(quiet.lines[0]["UTCTime"], "1899-12-30T00:00:00Z");
+    EXPECT_TRUE(quiet.lines[0]["UTCTime"].is_null());
     EXPECT_EQ(quiet.lines[0]["LatAsStr"], "--");
     EXPECT_EQ(quiet.lines[0]["SatSet"], json::array());
     EXPECT_EQ(RunWith({"--quiet"}, kRmc).out, "");
@@ -307,4 +307,36 @@ TEST(GpsCatPort, PortThatCannotBeOpened) {
     EXPECT_EQ(r.err.rfind("gpscat: COM200: ", 0), 0u) << r.err;
     EXPECT_GT(r.err.size(), std::string("gpscat: COM200: \n").size());
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1);
+}
+
+TEST(GpsCatRun, NoMadeUpDates) {
+    auto line = [](const std::string& payload) {
+        uint8_t sum = 0;
+        for (const char c : payload) {
+            sum ^= static_cast<uint8_t>(c);
+        }
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", sum);
+        return "$" + payload + "*" + hex + "\r\n";
+    };
+    // A date or time that does not decode (or none) is null, never 1899.
+    for (const char* dateTime : {"120000,A,999999", "120000,A,", "120000,A,290223",
+                                 "120000,A,310299", "99:99:99.999999,A,150624"}) {
+        const std::string payload = std::string("GPRMC,") + dateTime;
+        const std::string rmc = payload.substr(0, payload.rfind(',')) +
+                                ",4800.000,N,01100.000,E,1,0," +
+                                payload.substr(payload.rfind(',') + 1) + ",,";
+        const TResult r = RunWith({"--summary"}, line(rmc));
+        ASSERT_EQ(r.lines.size(), 3u) << rmc << r.out;
+        EXPECT_EQ(r.lines[1]["event"], "OnValidFix");
+        EXPECT_TRUE(r.lines[1]["UTCTime"].is_null()) << rmc << r.out;
+        EXPECT_TRUE(r.lines[2]["UTCTime"].is_null()) << rmc;
+    }
+    // No time at all.
+    const TResult none = RunWith({"--summary"}, "");
+    ASSERT_EQ(none.lines.size(), 1u);
+    EXPECT_TRUE(none.lines[0]["UTCTime"].is_null());
+    // A real one is still printed.
+    const TResult real = RunWith({"--summary"}, kRmc);
+    EXPECT_EQ(real.lines.back()["UTCTime"], "2094-03-23T12:35:19Z");
 }
