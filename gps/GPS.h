@@ -40,6 +40,8 @@ bool IsNumber(std::string_view text);
 
 // Names of a GPGGA fix quality, a GPGSA fix dimension and a selection mode.
 const std::string& QualityName(int32_t quality);
+// The quality name in a dialect: ndGNSS also names 4 "RTK Fixed" and 5 "RTK Float".
+const std::string& QualityName(int32_t quality, TNmeaDialect dialect);
 const std::string& FixDimName(int32_t dim);
 const std::string& FixModeName(char mode);
 
@@ -108,13 +110,26 @@ class TGPS : public tk::TComponent {
     // (and no opening) while it is closed.
     void SendStr(const std::string& s);
 
-    // Set the PC clock (UTC, or the same fields as local time) from the last
-    // valid GPRMC that decoded whole (ClockTime), moved on by the time
-    // elapsed since that line was processed. False without touching the clock when there is no
-    // valid fix or no GPRMC time, while the receiver is silent (after OnComLoss until the next
-    // line), or when the system refuses; never throws.
+    // Set the PC clock (UTC, or the same fields as local time) to GPSNow.
+    // False without touching the clock when there is no such time, or when
+    // the system refuses; never throws.
     bool SetSysClock();
     bool SetLocalClock();
+    // The GPS time now: ClockTime (UTCTime of the last valid GPRMC that
+    // decoded whole), plus the time elapsed since its "$" came off the port, plus
+    // ClockOffsetMs. False when there is no valid fix or no GPRMC time, no
+    // arrival time (a line that did not come through a port), or while the
+    // receiver is silent (after OnComLoss until the next line).
+    bool GPSNow(double& utc) const;
+
+    // When the "$" of the line being processed came off the port, and the
+    // same of the line that set UTCTime (not known: Known() false).
+    const TArrivalTime& LineArrival() const { return lineArrival_; }
+    const TArrivalTime& FixArrival() const { return fixArrival_; }
+    // The receiver's own output delay in milliseconds, from the start of the
+    // GPS second to the "$" of its first sentence, which GPSNow adds.
+    int32_t ClockOffsetMs() const { return clockOffsetMs_; }
+    void SetClockOffsetMs(int32_t v) { clockOffsetMs_ = v; }
 
     // The UTC time the clock functions start from: UTCTime of the last valid
     // GPRMC that decoded whole (a line that failed leaves it), 0 before any.
@@ -182,13 +197,17 @@ class TGPS : public tk::TComponent {
     void SetFixLossAlarm(bool v) { fixLossAlarm_ = v; }
     bool ErrorBeep() const { return errorBeep_; }
     void SetErrorBeep(bool v) { errorBeep_ = v; }
-    // Which talkers are decoded (ndGP: GP only, as a classic GPS receiver).
+    // Which talkers are decoded: ndGP the GP talker only, as a classic GPS
+    // receiver (and GSV only as GPGSV); ndGNSS RMC, GGA, GSA and GSV of every
+    // two-letter talker, with the RMC mode indicator "N" meaning no fix, the
+    // RTK quality names, and consecutive GSA lines read as one group.
     TNmeaDialect Dialect() const { return dialect_; }
     void SetDialect(TNmeaDialect v) { dialect_ = v; }
-    // The satellites used in the fix (the union of the last GSA group) and
-    // the satellites in view (from complete GSV groups), both sorted.
+    // The satellites used in the fix (the union of the last GSA group; in
+    // ndGP the last GPGSA) and the satellites in view (from complete GSV
+    // groups), both sorted. OnComLoss empties both.
     const TSatelliteIdList& UsedSatellites() const { return usedSatellites_; }
-    const TSatelliteList& SatellitesInView() const { return satellitesInView_; }
+    const TSatelliteList& SatellitesInView() const { return satellitesInView_.List(); }
     const std::string& Version() const { return version_; }
     // Writes are accepted and ignored.
     void SetVersion(const std::string&) {}
@@ -212,23 +231,40 @@ class TGPS : public tk::TComponent {
     // sound player.
     virtual void PlayFixLossBeep();
     virtual void PlayErrorBeep();
+    // The monotonic clock in milliseconds that satellites in view drop out by.
+    virtual uint32_t SatelliteClockMs() const;
 
   private:
     void LossTimerFired();
     bool SetClock(bool local);
 
+    // What a line's identifier asks the decoders for, in the current dialect.
+    enum class TSentenceKind { Other, RMC, GGA, GSA, GSV };
+    TSentenceKind KindOf(const std::string& id) const;
+
+    // Adds received characters to LineBuffer: a "$" starts a new line, line
+    // feeds are dropped, and beyond kMaxLineLength the line is marked overflowed.
+    // Returns the offset of the "$" that started a new line, or kNoDollar.
+    size_t AppendChars(const char* p, size_t n);
+    static constexpr size_t kNoDollar = static_cast<size_t>(-1);
     bool ProcessLine(std::string_view line, bool overflowed);
     bool DecodeRMC();
     bool DecodeGGA();
     bool DecodeGSA();
+    // Feeds a GSV line to the satellites in view; true when a group completed.
+    bool DecodeGSV(size_t fieldCount);
+    void NameSentenceInError();
     void RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQuality, int32_t oldDim);
 
     TRirComPort* comPort_ = nullptr;   // owned through the component model
     tk::TTimer* lossTimer_ = nullptr;  // owned through the component model
     int32_t comTimeOut_ = kDefaultComTimeOut;
     bool silent_ = false;
-    uint32_t rmcStampMs_ = 0;      // monotonic time the last GPRMC set ClockTime
+    TArrivalTime lineArrival_;
+    TArrivalTime fixArrival_;  // of the GPRMC that set UTCTime
+    int32_t clockOffsetMs_ = 0;
     double clockTime_ = 0.0;       // UTCTime of the last GPRMC that decoded whole
+    TArrivalTime clockArrival_;    // and the arrival of its line
     int32_t reportedQuality_ = 0;  // FixQuality as the events last reported it
     int32_t reportedDim_ = 0;      // FixDim as the events last reported it
 
@@ -268,10 +304,11 @@ class TGPS : public tk::TComponent {
     TFloatUnits posUnits_ = TFloatUnits::Deg;
     bool fixLossAlarm_ = false;
     bool errorBeep_ = false;
-    std::string version_ = "1.0.0";
+    std::string version_;  // the program's version, set at construction
     TNmeaDialect dialect_ = TNmeaDialect::ndGP;
     TSatelliteIdList usedSatellites_;
-    TSatelliteList satellitesInView_;
+    TSatellitesInView satellitesInView_;
+    bool gsaGroupOpen_ = false;  // the last accepted line was a GSA (ndGNSS groups)
 };
 
 }  // namespace gps

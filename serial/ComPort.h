@@ -202,6 +202,13 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
 
     // ---- Reading and writing ----
     char ReceiveChar() override;
+    // With one copy out of the input ring: up to max characters, up to and
+    // including the first stop character. Fails as ReceiveChar does when
+    // nothing waits; while the port closes, hands out one character 0.
+    size_t ReceiveBlock(char* dest, size_t max, char stop) override;
+    // When a character of the last take came off the device (the
+    // dispatcher's arrival marks); false while closed.
+    bool CharArrival(uint32_t back, TArrivalTime& out) override;
     void SendString(const std::string& s);
     uint16_t ReadLineError();
     bool ReadLineBreak();

@@ -7,9 +7,11 @@
 #include <fstream>
 #include <istream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <system_error>
 
+#include "PalmoVersion.h"
 #include "toolkit/Calendar.h"
 
 namespace gpscat {
@@ -53,6 +55,8 @@ constexpr TChoice<gps::TFloatUnits> kPosUnits[] = {{"deg", gps::TFloatUnits::Deg
                                                    {"min", gps::TFloatUnits::Min},
                                                    {"sec", gps::TFloatUnits::Sec},
                                                    {"rad", gps::TFloatUnits::Rad}};
+constexpr TChoice<gps::TNmeaDialect> kDialects[] = {{"gp", gps::TNmeaDialect::ndGP},
+                                                    {"gnss", gps::TNmeaDialect::ndGNSS}};
 constexpr TChoice<gps::TStrFormat> kFormats[] = {{"ddmmss", gps::TStrFormat::DDMMSS},
                                                  {"ddmmmm", gps::TStrFormat::DDMMmm},
                                                  {"ddddd", gps::TStrFormat::DDddd}};
@@ -96,6 +100,21 @@ bool WholeNumber(const std::string& text, int32_t low, int32_t high, int32_t& va
     return true;
 }
 
+// A whole number from low to high, with an optional minus sign.
+bool SignedNumber(const std::string& text, int32_t low, int32_t high, int32_t& value) {
+    const bool negative = !text.empty() && text[0] == '-';
+    int32_t magnitude = 0;
+    if (!WholeNumber(negative ? text.substr(1) : text, 0, 999999999, magnitude)) {
+        return false;
+    }
+    const int32_t v = negative ? -magnitude : magnitude;
+    if (v < low || v > high) {
+        return false;
+    }
+    value = v;
+    return true;
+}
+
 void AppendLine(std::string& out, const Json& j) {
     out += j.dump();
     out += '\n';
@@ -108,6 +127,8 @@ std::string UsageText() {
            "       gpscat --port N [--baud B] [--timeout MS] [--trace FILE] [--log FILE] "
            "[options]\n"
            "       gpscat --port N --set-clock sys|local [--wait SECONDS] [--baud B]\n"
+           "       gpscat --port N --keep-clock sys|local [--every S] [--threshold MS]\n"
+           "       gpscat --port N --shm UNIT [--offset-ms MS]\n"
            "Feeds NMEA-0183 bytes from the files (or standard input when no file or \"-\"\n"
            "is given), or from serial port COM N, into a GPS receiver and prints one JSON\n"
            "object per event.\n"
@@ -116,10 +137,16 @@ std::string UsageText() {
            "  --units nautical|statute|metric   speed unit of SOG (default nautical)\n"
            "  --pos-units deg|min|sec|rad       unit of Lat and Lon (default deg)\n"
            "  --format ddmmss|ddmmmm|ddddd      layout of LatAsStr and LonAsStr (default ddmmss)\n"
+           "  --dialect gp|gnss                 decode the GP talker only (default), or every\n"
+           "                                    satellite system's talker (GN, GL, GA, GB...)\n"
+           "  --satellites                      also print the satellites in view after\n"
+           "                                    each complete GSV group\n"
            "  --summary                         end with the receiver's whole state (with\n"
-           "                                    --port: once the port is closed)\n"
+           "                                    --port: once the port is closed; with\n"
+           "                                    --dialect gnss also the satellites)\n"
            "  --quiet                           print no events (only the summary, if asked)\n"
            "  --help                            show this text\n"
+           "  --version                         print the program's name and version\n"
            "\n"
            "Reading a port (until Ctrl-C or SIGTERM, which close the port cleanly):\n"
            "  --port N              COM port number, 1 to 255; on Linux the N-th path of\n"
@@ -135,6 +162,18 @@ std::string UsageText() {
            "                        on Linux, an administrator on Windows)\n"
            "  --wait SECONDS        with --set-clock: how long to wait for a valid fix\n"
            "                        (default 60)\n"
+           "  --keep-clock sys|local  keep the PC clock set: every --every seconds\n"
+           "                        (default 60), from a fresh valid fix, compare it with\n"
+           "                        GPS time and set it when it is more than --threshold\n"
+           "                        milliseconds (default 100) off; prints\n"
+           "                        {\"event\":\"ClockCheck\",\"OffsetMs\":...,\"Set\":...} per "
+           "check\n"
+           "  --shm UNIT            (Linux) feed NTP shared-memory unit UNIT, the SHM\n"
+           "                        reference clock of chrony and ntpd, one sample per\n"
+           "                        valid dated RMC; units 0 and 1 need root\n"
+           "  --offset-ms MS        the receiver's output delay: its sentences leave MS\n"
+           "                        milliseconds after the start of the GPS second\n"
+           "                        (default 0); used by --set-clock, --keep-clock, --shm\n"
            "  --no-reconnect        end with status 1 when the device goes away, instead\n"
            "                        of opening it again once a second until it is back\n"
            "\n"
@@ -146,6 +185,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
     bool filesOnly = false;
     std::string portOnly;  // an option that needs --port
     bool waitGiven = false;
+    std::string keepGiven;  // an option that needs --keep-clock
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (filesOnly || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -165,10 +205,12 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             value = arg.substr(eq + 1);
             hasValue = true;
         }
-        const bool takesValue = name == "--units" || name == "--pos-units" || name == "--format" ||
-                                name == "--port" || name == "--baud" || name == "--timeout" ||
-                                name == "--trace" || name == "--log" || name == "--set-clock" ||
-                                name == "--wait";
+        const bool takesValue = name == "--units" || name == "--dialect" || name == "--pos-units" ||
+                                name == "--format" || name == "--port" || name == "--baud" ||
+                                name == "--timeout" || name == "--trace" || name == "--log" ||
+                                name == "--set-clock" || name == "--wait" ||
+                                name == "--keep-clock" || name == "--every" ||
+                                name == "--threshold" || name == "--shm" || name == "--offset-ms";
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = "gpscat: option '" + name + "' needs a value";
@@ -189,6 +231,12 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             if (!Choose(kPosUnits, name, value, options.posUnits, error)) {
                 return false;
             }
+        } else if (name == "--dialect") {
+            if (!Choose(kDialects, name, value, options.dialect, error)) {
+                return false;
+            }
+        } else if (name == "--satellites") {
+            options.satellites = true;
         } else if (name == "--format") {
             if (!Choose(kFormats, name, value, options.format, error)) {
                 return false;
@@ -230,6 +278,42 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
                 return false;
             }
             portOnly = "--set-clock";
+        } else if (name == "--keep-clock") {
+            if (value == "sys") {
+                options.keepClock = TClockChoice::Sys;
+            } else if (value == "local") {
+                options.keepClock = TClockChoice::Local;
+            } else {
+                error =
+                    "gpscat: invalid value '" + value + "' for --keep-clock (one of sys, local)";
+                return false;
+            }
+            portOnly = "--keep-clock";
+        } else if (name == "--every") {
+            if (!WholeNumber(value, 1, 86400, options.everySeconds)) {
+                error = "gpscat: invalid value '" + value + "' for --every (seconds, 1 or more)";
+                return false;
+            }
+            keepGiven = "--every";
+        } else if (name == "--threshold") {
+            if (!WholeNumber(value, 0, 86400000, options.thresholdMs)) {
+                error = "gpscat: invalid value '" + value + "' for --threshold (milliseconds)";
+                return false;
+            }
+            keepGiven = "--threshold";
+        } else if (name == "--shm") {
+            if (!WholeNumber(value, 0, 255, options.shmUnit)) {
+                error = "gpscat: invalid value '" + value + "' for --shm (a unit from 0 to 255)";
+                return false;
+            }
+            portOnly = "--shm";
+        } else if (name == "--offset-ms") {
+            if (!SignedNumber(value, -10000, 10000, options.offsetMs)) {
+                error = "gpscat: invalid value '" + value +
+                        "' for --offset-ms (milliseconds, -10000 to 10000)";
+                return false;
+            }
+            portOnly = "--offset-ms";
         } else if (name == "--wait") {
             if (!WholeNumber(value, 1, 86400, options.waitSeconds)) {
                 error = "gpscat: invalid value '" + value + "' for --wait (seconds, 1 or more)";
@@ -245,6 +329,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             options.summary = true;
         } else if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else {
             error = "gpscat: unknown option '" + arg + "' (try --help)";
             return false;
@@ -260,6 +346,14 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
     }
     if (waitGiven && options.setClock == TClockChoice::None) {
         error = "gpscat: option '--wait' needs --set-clock";
+        return false;
+    }
+    if (!keepGiven.empty() && options.keepClock == TClockChoice::None) {
+        error = "gpscat: option '" + keepGiven + "' needs --keep-clock";
+        return false;
+    }
+    if (options.keepClock != TClockChoice::None && options.setClock != TClockChoice::None) {
+        error = "gpscat: give either --set-clock or --keep-clock, not both";
         return false;
     }
     return true;
@@ -366,7 +460,42 @@ Json StateJson(const gps::TGPS& gps) {
     j["Altitude"] = gps.Altitude();
     j["LatAsStr"] = Latin1ToUtf8(gps.LatAsStr());
     j["LonAsStr"] = Latin1ToUtf8(gps.LonAsStr());
+    if (gps.Dialect() == gps::TNmeaDialect::ndGNSS) {
+        Json used = Json::array();
+        for (const gps::TSatelliteId& id : gps.UsedSatellites()) {
+            used.push_back(Json{{"System", gps::GnssSystemName(id.System)}, {"PRN", id.PRN}});
+        }
+        j["UsedSatellites"] = std::move(used);
+        j["SatellitesInView"] = SatellitesJson(gps.SatellitesInView());
+    }
     return j;
+}
+
+Json SatellitesJson(const gps::TSatelliteList& satellites) {
+    const auto optional = [](const std::optional<int32_t>& v) {
+        return v ? Json(*v) : Json(nullptr);
+    };
+    Json list = Json::array();
+    for (const gps::TSatellite& s : satellites) {
+        Json j;
+        j["System"] = gps::GnssSystemName(s.System);
+        j["PRN"] = s.PRN;
+        j["Elevation"] = optional(s.Elevation);
+        j["Azimuth"] = optional(s.Azimuth);
+        j["SNR"] = optional(s.SNR);
+        j["Used"] = s.Used;
+        list.push_back(std::move(j));
+    }
+    return list;
+}
+
+void AttachSatellitesWriter(gps::TGPS& gps, std::string& out) {
+    gps.OnSatellites = [&out](gps::TGPS&, const gps::TSatelliteList& satellites) {
+        Json j;
+        j["event"] = "OnSatellites";
+        j["Satellites"] = SatellitesJson(satellites);
+        AppendLine(out, j);
+    };
 }
 
 void AttachEventWriters(gps::TGPS& gps, std::string& out) {
@@ -424,6 +553,10 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
         out << UsageText();
         return kExitOk;
     }
+    if (options.version) {
+        out << "gpscat " << palmo::kVersion << '\n';
+        return kExitOk;
+    }
     if (options.port != 0) {
         return RunPort(options, out, err);
     }
@@ -460,9 +593,13 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
     gps.SetUnits(options.units);
     gps.SetPosUnits(options.posUnits);
     gps.SetStrFormat(options.format);
+    gps.SetDialect(options.dialect);
     std::string lines;
     if (!options.quiet) {
         AttachEventWriters(gps, lines);
+        if (options.satellites) {
+            AttachSatellitesWriter(gps, lines);
+        }
     }
 
     char buffer[kChunk];

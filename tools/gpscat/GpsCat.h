@@ -24,6 +24,9 @@ struct TOptions {
     bool quiet = false;
     bool summary = false;
     bool help = false;
+    bool version = false;  // print the name and version and end
+    gps::TNmeaDialect dialect = gps::TNmeaDialect::ndGP;
+    bool satellites = false;         // print OnSatellites
     std::vector<std::string> files;  // "-" is standard input; none means standard input
 
     // Reading a port instead of files.
@@ -35,6 +38,17 @@ struct TOptions {
     TClockChoice setClock = TClockChoice::None;
     int32_t waitSeconds = 60;  // for a valid fix, with setClock
     bool reconnect = true;     // reopen a device that went away once it is back
+
+    // The receiver's output delay (its ClockOffsetMs): the clock setting and
+    // the shared-memory samples take the GPS second as starting this long
+    // before the "$" of its RMC came.
+    int32_t offsetMs = 0;
+    int32_t shmUnit = -1;  // NTP shared-memory unit to feed; -1 none
+    // Keeping the clock set: a check every everySeconds from a fresh fix,
+    // setting the clock when it is more than thresholdMs off.
+    TClockChoice keepClock = TClockChoice::None;
+    int32_t everySeconds = 60;
+    int32_t thresholdMs = 100;
 };
 
 // Exit statuses.
@@ -78,6 +92,13 @@ nlohmann::ordered_json StateJson(const gps::TGPS& gps);
 
 // Assigns the receiver's six events so that each appends its JSON line to out.
 void AttachEventWriters(gps::TGPS& gps, std::string& out);
+
+// A list of satellites in view as JSON objects (System, PRN, Elevation,
+// Azimuth, SNR, Used; null for an empty field).
+nlohmann::ordered_json SatellitesJson(const gps::TSatelliteList& satellites);
+
+// Assigns OnSatellites so that it appends its JSON line to out.
+void AttachSatellitesWriter(gps::TGPS& gps, std::string& out);
 
 // Reads the port through a receiver until a stop request (kMsgStop to the
 // loop's window, or a quit message) and prints its events, OnComLoss

@@ -1,6 +1,7 @@
 // gpscat on a serial port: a receiver that owns the port, a message loop on
 // this thread, and a stop request that ends the loop so the port closes cleanly.
 #include <cerrno>
+#include <cmath>
 #include <exception>
 #include <fstream>
 #include <ostream>
@@ -8,8 +9,10 @@
 
 #include "serial/ComPort.h"
 #include "toolkit/Clock.h"
+#include "toolkit/SystemClock.h"
 #include "toolkit/Timer.h"
 #include "tools/gpscat/GpsCat.h"
+#include "tools/gpscat/ShmRefClock.h"
 #include "tools/gpscat/StopRequests.h"
 
 namespace gpscat {
@@ -26,6 +29,8 @@ constexpr double kFirstDatedDay = 29221.0;
 constexpr uint32_t kLoopWaitMs = 250;
 // How often a device that went away is tried again.
 constexpr uint32_t kReopenEveryMs = 1000;
+
+constexpr double kMsPerDay = 86400000.0;
 
 const char* const kClockRight =
     "setting the clock needs the right to do so: root or the CAP_SYS_TIME "
@@ -101,6 +106,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     gps.SetPosUnits(options.posUnits);
     gps.SetStrFormat(options.format);
     gps.SetComTimeOut(options.timeoutMs);
+    gps.SetDialect(options.dialect);
     TRirComPort& port = gps.ComPort();
     if (!options.trace.empty()) {
         port.SetTraceName(options.trace);
@@ -114,6 +120,9 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     std::string lines;
     if (!options.quiet) {
         AttachEventWriters(gps, lines);
+        if (options.satellites) {
+            AttachSatellitesWriter(gps, lines);
+        }
         gps.OnComLoss = [&lines](gps::TGPS&) {
             lines += Json{{"event", "OnComLoss"}}.dump();
             lines += '\n';
@@ -146,6 +155,71 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         };
     }
 
+    // The shared-memory reference clock and the clock keeping both take the
+    // fix of a line that dated it just now (its FixArrival is the line's
+    // own), each such fix once.
+    gps.SetClockOffsetMs(options.offsetMs);
+    TShmRefClock shm;
+    if (options.shmUnit >= 0) {
+        std::string error;
+        if (!shm.Attach(options.shmUnit, error)) {
+            err << "gpscat: " << error << '\n';
+            return kExitFile;
+        }
+    }
+    bool refused = false;
+    if (shm.Attached() || options.keepClock != TClockChoice::None) {
+        gps::TFixEvent writer = gps.OnValidFix;
+        TArrivalTime lastFix;
+        bool checked = false;
+        uint64_t lastCheckUs = 0;
+        gps.OnValidFix = [&, writer, lastFix, checked, lastCheckUs](
+                             gps::TGPS& g, double lat, double lon, double sog, double cog) mutable {
+            if (writer) {
+                writer(g, lat, lon, sog, cog);
+            }
+            const TArrivalTime& fix = g.FixArrival();
+            if (refused || !g.FixValid() || g.UTCTime() < kFirstDatedDay || !fix.Known() ||
+                !(fix == g.LineArrival()) || fix == lastFix) {
+                return;
+            }
+            lastFix = fix;
+            if (shm.Attached()) {
+                shm.Write(g.UTCTime(), fix.Utc - options.offsetMs / kMsPerDay);
+            }
+            if (options.keepClock == TClockChoice::None ||
+                (checked && fix.MonoUs - lastCheckUs <
+                                static_cast<uint64_t>(options.everySeconds) * 1000000u)) {
+                return;
+            }
+            checked = true;
+            lastCheckUs = fix.MonoUs;
+            const bool local = options.keepClock == TClockChoice::Local;
+            double gpsNow = 0.0;
+            if (!g.GPSNow(gpsNow)) {
+                return;
+            }
+            tk::TSystemClock& clock = tk::CurrentSystemClock();
+            const double pcNow = local ? clock.LocalNow() : clock.SystemNow();
+            const double offsetMs = (pcNow - gpsNow) * kMsPerDay;
+            bool set = false;
+            if (std::fabs(offsetMs) > options.thresholdMs) {
+                set = local ? g.SetLocalClock() : g.SetSysClock();
+                refused = !set;
+            }
+            Json j;
+            j["event"] = "ClockCheck";
+            j["OffsetMs"] = std::llround(offsetMs);
+            j["Set"] = set;
+            lines += j.dump();
+            lines += '\n';
+            if (refused) {
+                err << "gpscat: the system refused to set the " << (local ? "local" : "system")
+                    << " clock; " << kClockRight << '\n';
+                status = kExitFile;
+            }
+        };
+    }
     bool deviceLost = false;
     port.SetOnDeviceLost([&deviceLost](tk::TComponent&) { deviceLost = true; });
 
@@ -180,7 +254,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     bool waitingForDevice = false;
     uint32_t lastTry = 0;
     const uint32_t start = tk::MonotonicMs();
-    while (!stop && !clockDone && status == kExitOk) {
+    while (!stop && !clockDone && !refused && status == kExitOk) {
         tk::WaitForMessage(kLoopWaitMs);
         tk::TMessage m;
         while (!stop && tk::TakeMessage(m)) {
