@@ -226,17 +226,32 @@ void TSatellitesForm::Draw(tk::TCanvas& canvas) {
         canvas.TextOut((w - canvas.TextWidth(text)) / 2, y, text);
         return;
     }
+    // In the window's font when it fits, else smaller and closer.
+    const auto counts = SystemCounts(satellites_);
+    int32_t spacing = 12;
+    auto legendWidth = [&] {
+        int32_t total = 0;
+        for (const auto& [system, count] : counts) {
+            total += canvas.TextHeight("0") + canvas.TextWidth(LegendEntry(system, count)) + spacing;
+        }
+        return total;
+    };
+    if (legendWidth() > w - 6) {
+        canvas.SetFontSize(kSmallFont);
+        spacing = 6;
+    }
+    const int32_t sw = canvas.TextHeight("0");
     int32_t x = 6;
-    for (const auto& [system, count] : SystemCounts(satellites_)) {
+    for (const auto& [system, count] : counts) {
         const tk::TColor c = SystemColor(system);
         canvas.SetBrushStyle(tk::TBrushStyle::bsSolid);
         canvas.SetBrushColor(c);
-        canvas.FillRect(x, y + 2, x + th - 4, y + th - 2);
-        x += th;
+        canvas.FillRect(x, y + 2, x + sw - 4, y + sw - 2);
+        x += sw;
         const std::string text = LegendEntry(system, count);
         canvas.SetFontColor(c);
         canvas.TextOut(x, y, text);
-        x += canvas.TextWidth(text) + 12;
+        x += canvas.TextWidth(text) + spacing;
     }
 }
 
