@@ -60,6 +60,7 @@ TSatellitesForm::TSatellitesForm(tk::TComponent* owner) : tk::TForm(owner) {
     SetCaption("Satellites");
     SetBorderStyle(tk::TBorderStyle::bsSizeable);
     SetPosition(tk::TPosition::poDesigned);
+    SetBounds(40, 40, 0, 0);  // a form's place; its size is the client size
     SetMinClientSize(kMinClientWidth, kMinClientHeight);
     SetColor(kBackground);
     tk::TFont font;
@@ -151,6 +152,7 @@ void TSatellitesForm::Draw(tk::TCanvas& canvas) {
     const int32_t h = Sky->Height();
     const int32_t th = canvas.TextHeight("0");
     const TLayout l = LayoutFor(w, h, th);
+    layout_ = l;
 
     // The sky: horizon, 30 and 60 degree rings, compass marks.
     canvas.SetBrushStyle(tk::TBrushStyle::bsClear);
@@ -232,7 +234,8 @@ void TSatellitesForm::Draw(tk::TCanvas& canvas) {
     auto legendWidth = [&] {
         int32_t total = 0;
         for (const auto& [system, count] : counts) {
-            total += canvas.TextHeight("0") + canvas.TextWidth(LegendEntry(system, count)) + spacing;
+            total +=
+                canvas.TextHeight("0") + canvas.TextWidth(LegendEntry(system, count)) + spacing;
         }
         return total;
     };

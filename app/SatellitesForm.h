@@ -57,6 +57,9 @@ class TSatellitesForm : public tk::TForm {
     // The slot of bar i of n: its left edge and width.
     static void BarSlot(int32_t width, size_t i, size_t n, int32_t& left, int32_t& barWidth);
 
+    // The layout of the last painting.
+    const TLayout& Layout() const { return layout_; }
+
     // Fills the client area.
     tk::TPaintBox* Sky = nullptr;
 
@@ -66,6 +69,7 @@ class TSatellitesForm : public tk::TForm {
     void ThrottleTick();
 
     gps::TSatelliteList satellites_;
+    TLayout layout_;
     tk::TTimer* throttle_ = nullptr;
     bool pending_ = false;
 };
