@@ -11,8 +11,9 @@
 #include "app/SatellitesForm.h"
 #include "app/StartOptions.h"
 #include "app/Unit1.h"
-#include "serial/ComPortTestSupport.h"
 #include "toolkit/FormsFakeBackend.h"
+// After the toolkit's headers: on Windows it brings windows.h and its macros.
+#include "serial/ComPortTestSupport.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ gps::TSatellite Sat(TGnssSystem system, int32_t prn, int32_t el, int32_t az, int
 
 TEST(MainFormMenu, ItemsSetTheModeOpenTheSatellitesAndCopyThePosition) {
     REQUIRE_PORTS();
-    TPorts ports;
+    [[maybe_unused]] TPorts ports;
     TForm1 form(nullptr);
     ASSERT_EQ(form.PopupMenu(), form.PopupMenu1);
     ASSERT_EQ(form.PopupMenu1->Items().size(), 3u);
@@ -137,7 +138,7 @@ TEST(StartOptions, ParsedAndAppliedWithBadValuesReported) {
     EXPECT_NE(StartOptionsUsage().find("--satellites"), std::string::npos);
 
     REQUIRE_PORTS();
-    TPorts ports;
+    [[maybe_unused]] TPorts ports;
     TForm1 form(nullptr);
     EXPECT_TRUE(
         form.ApplyStartOptions(ParseStartOptions({"--gnss", "--port", "3", "--baud", "9600"}))

@@ -15,6 +15,7 @@
 #include "support/Pump.h"
 #include "support/win32/WindowTree.h"
 #include "toolkit/Forms.h"
+#include "toolkit/Messages.h"
 
 namespace {
 
@@ -216,12 +217,18 @@ struct TMenuDriver {
     }
 };
 
-// Serves the application's messages (as its loop does) until done().
+// Serves the application's messages through the backend (as its loop
+// does, keyboard handling included) until done(); false after 10 s.
 bool Serve(const std::function<bool()>& done) {
-    return testsupport::PumpUntil([&] {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > 10000) {
+            return false;
+        }
         tk::Application()->ProcessMessages();
-        return done();
-    });
+        tk::WaitForMessage(5);
+    }
+    return true;
 }
 
 TEST(Win32MainWindowMenu, ModeSatellitesAndClipboard) {
