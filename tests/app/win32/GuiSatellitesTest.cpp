@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/SatellitesForm.h"
 #include "app/Unit1.h"
+#include "serial/win32/WinPorts.h"
 #include "support/Pump.h"
 #include "support/win32/WindowTree.h"
 #include "toolkit/Forms.h"
@@ -293,6 +296,60 @@ TEST(Win32MainWindowMenu, ModeSatellitesAndClipboard) {
         return copied.find("UTC") != std::string::npos;
     }));
     EXPECT_EQ(copied, "Lat: 48\xB0 07' 02\" N  Long1  Lat2 Long2  Date Time UTC");
+    form.Close();
+}
+
+// A sentence with its checksum and line end.
+std::string Nmea(const std::string& body) {
+    unsigned sum = 0;
+    for (char c : body) {
+        sum ^= static_cast<unsigned char>(c);
+    }
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+    return "$" + body + tail;
+}
+
+TEST(Win32MainWindowGnss, FixLabelsFillFromGnrmcOnlyInGnssMode) {
+    REQUIRE_COM_PAIRS();
+    InstallBackend();
+    tk::TApplication app;
+    TForm1& form = app.CreateForm<TForm1>();
+    form.Show();
+    const HWND hwnd = FindWindowA(kFormClass, "Palmo GPS Receiver...");
+    ASSERT_NE(hwnd, nullptr);
+    form.CheckBox1->SetChecked(true);
+    ASSERT_TRUE(form.GPS1->ComOpen());
+    winports::TFarEnd remote(2);  // COM2 is the other end of COM1
+    ASSERT_TRUE(remote.Ok());
+    const std::string lines =
+        Nmea("GNRMC,211434.00,A,4807.038,N,01131.000,E,022.4,084.4,071226,003.1,W,A") +
+        Nmea("GNGGA,211434.00,4807.038,N,01131.000,E,1,14,0.9,545.4,M,46.9,M,,");
+    auto feedUntil = [&](const std::function<bool()>& done) {
+        DWORD last = 0;
+        return Serve([&] {
+            if (GetTickCount() - last > 100) {
+                last = GetTickCount();
+                remote.Write(lines);
+            }
+            return done();
+        });
+    };
+    // GPS mode: logged, decoded into nothing.
+    ASSERT_TRUE(feedUntil([&] { return form.Memo1->Lines().size() >= 4; }));
+    EXPECT_EQ(form.Valid->Caption(), "Not Valid");
+    EXPECT_EQ(testsupport::WindowText(testsupport::ChildWithText(hwnd, "Not Valid")), "Not Valid");
+    // The menu's item: GNSS mode, and the labels fill.
+    POINT at{200, 330};
+    ClientToScreen(hwnd, &at);
+    TMenuDriver::Start(0);
+    PostMessageA(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd), MAKELPARAM(at.x, at.y));
+    ASSERT_TRUE(feedUntil([&] {
+        return form.Valid->Caption() == "Valid" && form.GPSs->Caption() == "Sat Count: 14";
+    }));
+    EXPECT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGNSS);
+    EXPECT_NE(testsupport::ChildWithText(hwnd, "Sat Count: 14"), nullptr);
+    form.CheckBox1->SetChecked(false);
     form.Close();
 }
 

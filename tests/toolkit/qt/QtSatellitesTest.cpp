@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QMenu>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -262,6 +264,56 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
         2);
     EXPECT_EQ(QApplication::clipboard()->text(),
               QString::fromUtf8("Lat: 48\u00B0 07' 02\" N  Long1  Lat2 Long2  Date Time UTC"));
+    form.Close();
+}
+
+// A sentence with its checksum and line end.
+std::string Nmea(const std::string& body) {
+    unsigned sum = 0;
+    for (char c : body) {
+        sum ^= static_cast<unsigned char>(c);
+    }
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+    return "$" + body + tail;
+}
+
+TEST(QtMainWindowGnss, FixLabelsFillFromGnrmcOnlyInGnssMode) {
+    ASSERT_TRUE(qttest::StartQt());
+    ptytest::TPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ptytest::TPortsEnv ports(pty.Path());
+    tk::TApplication app;
+    TForm1& form = app.CreateForm<TForm1>();
+    form.Show();
+    WidgetOf<QCheckBox>(*form.CheckBox1)->click();
+    ASSERT_TRUE(form.GPS1->ComOpen());
+    const std::string lines =
+        Nmea("GNRMC,211434.00,A,4807.038,N,01131.000,E,022.4,084.4,071226,003.1,W,A") +
+        Nmea("GNGGA,211434.00,4807.038,N,01131.000,E,1,14,0.9,545.4,M,46.9,M,,");
+    QTimer feed;
+    QObject::connect(&feed, &QTimer::timeout, [&] { pty.Write(lines); });
+    feed.start(100);
+    auto* valid = WidgetOf<QLabel>(*form.Valid);
+    // GPS mode: the lines are logged but decode into nothing.
+    EXPECT_TRUE(qttest::RunUntil([&] { return form.Memo1->Lines().size() >= 4; }));
+    EXPECT_EQ(valid->text(), "Not Valid");
+    EXPECT_EQ(form.Lat1->Caption(), "Lat1\xB0");
+    // The menu's item switches to GNSS mode: the labels fill.
+    UseMenu(
+        [&] {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_Menu, Qt::NoModifier);
+            QApplication::sendEvent(WidgetOf(form), &key);
+        },
+        0);
+    ASSERT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGNSS);
+    // (The first fix comes with the GNRMC, before its epoch's GNGGA.)
+    ASSERT_TRUE(qttest::RunUntil([&] {
+        return valid->text() == "Valid" && WidgetOf<QLabel>(*form.GPSs)->text() == "Sat Count: 14";
+    }));
+    EXPECT_TRUE(
+        WidgetOf<QLabel>(*form.Lat1)->text().startsWith(QString::fromUtf8("Lat: 48\u00B0")));
+    feed.stop();
     form.Close();
 }
 
