@@ -150,9 +150,9 @@ TEST(StartOptions, ParsedAndAppliedWithBadValuesReported) {
 
     // Bad values: said clearly, and the choice stays.
     const auto problems =
-        form.ApplyStartOptions(ParseStartOptions({"--port", "7", "--baud", "1234"}));
-    ASSERT_EQ(problems.size(), 2u);
-    EXPECT_EQ(problems[0].rfind("Port COM7 is not one of the choices COM1, COM2, COM3, COM4", 0),
+        form.ApplyStartOptions(ParseStartOptions({"--port", "77", "--baud", "1234"}));
+    ASSERT_EQ(problems.size(), 2u) << testing::PrintToString(problems);
+    EXPECT_EQ(problems[0].rfind("Port COM77 is not one of the choices COM1, COM2, COM3, COM4", 0),
               0u)
         << problems[0];
     EXPECT_NE(problems[0].find("COM3 stays."), std::string::npos) << problems[0];
