@@ -34,7 +34,11 @@ const std::string TGPS::kRmcInvalid = "GPRMC is invalid";
 const std::string TGPS::kGgaInvalid = "GPGGA is invalid";
 const std::string TGPS::kGsaInvalid = "GPGSA is invalid";
 
-void SplitSentence(std::string_view line, TDataArray& fields) {
+namespace {
+
+// SplitSentence, telling how many fields the payload has (a count above
+// kDataArraySize only says that some were dropped).
+size_t SplitFields(std::string_view line, TDataArray& fields) {
     // One pass over the payload; fields are short, so a plain scan beats
     // a library search per field. Empty fields and the entries past the
     // last field are only cleared.
@@ -42,25 +46,38 @@ void SplitSentence(std::string_view line, TDataArray& fields) {
     const char* p = payload.data();
     const char* const end = p + payload.size();
     size_t i = 0;
-    while (i < fields.size()) {
+    bool dropped = false;  // a comma after the last entry: fields were dropped
+    for (;;) {
         const char* start = p;
         while (p != end && *p != ',') {
             ++p;
         }
         std::string& entry = fields[i++];
-        if (p == start) {
-            entry.clear();
-        } else {
-            entry.assign(start, static_cast<size_t>(p - start));
+        // (Appending to an emptied string is the short way to store a short text.)
+        entry.clear();
+        if (p != start) {
+            entry.append(start, static_cast<size_t>(p - start));
         }
         if (p == end) {
             break;
         }
         ++p;  // past the comma
+        if (i == fields.size()) {
+            dropped = true;
+            break;
+        }
     }
+    const size_t count = dropped ? i + 1 : i;
     for (; i < fields.size(); ++i) {
         fields[i].clear();
     }
+    return count;
+}
+
+}  // namespace
+
+void SplitSentence(std::string_view line, TDataArray& fields) {
+    SplitFields(line, fields);
 }
 
 bool IsNumber(std::string_view text) {
@@ -333,7 +350,7 @@ bool TGPS::ProcessLine(std::string_view line, bool overflowed) {
         if (line.data() != nmeaSentence_.data()) {
             nmeaSentence_.assign(line);
         }
-        SplitSentence(nmeaSentence_, fields_);
+        const size_t fieldCount = SplitFields(nmeaSentence_, fields_);
         kind = KindOf(fields_[0]);
         switch (kind) {
             case TSentenceKind::RMC:
@@ -347,7 +364,7 @@ bool TGPS::ProcessLine(std::string_view line, bool overflowed) {
                 break;
             case TSentenceKind::GSV:
                 result = true;
-                satellitesChanged = DecodeGSV();
+                satellitesChanged = DecodeGSV(fieldCount);
                 break;
             case TSentenceKind::Other:
                 result = true;
@@ -411,11 +428,8 @@ void TGPS::NameSentenceInError() {
     }
 }
 
-bool TGPS::DecodeGSV() {
+bool TGPS::DecodeGSV(size_t fieldCount) {
     // Never fails: a malformed GSV only drops its unfinished group.
-    const std::string_view payload = NmeaPayload(nmeaSentence_);
-    const size_t fieldCount =
-        static_cast<size_t>(std::count(payload.begin(), payload.end(), ',')) + 1;
     return satellitesInView_.Add(fields_, fieldCount, SatelliteClockMs(), usedSatellites_);
 }
 

@@ -233,7 +233,7 @@ class TGPS : public tk::TComponent {
     bool DecodeGGA();
     bool DecodeGSA();
     // Feeds a GSV line to the satellites in view; true when a group completed.
-    bool DecodeGSV();
+    bool DecodeGSV(size_t fieldCount);
     void NameSentenceInError();
     void RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQuality, int32_t oldDim);
 

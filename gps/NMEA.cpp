@@ -180,17 +180,25 @@ bool ParseInteger(std::string_view text, int32_t& result) {
         negative = text[pos] == '-';
         ++pos;
     }
-    const size_t digits = DigitRun(text, pos);
-    if (digits == 0 || pos + digits != text.size()) {
+    const size_t digits = text.size() - pos;
+    if (digits == 0) {
         return false;
     }
-    // Read as a wider magnitude so that -2147483648 converts too.
+    // Leading zeros aside, more than ten digits is out of range; the rest is
+    // read as a wider magnitude, so that -2147483648 converts too.
     uint64_t magnitude = 0;
-    const char* first = text.data() + pos;
-    const char* last = text.data() + text.size();
-    const auto [end, ec] = std::from_chars(first, last, magnitude);
-    if (ec != std::errc() || end != last) {
-        return false;
+    size_t significant = 0;
+    for (; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        if (!IsDigit(c)) {
+            return false;
+        }
+        if (significant > 0 || c != '0') {
+            if (++significant > 10) {
+                return false;
+            }
+        }
+        magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
     }
     const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
     if (magnitude > limit) {
