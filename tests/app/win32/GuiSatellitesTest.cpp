@@ -238,6 +238,7 @@ TEST(Win32MainWindowMenu, ModeSatellitesAndClipboard) {
     InstallBackend();
     tk::TApplication app;
     TForm1& form = app.CreateForm<TForm1>();
+    form.GPS1->SetComTimeOut(0);  // no loss of data to blank the labels while the test runs
     form.Show();
     const HWND hwnd = FindWindowA(kFormClass, "Palmo GPS Receiver...");
     ASSERT_NE(hwnd, nullptr);
@@ -315,6 +316,7 @@ TEST(Win32MainWindowGnss, FixLabelsFillFromGnrmcOnlyInGnssMode) {
     InstallBackend();
     tk::TApplication app;
     TForm1& form = app.CreateForm<TForm1>();
+    form.GPS1->SetComTimeOut(0);  // no loss of data to blank the labels while the test runs
     form.Show();
     const HWND hwnd = FindWindowA(kFormClass, "Palmo GPS Receiver...");
     ASSERT_NE(hwnd, nullptr);

@@ -215,6 +215,7 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
     ptytest::TPortsEnv ports(pty.Path());
     tk::TApplication app;
     TForm1& form = app.CreateForm<TForm1>();
+    form.GPS1->SetComTimeOut(0);  // no loss of data to blank the labels while the test runs
     form.Show();
     QWidget* window = WidgetOf(form);
     ASSERT_NE(window, nullptr);
@@ -285,6 +286,7 @@ TEST(QtMainWindowGnss, FixLabelsFillFromGnrmcOnlyInGnssMode) {
     ptytest::TPortsEnv ports(pty.Path());
     tk::TApplication app;
     TForm1& form = app.CreateForm<TForm1>();
+    form.GPS1->SetComTimeOut(0);  // no loss of data to blank the labels while the test runs
     form.Show();
     WidgetOf<QCheckBox>(*form.CheckBox1)->click();
     ASSERT_TRUE(form.GPS1->ComOpen());
