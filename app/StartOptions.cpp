@@ -44,6 +44,7 @@ TStartOptions ParseStartOptions(const std::vector<std::string>& args) {
 const std::string& StartOptionsUsage() {
     static const std::string text =
         "Usage: palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--help]\n"
+        "       palmogps --version\n"
         "\n"
         "  --gnss        start in GNSS mode: every satellite system, not only GPS\n"
         "  --port N      preselect port COMN (one of the ports the window lists)\n"
@@ -51,6 +52,7 @@ const std::string& StartOptionsUsage() {
         "  --open        tick \"GPS Available \" once the window is shown\n"
         "  --satellites  open the satellites window too\n"
         "  --help        show this text and end\n"
+        "  --version     show the program's name and version and end\n"
         "\n"
         "A port or baud rate that the window does not offer is reported and the\n"
         "window's own choice stays.\n";

@@ -4,13 +4,16 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "PalmoVersion.h"
 #include "app/SatellitesForm.h"
 #include "app/StartOptions.h"
 #include "app/Unit1.h"
 #include "serial/ComSelectForm.h"
 #include "serial/PortProbe.h"
+#include "toolkit/ConsoleOutput.h"
 #include "toolkit/ExceptionDisplay.h"
 #include "toolkit/Forms.h"
 #include "toolkit/OsInfo.h"
@@ -29,9 +32,18 @@ void Tell(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // --version answers at once, with no display needed.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--version") {
+            tk::UseParentConsole();
+            std::printf("palmogps %s\n", palmo::kVersion);
+            return 0;
+        }
+    }
     const TStartOptions options =
         ParseStartOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     if (options.Help) {
+        tk::UseParentConsole();
         std::fputs(StartOptionsUsage().c_str(), stdout);
         std::fflush(stdout);
         std::string unused;

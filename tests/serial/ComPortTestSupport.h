@@ -65,6 +65,10 @@ inline bool MissingPortsOpen() {
     return winports::UnderWine();
 }
 
+inline bool UnderWine() {
+    return winports::UnderWine();
+}
+
 class TPorts {
   public:
     TPorts() = default;
@@ -89,6 +93,10 @@ class TFar {
 #define REQUIRE_PORTS()
 
 inline bool MissingPortsOpen() {
+    return false;
+}
+
+inline bool UnderWine() {
     return false;
 }
 
