@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "PalmoVersion.h"
+#include "app/SatellitesForm.h"
 #include "serial/ComPort.h"
 #include "serial/ComSelectForm.h"
 #include "serial/PortProbe.h"
@@ -69,6 +70,7 @@ TForm1::TForm1(tk::TComponent* owner) : tk::TForm(owner) {
     GPS1 = new gps::TGPS(this);  // owned by the form until FormDestroy frees it
     GPS1->SetName("GPS1");
     CreateControls();
+    CreateMenu();
     ApplyStoredValues();
     DoCreate();
 }
@@ -245,7 +247,115 @@ void TForm1::ApplyStoredValues() {
         };
         g.OnError = [this](gps::TGPS& s, const std::string& m) { GPS1Error(s, m); };
         g.OnComLoss = [this](gps::TGPS& s) { GPS1ComLoss(s); };
+        g.ComPort().SetOnDeviceLost([this](tk::TComponent&) { GPS1DeviceLost(); });
+        g.OnSatellites = [this](gps::TGPS& s, const gps::TSatelliteList& l) {
+            GPS1Satellites(s, l);
+        };
     });
+}
+
+void TForm1::CreateMenu() {
+    PopupMenu1 = new tk::TPopupMenu(this);  // owned by the form
+    PopupMenu1->SetName("PopupMenu1");
+    GnssItem = &PopupMenu1->Add("All satellite systems (GNSS)");
+    GnssItem->SetAutoCheck(true);
+    // Three dots: the ellipsis character has no place in Latin-1, which the Qt build shows.
+    SatellitesItem = &PopupMenu1->Add("Satellites...");
+    CopyItem = &PopupMenu1->Add("Copy position");
+    // The tick shows the receiver's mode, however it was set.
+    PopupMenu1->OnPopup = [this](tk::TPopupMenu&) {
+        GnssItem->SetChecked(GPS1 != nullptr && GPS1->Dialect() == gps::TNmeaDialect::ndGNSS);
+    };
+    GnssItem->OnClick = [this](tk::TMenuItem& i) { GnssItemClick(i); };
+    SatellitesItem->OnClick = [this](tk::TMenuItem& i) { SatellitesItemClick(i); };
+    CopyItem->OnClick = [this](tk::TMenuItem& i) { CopyItemClick(i); };
+    SetPopupMenu(PopupMenu1);
+}
+
+void TForm1::GnssItemClick(tk::TMenuItem&) {
+    if (GPS1 != nullptr) {
+        GPS1->SetDialect(GnssItem->Checked() ? gps::TNmeaDialect::ndGNSS : gps::TNmeaDialect::ndGP);
+    }
+}
+
+void TForm1::SatellitesItemClick(tk::TMenuItem&) {
+    ShowSatellitesWindow();
+}
+
+void TForm1::CopyItemClick(tk::TMenuItem&) {
+    tk::Clipboard().SetAsText(PositionText());
+}
+
+std::string TForm1::PositionText() const {
+    return Lat1->Caption() + "  " + Long1->Caption() + "  " + Lat2->Caption() + " " +
+           Long2->Caption() + "  " + Date->Caption() + " " + Time->Caption() + " UTC";
+}
+
+TSatellitesForm& TForm1::ShowSatellitesWindow() {
+    if (satellitesForm_ == nullptr) {
+        satellitesForm_ = new TSatellitesForm(this);  // owned and freed by this form
+        if (GPS1 != nullptr && !GPS1->Silent()) {
+            satellitesForm_->ShowSatellites(GPS1->SatellitesInView());
+        }
+    }
+    if (satellitesForm_->Showing()) {
+        satellitesForm_->BringToFront();
+    } else {
+        satellitesForm_->Show();
+    }
+    return *satellitesForm_;
+}
+
+void TForm1::GPS1Satellites(gps::TGPS&, const gps::TSatelliteList& Satellites) {
+    if (satellitesForm_ != nullptr) {
+        satellitesForm_->ShowSatellites(Satellites);
+    }
+}
+
+std::vector<std::string> TForm1::ApplyStartOptions(const TStartOptions& options) {
+    std::vector<std::string> problems;
+    if (options.Gnss) {
+        GPS1->SetDialect(gps::TNmeaDialect::ndGNSS);
+    }
+    // Picks the entry as the user would (its change handler runs), or says
+    // why not.
+    auto pick = [&problems](tk::TComboBox& box, const std::string& entry, const std::string& what,
+                            const std::string& given) {
+        const auto& items = box.Items();
+        const auto it = std::find(items.begin(), items.end(), entry);
+        if (it != items.end()) {
+            box.UserSelect(static_cast<int32_t>(it - items.begin()));
+            return;
+        }
+        std::string offered;
+        for (const std::string& item : items) {
+            offered += (offered.empty() ? "" : ", ") + item;
+        }
+        problems.push_back(what + " " + given + " is not one of " +
+                           (offered.empty() ? std::string("the choices (there are none)")
+                                            : "the choices " + offered) +
+                           "; " +
+                           (box.Text().empty() ? "nothing is chosen." : box.Text() + " stays."));
+    };
+    if (!options.Port.empty()) {
+        int32_t n = 0;
+        std::string digits = options.Port;
+        if (digits.size() > 3 && (digits.rfind("COM", 0) == 0 || digits.rfind("com", 0) == 0)) {
+            digits = digits.substr(3);
+        }
+        if (TryStrToInt(digits, n) && n > 0) {
+            pick(*PortsComboBox, "COM" + std::to_string(n), "Port", "COM" + std::to_string(n));
+        } else {
+            pick(*PortsComboBox, "", "Port", "\"" + options.Port + "\"");
+        }
+    }
+    if (!options.Baud.empty()) {
+        int32_t b = 0;
+        const bool number = TryStrToInt(options.Baud, b);
+        pick(*BaudChoices, number ? std::to_string(b) : "", "Baud rate",
+             number ? std::to_string(b) : "\"" + options.Baud + "\"");
+    }
+    return problems;
 }
 
 void TForm1::Button3Click(tk::TButton&) {
@@ -314,6 +424,8 @@ void TForm1::FormDestroy(tk::TForm&) {
     }
     delete GPS1;  // leaves the form's components as it goes
     GPS1 = nullptr;
+    delete satellitesForm_;  // likewise; its window goes before this one's
+    satellitesForm_ = nullptr;
 }
 
 void TForm1::GPS1FixProgress(gps::TGPS&, const std::string& Progress, int32_t) {
@@ -331,7 +443,21 @@ void TForm1::GPS1ComLoss(gps::TGPS&) {
     for (tk::TLabel* l : {Time, Date, Lat1, Long1, Lat2, Long2, Alt, GPSs}) {
         l->SetCaption("--");
     }
-    Label3->SetCaption("GPS Lossed");
+    // The silence that follows a vanished device is no news: the cause stays.
+    if (!deviceLost_) {
+        Label3->SetCaption("GPS Lossed");
+    }
+    if (satellitesForm_ != nullptr) {
+        satellitesForm_->Clear();
+    }
+}
+
+void TForm1::GPS1DeviceLost() {
+    // The port is closed and the box unticked: ticking it again opens the
+    // device anew once it is back.
+    deviceLost_ = true;
+    Label3->SetCaption("Device lost");
+    CheckBox1->SetChecked(false);
 }
 
 void TForm1::GPS1FixQuality(gps::TGPS&, const std::string& Quality, int32_t) {
@@ -353,6 +479,9 @@ void TForm1::Button4Click(tk::TButton&) {
 void TForm1::CheckBox1Click(tk::TCheckBox&) {
     if (GPS1 == nullptr) {
         return;
+    }
+    if (CheckBox1->Checked()) {
+        deviceLost_ = false;
     }
     try {
         GPS1->SetComOpen(CheckBox1->Checked());

@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "app/StartOptions.h"
 #include "gps/GPS.h"
 #include "toolkit/Forms.h"
+
+class TSatellitesForm;
 
 // Paints the rows 0..max(W, H) of a vertical gradient from startColor to
 // endColor (00BBGGRR values), each row a line from (0, y) to (W, y).
@@ -64,13 +67,42 @@ class TForm1 : public tk::TForm {
     void GPS1FixProgress(gps::TGPS& Sender, const std::string& Progress, int32_t FixD);
     void GPS1Error(gps::TGPS& Sender, const std::string& ErrMsg);
     void GPS1ComLoss(gps::TGPS& Sender);
+    void GPS1DeviceLost();
     void GPS1FixQuality(gps::TGPS& Sender, const std::string& Quality, int32_t FixQ);
     void GPS1Sentence(gps::TGPS& Sender, const std::string& SenID, const gps::TDataArray& A);
     void Button4Click(tk::TButton& Sender);
     void CheckBox1Click(tk::TCheckBox& Sender);
     void FormPaint(tk::TForm& Sender, tk::TCanvas& Canvas);
 
+    // The context menu (right click, the context-menu key, Shift+F10) and
+    // its items, and what they run.
+    tk::TPopupMenu* PopupMenu1 = nullptr;
+    tk::TMenuItem* GnssItem = nullptr;        // "All satellite systems (GNSS)"
+    tk::TMenuItem* SatellitesItem = nullptr;  // "Satellites..."
+    tk::TMenuItem* CopyItem = nullptr;        // "Copy position"
+    void GnssItemClick(tk::TMenuItem& Sender);
+    void SatellitesItemClick(tk::TMenuItem& Sender);
+    void CopyItemClick(tk::TMenuItem& Sender);
+    void GPS1Satellites(gps::TGPS& Sender, const gps::TSatelliteList& Satellites);
+
+    // Opens the satellites window, or brings it to the front; it is made on
+    // first use and lives as long as this window.
+    TSatellitesForm& ShowSatellitesWindow();
+    // The satellites window once made, else nullptr.
+    TSatellitesForm* SatellitesWindow() const { return satellitesForm_; }
+    // "<Lat1>  <Long1>  <Lat2> <Long2>  <date> <time> UTC" from the labels as shown.
+    std::string PositionText() const;
+
+    // Applies --gnss, --port and --baud; the problems with bad values, as
+    // messages for the user (the window's own choice stays for those).
+    // --open and --satellites are for the caller, once the window shows.
+    std::vector<std::string> ApplyStartOptions(const TStartOptions& options);
+
   private:
     void CreateControls();
+    void CreateMenu();
     void ApplyStoredValues();
+
+    bool deviceLost_ = false;  // the port's device went away; no tick since
+    TSatellitesForm* satellitesForm_ = nullptr;
 };

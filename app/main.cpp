@@ -1,17 +1,35 @@
 // PalmoGPS: connects to the display, creates the application and the main
 // window, and runs until the window closes.
+//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--help]
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "PalmoVersion.h"
+#include "app/SatellitesForm.h"
+#include "app/StartOptions.h"
 #include "app/Unit1.h"
 #include "serial/ComSelectForm.h"
 #include "serial/PortProbe.h"
 #include "toolkit/ConsoleOutput.h"
 #include "toolkit/ExceptionDisplay.h"
 #include "toolkit/Forms.h"
+#include "toolkit/OsInfo.h"
+
+namespace {
+
+// Shows a message for the user in a box over the window.
+void Tell(const std::string& text) {
+    if (tk::TGuiBackend* backend = tk::GuiBackend()) {
+        backend->MessageBox(text, "PalmoGPS");
+    } else {
+        std::fprintf(stderr, "PalmoGPS: %s\n", text.c_str());
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // --version answers at once, with no display needed.
@@ -21,6 +39,18 @@ int main(int argc, char** argv) {
             std::printf("palmogps %s\n", palmo::kVersion);
             return 0;
         }
+    }
+    const TStartOptions options =
+        ParseStartOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (options.Help) {
+        tk::UseParentConsole();
+        std::fputs(StartOptionsUsage().c_str(), stdout);
+        std::fflush(stdout);
+        std::string unused;
+        if (tk::WindowedProgramsHaveNoConsole() && tk::InstallGuiBackend(argc, argv, unused)) {
+            Tell(StartOptionsUsage());
+        }
+        return 0;
     }
     std::string reason;
     if (!tk::InstallGuiBackend(argc, argv, reason)) {
@@ -35,7 +65,28 @@ int main(int argc, char** argv) {
         tk::TApplication application;
         // A port component opened with no port chosen asks the user through this dialog.
         SetPortSelectDialog(ShowComSelectDialog);
-        application.CreateForm<TForm1>();
+        TForm1& form = application.CreateForm<TForm1>();
+        std::vector<std::string> problems = options.Problems;
+        for (const std::string& p : form.ApplyStartOptions(options)) {
+            problems.push_back(p);
+        }
+        if (!problems.empty() || options.Open || options.Satellites) {
+            form.Show();
+            for (const std::string& p : problems) {
+                Tell(p);
+            }
+            // A port that fails to open is shown like a failed tick by hand.
+            try {
+                if (options.Open) {
+                    form.CheckBox1->SetChecked(true);
+                }
+                if (options.Satellites) {
+                    form.ShowSatellitesWindow();
+                }
+            } catch (...) {
+                tk::ShowCurrentException();
+            }
+        }
         const int code = application.Run();
         SetPortSelectDialog(nullptr);
         return code;

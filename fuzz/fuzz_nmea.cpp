@@ -3,6 +3,7 @@
 // and GSA groups included), taken a character or a block at a time; the
 // helpers get the same bytes.
 #include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -78,23 +79,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     receiver.SetDialect((control & 0x40) != 0 ? gps::TNmeaDialect::ndGNSS
                                               : gps::TNmeaDialect::ndGP);
     size_t texts = 0;
+    // Per line: every processed line raises OnError or OnSentence; a fix loss
+    // comes before either, the other fix events after OnSentence.
+    bool errorLine = false;
+    bool lossPending = false;
+    double clockTime = 0.0;
     receiver.OnSentence = [&](gps::TGPS& g, const std::string& id, const gps::TDataArray& a) {
         Check(id == a[0]);
         Check(gps::ChecksumOK(g.NmeaSentence()));
+        // The clock time comes only from a GPRMC that decoded whole.
+        if (id.size() != 5 || id.compare(2, 3, "RMC") != 0) {
+            Check(g.ClockTime() == clockTime);
+        }
+        clockTime = g.ClockTime();
+        errorLine = false;
+        lossPending = false;
         texts += g.LatAsStr().size() + g.LonAsStr().size();
     };
-    receiver.OnValidFix = [&](gps::TGPS& g, double, double, double, double) {
-        Check(g.FixValid());
+    receiver.OnValidFix = [&](gps::TGPS& g, double, double, double sog, double cog) {
+        Check(g.FixValid() && !errorLine);
+        Check(std::abs(g.LatDeg()) <= 90.0 && std::abs(g.LonDeg()) <= 180.0);
+        Check(std::isfinite(sog) && std::isfinite(cog));
         texts += g.LatAsStr().size();
     };
-    receiver.OnFixLoss = [&](gps::TGPS& g) { Check(!g.FixValid()); };
+    receiver.OnFixLoss = [&](gps::TGPS& g) {
+        Check(!g.FixValid());
+        lossPending = true;
+    };
     receiver.OnFixProgress = [&](gps::TGPS& g, const std::string& name, int32_t dim) {
-        Check(dim == g.FixDim() && !name.empty());
+        Check(dim == g.FixDim() && !name.empty() && !errorLine);
     };
     receiver.OnFixQuality = [&](gps::TGPS& g, const std::string& name, int32_t q) {
-        Check(q == g.FixQuality() && !name.empty());
+        Check(q == g.FixQuality() && !name.empty() && !errorLine);
     };
-    receiver.OnError = [&](gps::TGPS&, const std::string& message) { Check(!message.empty()); };
+    receiver.OnError = [&](gps::TGPS& g, const std::string& message) {
+        Check(!message.empty());
+        Check(!lossPending && g.ClockTime() == clockTime);
+        errorLine = true;
+    };
     receiver.OnSatellites = [&](gps::TGPS& g, const gps::TSatelliteList& list) {
         // Sorted, one entry per satellite, marked used from the GSA union.
         Check(&list == &g.SatellitesInView());

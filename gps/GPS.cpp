@@ -27,6 +27,31 @@ bool IsExactly(const std::string& field, char letter) {
     return field.size() == 1 && field[0] == letter;
 }
 
+// Speeds, courses, altitudes and dilutions beyond this come from corrupted
+// lines (an 8-bit checksum lets one in 256 through), not from a receiver.
+constexpr double kMaxMagnitude = 1e6;
+
+// A number field with a magnitude a receiver can mean.
+bool ParsePlausible(const std::string& field, double& value) {
+    double v = 0.0;
+    if (!ParseNumber(field, v) || !(v >= -kMaxMagnitude && v <= kMaxMagnitude)) {
+        return false;
+    }
+    value = v;
+    return true;
+}
+
+// An angle field within limit degrees, north or east negated by the letter.
+bool ParseAngle(const std::string& field, double limit, const std::string& hemisphere,
+                char negative, double& value) {
+    double v = 0.0;
+    if (!NmeaDegMin(field, v) || v > limit) {
+        return false;
+    }
+    value = IsExactly(hemisphere, negative) ? -v : v;
+    return true;
+}
+
 }  // namespace
 
 const std::string TGPS::kChecksumFailed = "Checksum failed";
@@ -252,14 +277,14 @@ bool TGPS::SetLocalClock() {
 bool TGPS::GPSNow(double& utc) const {
     // The time of the last GPRMC is only as good as it is fresh: a silent
     // receiver gives none, and a live one is moved on by the time since the
-    // line came off the port. A fix that no GPRMC dated (UTCTime 0, or -1
-    // for a date that did not decode) gives none either, nor a line whose
+    // line came off the port. A fix that no whole GPRMC dated (0, or -1 for
+    // a date that did not decode) gives none either, nor a line whose
     // arrival is not known.
-    if (!fixValid_ || silent_ || !(utcTime_ > 0.0) || !fixArrival_.Known()) {
+    if (!fixValid_ || silent_ || !(clockTime_ > 0.0) || !clockArrival_.Known()) {
         return false;
     }
-    const uint64_t elapsedUs = tk::MonotonicUs() - fixArrival_.MonoUs;
-    utc = utcTime_ + (static_cast<double>(elapsedUs) / 1000.0 + clockOffsetMs_) / kMsPerDay;
+    const uint64_t elapsedUs = tk::MonotonicUs() - clockArrival_.MonoUs;
+    utc = clockTime_ + (static_cast<double>(elapsedUs) / 1000.0 + clockOffsetMs_) / kMsPerDay;
     return true;
 }
 
@@ -351,8 +376,10 @@ bool TGPS::ProcessLine(std::string_view line, bool overflowed) {
     RestartLossTimer();
     silent_ = false;
     const bool wasValid = fixValid_;
-    const int32_t oldQuality = fixQuality_;
-    const int32_t oldDim = fixDim_;
+    // Changes are reported against what the events last said: a line whose
+    // decoder failed reports none, the next decoded line catches up.
+    const int32_t oldQuality = reportedQuality_;
+    const int32_t oldDim = reportedDim_;
 
     bool result = false;
     bool accepted = false;
@@ -472,19 +499,29 @@ void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQualit
     if (result && OnSentence) {
         OnSentence(*this, fields_[0], fields_);
     }
-    // Only a line that passed the checksum and is itself a GPRMC reports a
-    // fix; Fields may still hold an earlier GPRMC when this line failed.
+    // Only a GPRMC that decoded whole reports a fix; Fields may still hold an
+    // earlier GPRMC when this line failed. A line that failed raises no fix
+    // event at all: its values are not to be trusted.
+    if (!result) {
+        return;
+    }
     if (isRmc && fixValid_ && OnValidFix) {
         const double lat = Lat();
         const double lon = Lon();
         const double sog = SOG();
         OnValidFix(*this, lat, lon, sog, cog_);
     }
-    if (fixDim_ != oldDim && OnFixProgress) {
-        OnFixProgress(*this, FixDimName(fixDim_), fixDim_);
+    if (fixDim_ != oldDim) {
+        reportedDim_ = fixDim_;
+        if (OnFixProgress) {
+            OnFixProgress(*this, FixDimName(fixDim_), fixDim_);
+        }
     }
-    if (fixQuality_ != oldQuality && OnFixQuality) {
-        OnFixQuality(*this, QualityName(fixQuality_, dialect_), fixQuality_);
+    if (fixQuality_ != oldQuality) {
+        reportedQuality_ = fixQuality_;
+        if (OnFixQuality) {
+            OnFixQuality(*this, QualityName(fixQuality_, dialect_), fixQuality_);
+        }
     }
 }
 
@@ -496,50 +533,60 @@ bool TGPS::DecodeRMC() {
     if (!fixValid_) {
         return true;
     }
-    utcTime_ = NmeaDateTime(f[9], f[1]);
+    const double time = NmeaDateTime(f[9], f[1]);
+    utcTime_ = time;
     fixArrival_ = lineArrival_;
-    bool ok = NmeaDegMin(f[3], latDeg_);
-    if (ok && IsExactly(f[4], 'S')) {
-        latDeg_ = -latDeg_;
+    // Each value is checked before it is stored, so no impossible one is kept.
+    bool ok =
+        ParseAngle(f[3], 90.0, f[4], 'S', latDeg_) && ParseAngle(f[5], 180.0, f[6], 'W', lonDeg_);
+    double speed = 0.0;
+    ok = ok && ParsePlausible(f[7], speed) && speed >= 0.0;
+    if (ok) {
+        speedKnots_ = speed;
     }
-    ok = ok && NmeaDegMin(f[5], lonDeg_);
-    if (ok && IsExactly(f[6], 'W')) {
-        lonDeg_ = -lonDeg_;
-    }
-    ok = ok && ParseNumber(f[7], speedKnots_) && ParseNumber(f[8], cog_);
+    ok = ok && ParsePlausible(f[8], cog_);
     if (ok && !f[10].empty()) {
-        ok = ParseNumber(f[10], magVar_);
+        double variation = 0.0;
+        ok = ParsePlausible(f[10], variation);
         if (ok) {
-            if (IsExactly(f[11], 'W')) {
-                magVar_ = -magVar_;
-            }
+            magVar_ = IsExactly(f[11], 'W') ? -variation : variation;
             hasMagVar_ = true;
         }
     }
     if (!ok) {
         errorText_ = kRmcInvalid;
+        return false;
     }
-    return ok;
+    // The clock is set only from a line that decoded whole.
+    clockTime_ = time;
+    clockArrival_ = lineArrival_;
+    return true;
 }
 
 bool TGPS::DecodeGGA() {
     const TDataArray& f = fields_;
     int32_t quality = 0;
-    if (!ParseInteger(f[6], quality)) {
+    if (!ParseInteger(f[6], quality) || quality < 0 || quality > 8) {
         errorText_ = kGgaInvalid;
         return false;
     }
+    const bool wasValid = fixValid_;
     fixQuality_ = quality;
     fixValid_ = quality != 0;
     fixSatCount_ = 0;
     if (!fixValid_) {
         return true;
     }
-    bool ok = ParseInteger(f[7], fixSatCount_) && ParseNumber(f[9], rawAltitude_) && !f[10].empty();
+    int32_t satellites = 0;
+    bool ok = ParseInteger(f[7], satellites) && satellites >= 0 && satellites <= 99;
+    if (ok) {
+        fixSatCount_ = satellites;
+    }
+    ok = ok && ParsePlausible(f[9], rawAltitude_) && !f[10].empty();
     if (ok) {
         altUnits_ = f[10][0];
         if (!f[11].empty()) {
-            ok = ParseNumber(f[11], geoidDelta_) && !f[12].empty();
+            ok = ParsePlausible(f[11], geoidDelta_) && !f[12].empty();
             if (ok) {
                 deltaUnits_ = f[12][0];
                 hasGeoidDelta_ = true;
@@ -547,13 +594,15 @@ bool TGPS::DecodeGGA() {
         }
     }
     if (ok && !f[13].empty() && !f[14].empty()) {
-        ok = ParseNumber(f[13], ageDGPS_);
+        ok = ParsePlausible(f[13], ageDGPS_);
         if (ok) {
             stnDGPS_ = f[14];
             isDGPS_ = true;
         }
     }
     if (!ok) {
+        // A corrupted line does not make the fix valid.
+        fixValid_ = wasValid;
         errorText_ = kGgaInvalid;
     }
     return ok;
@@ -567,10 +616,11 @@ bool TGPS::DecodeGSA() {
     }
     fixMode_ = FixModeName(f[1][0]);
     int32_t dim = 0;
-    if (!ParseInteger(f[2], dim)) {
+    if (!ParseInteger(f[2], dim) || dim < 1 || dim > 3) {
         errorText_ = kGsaInvalid;
         return false;
     }
+    const bool wasValid = fixValid_;
     fixDim_ = dim;
     fixValid_ = dim > 1;
     // A GSA that follows a GSA in ndGNSS adds its satellites to the group's.
@@ -603,8 +653,11 @@ bool TGPS::DecodeGSA() {
                 {hasSystemId ? GnssSystemOfId(systemId, n) : GnssSystemOf(talker, n), n});
         }
     }
-    ok = ok && ParseNumber(f[15], pdop_) && ParseNumber(f[16], hdop_) && ParseNumber(f[17], vdop_);
+    ok = ok && ParsePlausible(f[15], pdop_) && ParsePlausible(f[16], hdop_) &&
+         ParsePlausible(f[17], vdop_);
     if (!ok) {
+        // A corrupted line does not make the fix valid.
+        fixValid_ = wasValid;
         errorText_ = kGsaInvalid;
     }
     return ok;

@@ -115,8 +115,8 @@ class TGPS : public tk::TComponent {
     // the system refuses; never throws.
     bool SetSysClock();
     bool SetLocalClock();
-    // The GPS time now: UTCTime of the last valid GPRMC, plus the time
-    // elapsed since its "$" came off the port (FixArrival), plus
+    // The GPS time now: ClockTime (UTCTime of the last valid GPRMC that
+    // decoded whole), plus the time elapsed since its "$" came off the port, plus
     // ClockOffsetMs. False when there is no valid fix or no GPRMC time, no
     // arrival time (a line that did not come through a port), or while the
     // receiver is silent (after OnComLoss until the next line).
@@ -130,6 +130,10 @@ class TGPS : public tk::TComponent {
     // GPS second to the "$" of its first sentence, which GPSNow adds.
     int32_t ClockOffsetMs() const { return clockOffsetMs_; }
     void SetClockOffsetMs(int32_t v) { clockOffsetMs_ = v; }
+
+    // The UTC time the clock functions start from: UTCTime of the last valid
+    // GPRMC that decoded whole (a line that failed leaves it), 0 before any.
+    double ClockTime() const { return clockTime_; }
 
     // Whether the receiver is silent: OnComLoss came and no line since.
     bool Silent() const { return silent_; }
@@ -259,6 +263,10 @@ class TGPS : public tk::TComponent {
     TArrivalTime lineArrival_;
     TArrivalTime fixArrival_;  // of the GPRMC that set UTCTime
     int32_t clockOffsetMs_ = 0;
+    double clockTime_ = 0.0;       // UTCTime of the last GPRMC that decoded whole
+    TArrivalTime clockArrival_;    // and the arrival of its line
+    int32_t reportedQuality_ = 0;  // FixQuality as the events last reported it
+    int32_t reportedDim_ = 0;      // FixDim as the events last reported it
 
     std::string lineBuffer_;
     bool lineOverflowed_ = false;

@@ -215,10 +215,15 @@ bool NmeaDegMin(std::string_view field, double& degrees) {
     if (point == std::string_view::npos || point < 3) {
         return false;
     }
+    // Only digits around the one point: a sign or junk is corruption, also
+    // past the ten characters of minutes that are read.
+    if (DigitRun(field, 0) != point || DigitRun(field, point + 1) != field.size() - point - 1) {
+        return false;
+    }
     double deg = 0.0;
     double min = 0.0;
     if (!ParseNumber(field.substr(0, point - 2), deg) ||
-        !ParseNumber(field.substr(point - 2, 10), min)) {
+        !ParseNumber(field.substr(point - 2, 10), min) || min >= 60.0) {
         return false;
     }
     degrees = deg + min / 60.0;

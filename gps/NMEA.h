@@ -34,7 +34,8 @@ bool ParseNumber(std::string_view text, double& result);
 bool ParseInteger(std::string_view text, int32_t& result);
 
 // An angle field ddmm.mmmm or dddmm.mmmm as degrees. False when the field has
-// no ".", fewer than three characters before it, or a piece fails to convert.
+// no ".", fewer than three characters before it, anything but digits around
+// that one point, or minutes of 60 or more.
 bool NmeaDegMin(std::string_view field, double& degrees);
 
 // A date field ddmmyy and a time field hhmmss[.sss] as a day count since

@@ -4,7 +4,26 @@
 # the main window (tick "GPS Available " and the fix appears; closing the
 # window ends it). On a machine with no display it says so and runs the
 # headless receiver gpscat on the simulator instead (Ctrl-C ends it).
+#
+# scripts/run.sh --gnss: the simulator's GNSS receiver (every satellite
+# system) and the window started in GNSS mode with the port open and the
+# satellites window shown: palmogps --gnss --open --satellites.
 set -euo pipefail
+sim_args=()
+app_args=()
+cat_args=()
+case "${1:-}" in
+    "") ;;
+    --gnss)
+        sim_args=(--dialect gnss)
+        app_args=(--gnss --open --satellites)
+        cat_args=(--dialect gnss)
+        ;;
+    *)
+        echo "usage: scripts/run.sh [--gnss]" >&2
+        exit 2
+        ;;
+esac
 cd "$(dirname "$0")/.."
 scripts/deps.sh run
 cmake --preset default >/dev/null
@@ -38,7 +57,7 @@ run() {
 
 # The simulator keeps its line while readers come and go (the window probes
 # the ports before it opens one).
-"$bin/tools/nmeasim/nmeasim" --link "$link" --persist >"$work/sim.out" &
+"$bin/tools/nmeasim/nmeasim" "${sim_args[@]}" --link "$link" --persist >"$work/sim.out" &
 sim_pid=$!
 for _ in $(seq 100); do
     [ -e "$link" ] && break
@@ -55,7 +74,7 @@ echo "Simulated GPS receiver on $(readlink "$link"), which PalmoGPS sees as COM1
 headless() {
     echo "Reading the simulator with the headless receiver instead: gpscat --port 1"
     echo "(one JSON line per receiver event; Ctrl-C ends it)."
-    run "$bin/tools/gpscat/gpscat" --port 1
+    run "$bin/tools/gpscat/gpscat" "${cat_args[@]}" --port 1
 }
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
@@ -65,9 +84,13 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
     exit $?
 fi
 
-echo "Starting PalmoGPS: tick \"GPS Available \" to open COM1; close the window to end."
+if [ ${#app_args[@]} -gt 0 ]; then
+    echo "Starting PalmoGPS ${app_args[*]}: COM1 opens at once; close the window to end."
+else
+    echo "Starting PalmoGPS: tick \"GPS Available \" to open COM1; close the window to end."
+fi
 rc=0
-run "$bin/app/palmogps" 2> >(tee "$work/palmogps.err" >&2) || rc=$?
+run "$bin/app/palmogps" "${app_args[@]}" 2> >(tee "$work/palmogps.err" >&2) || rc=$?
 if [ "$rc" -ne 0 ] && grep -q "no display" "$work/palmogps.err" 2>/dev/null; then
     headless
     exit $?

@@ -30,7 +30,7 @@ struct TComPortWindow {
                              tk::TLParam lParam) {
         const uint32_t m = msg & 0xFFFF;
         if (m != MsgTriggerAvail && m != MsgTriggerData && m != MsgTriggerTimer &&
-            m != MsgTriggerStatus && m != MsgPortClose) {
+            m != MsgTriggerStatus && m != MsgPortClose && m != MsgDeviceLost) {
             return 0;
         }
         tk::TLockGuard registry(RegistryLock());
@@ -45,6 +45,11 @@ struct TComPortWindow {
         try {
             if (m == MsgPortClose) {
                 cp->FinishDeferredClose(static_cast<int32_t>(lParam));
+            } else if (m == MsgDeviceLost) {
+                // Only for the dispatcher of the open port, not a stale one.
+                if (cp->DeviceLost()) {
+                    cp->DoDeviceLost();
+                }
             } else {
                 cp->HandleMessage(m, wLow, data);
             }
@@ -588,6 +593,14 @@ void TRirCustomComPort::DoOpen() {
             swFlow_ = static_cast<TSWFlowOptions>(sw & 3);
         }
         int32_t r = OpenDevice();
+        std::string problem;
+        const int32_t problemCode = r < 0 ? dispatcher_->DeviceOpenProblem(problem) : 0;
+        if (problemCode == ecBadId) {
+            throw EBadId(problemCode, problem);
+        }
+        if (problemCode != 0) {
+            throw EOpenComm(problemCode, problem);
+        }
         if (r == ecAccessDenied) {
             r = ecAlreadyOpen;
         } else if (r == ecFileNotFound || r == ecPathNotFound) {
@@ -983,6 +996,11 @@ void TRirCustomComPort::DoTriggerOutbuffUsed() {
 void TRirCustomComPort::DoTriggerOutSent() {
     if (onTriggerOutSent_) {
         onTriggerOutSent_(*this);
+    }
+}
+void TRirCustomComPort::DoDeviceLost() {
+    if (onDeviceLost_) {
+        onDeviceLost_(*this);
     }
 }
 void TRirCustomComPort::DoWaitChar(char c) {

@@ -159,6 +159,16 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
     void SetOnTriggerOutbuffUsed(tk::TNotifyEvent e);
     const tk::TNotifyEvent& OnTriggerOutSent() const { return onTriggerOutSent_; }
     void SetOnTriggerOutSent(tk::TNotifyEvent e);
+    // The device has gone away while the port is open (a USB receiver
+    // unplugged, a pseudo-terminal's far end closed): raised once, on the
+    // thread that opened the port. The port stays open and quiet; closing it
+    // and opening it again reaches a device that has come back.
+    const tk::TNotifyEvent& OnDeviceLost() const { return onDeviceLost_; }
+    void SetOnDeviceLost(tk::TNotifyEvent e) { onDeviceLost_ = std::move(e); }
+    // Whether the open port's device has gone away.
+    bool DeviceLost() const {
+        return dispatcher_ && openState_ == osOpen && dispatcher_->DeviceLost();
+    }
 
     // ---- Unpublished state ----
     TOpenState OpenState() const { return openState_; }
@@ -221,6 +231,7 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
     virtual void DoTriggerOutbuffFree();
     virtual void DoTriggerOutbuffUsed();
     virtual void DoTriggerOutSent();
+    virtual void DoDeviceLost();
     virtual void DoWaitChar(char c);
     virtual void DoClose();
     virtual void ServicePort();
@@ -288,6 +299,7 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
     TTriggerLineErrorEvent onTriggerLineError_;
     tk::TNotifyEvent onTriggerModemStatus_, onTriggerOutbuffFree_, onTriggerOutbuffUsed_,
         onTriggerOutSent_;
+    tk::TNotifyEvent onDeviceLost_;
     TWaitCharEvent waitCharHandler_;
 
     TOpenState openState_ = osClosed;

@@ -3,6 +3,7 @@
 #include "toolkit/Forms.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <iterator>
 #include <mutex>
@@ -337,6 +338,9 @@ void TForm::SetClientSize(int32_t width, int32_t height) {
     clientWidth_ = width;
     clientHeight_ = height;
     Notify(TChange::Bounds);
+    if (OnResize) {
+        OnResize(*this);
+    }
 }
 
 void TForm::AddControl(TControl* c) {
@@ -469,6 +473,233 @@ void TForm::Paint(TCanvas& canvas) {
     if (OnPaint) {
         OnPaint(*this, canvas);
     }
+}
+
+}  // namespace tk
+
+namespace tk {
+
+// ---- Canvas: shapes drawn with the pen, for canvases that only draw lines ----
+
+namespace {
+
+// Draws with the pen in colour c and puts the caller's pen back.
+class TPenAs {
+  public:
+    TPenAs(TCanvas& canvas, TColor c) : canvas_(canvas), old_(canvas.PenColor()) {
+        canvas_.SetPenColor(c);
+    }
+    ~TPenAs() { canvas_.SetPenColor(old_); }
+    TPenAs(const TPenAs&) = delete;
+    TPenAs& operator=(const TPenAs&) = delete;
+
+  private:
+    TCanvas& canvas_;
+    TColor old_;
+};
+
+void Row(TCanvas& canvas, int32_t left, int32_t right, int32_t y) {
+    if (right > left) {
+        canvas.MoveTo(left, y);
+        canvas.LineTo(right, y);
+    }
+}
+
+// The x extent of row y of the ellipse inside [left, right) x [top, bottom).
+bool EllipseRow(int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t y, int32_t& x0,
+                int32_t& x1) {
+    const double a = (right - left) / 2.0;
+    const double b = (bottom - top) / 2.0;
+    if (a <= 0 || b <= 0) {
+        return false;
+    }
+    const double cy = top + b;
+    const double dy = (y + 0.5 - cy) / b;
+    if (dy * dy > 1.0) {
+        return false;
+    }
+    const double half = a * std::sqrt(1.0 - dy * dy);
+    const double cx = left + a;
+    x0 = static_cast<int32_t>(std::lround(cx - half));
+    x1 = static_cast<int32_t>(std::lround(cx + half));
+    return x1 > x0;
+}
+
+}  // namespace
+
+void TCanvas::FillRect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    TPenAs pen(*this, BrushColor());
+    for (int32_t y = top; y < bottom; ++y) {
+        Row(*this, left, right, y);
+    }
+}
+
+void TCanvas::Rectangle(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    if (right <= left || bottom <= top) {
+        return;
+    }
+    if (BrushStyle() == TBrushStyle::bsSolid) {
+        FillRect(left + 1, top + 1, right - 1, bottom - 1);
+    }
+    MoveTo(left, top);
+    LineTo(right - 1, top);
+    LineTo(right - 1, bottom - 1);
+    LineTo(left, bottom - 1);
+    LineTo(left, top);
+}
+
+void TCanvas::Ellipse(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    int32_t prev0 = 0, prev1 = 0;
+    bool havePrev = false;
+    for (int32_t y = top; y < bottom; ++y) {
+        int32_t x0 = 0, x1 = 0;
+        if (!EllipseRow(left, top, right, bottom, y, x0, x1)) {
+            continue;
+        }
+        if (BrushStyle() == TBrushStyle::bsSolid) {
+            TPenAs pen(*this, BrushColor());
+            Row(*this, x0, x1, y);
+        }
+        // The outline: each row's ends, widened to meet the row before.
+        const int32_t l1 = havePrev ? std::max(x0 + 1, std::min(prev0, x1)) : x1;
+        const int32_t r0 = havePrev ? std::min(x1 - 1, std::max(prev1, x0)) : x0;
+        const bool edgeRow = y == top || y + 1 == bottom || !havePrev;
+        Row(*this, x0, edgeRow ? x1 : l1, y);
+        Row(*this, edgeRow ? x0 : r0, x1, y);
+        prev0 = x0;
+        prev1 = x1;
+        havePrev = true;
+    }
+}
+
+void TCanvas::TextOut(int32_t, int32_t, const std::string&) {
+    // A canvas of lines has no font: text is left out.
+}
+
+int32_t TCanvas::TextWidth(const std::string& text) {
+    // An average character is about 0.55 of the height in the sans faces used.
+    return static_cast<int32_t>(text.size()) * std::max(1, FontSize() * 11 / 20);
+}
+
+int32_t TCanvas::TextHeight(const std::string&) {
+    return FontSize();
+}
+
+// ---- Paint box ---------------------------------------------------------------
+
+void TPaintBox::Invalidate() {
+    Notify(TChange::Repaint);
+}
+
+void TPaintBox::Paint(TCanvas& canvas) {
+    if (OnPaint) {
+        OnPaint(*this, canvas);
+    }
+}
+
+// ---- Menus ---------------------------------------------------------------------
+
+void TMenuItem::Click() {
+    if (!enabled_) {
+        return;
+    }
+    if (autoCheck_) {
+        checked_ = !checked_;
+    }
+    if (OnClick) {
+        OnClick(*this);
+    }
+}
+
+TMenuItem& TPopupMenu::Add(const std::string& caption) {
+    auto* item = new TMenuItem(this);  // owned and freed by the menu
+    item->SetCaption(caption);
+    items_.push_back(item);
+    return *item;
+}
+
+void TPopupMenu::Popup(TForm& form, int32_t x, int32_t y) {
+    if (OnPopup) {
+        OnPopup(*this);
+    }
+    TGuiBackend* backend = GuiBackend();
+    if (backend == nullptr) {
+        return;
+    }
+    const int32_t picked = backend->TrackPopupMenu(*this, form, x, y);
+    if (picked >= 0 && static_cast<size_t>(picked) < items_.size()) {
+        items_[static_cast<size_t>(picked)]->Click();
+    }
+}
+
+int32_t TGuiBackend::TrackPopupMenu(TPopupMenu&, TForm&, int32_t, int32_t) {
+    return -1;
+}
+
+// ---- Clipboard -----------------------------------------------------------------
+
+bool TGuiBackend::SetClipboardText(const std::string&) {
+    return false;
+}
+
+bool TGuiBackend::ClipboardText(std::string&) {
+    return false;
+}
+
+std::string TClipboard::AsText() const {
+    std::string text;
+    if (TGuiBackend* backend = GuiBackend(); backend != nullptr && backend->ClipboardText(text)) {
+        return text;
+    }
+    return text_;
+}
+
+void TClipboard::SetAsText(const std::string& text) {
+    text_ = text;
+    if (TGuiBackend* backend = GuiBackend()) {
+        backend->SetClipboardText(text);
+    }
+}
+
+TClipboard& Clipboard() {
+    static TClipboard clipboard;
+    return clipboard;
+}
+
+// ---- Form sizes and context menu ---------------------------------------------------
+
+void TForm::SetMinClientSize(int32_t width, int32_t height) {
+    if (width == minClientWidth_ && height == minClientHeight_) {
+        return;
+    }
+    minClientWidth_ = width;
+    minClientHeight_ = height;
+    Notify(TChange::Bounds);
+}
+
+void TForm::BringToFront() {
+    if (showing_) {
+        Notify(TChange::Visible);
+    }
+}
+
+void TForm::UserResized(int32_t width, int32_t height) {
+    if (width == clientWidth_ && height == clientHeight_) {
+        return;
+    }
+    clientWidth_ = width;
+    clientHeight_ = height;
+    if (OnResize) {
+        OnResize(*this);
+    }
+}
+
+bool TForm::UserContextMenu(int32_t x, int32_t y) {
+    if (popupMenu_ == nullptr) {
+        return false;
+    }
+    popupMenu_->Popup(*this, x, y);
+    return true;
 }
 
 }  // namespace tk

@@ -53,25 +53,59 @@ constexpr TModalResult mrCancel = 2;
 
 // ---- Canvas ----------------------------------------------------------------
 
+// How shapes are filled: bsSolid in the brush colour, bsClear not at all
+// (only the outline is drawn).
+enum class TBrushStyle { bsSolid, bsClear };
+
 // What a paint handler draws with; a peer supplies one during painting.
+// Coordinates are pixels of the control's client area; rectangles are given
+// as left, top, right, bottom with the right and bottom edges excluded, as
+// GDI takes them. Lines and outlines are one pixel wide.
 class TCanvas {
   public:
     virtual ~TCanvas() = default;
     TColor PenColor() const { return penColor_; }
     virtual void SetPenColor(TColor c) { penColor_ = c; }
+    TColor BrushColor() const { return brushColor_; }
+    virtual void SetBrushColor(TColor c) { brushColor_ = c; }
+    TBrushStyle BrushStyle() const { return brushStyle_; }
+    virtual void SetBrushStyle(TBrushStyle s) { brushStyle_ = s; }
+    // The text's colour and its height in pixels (the face is the control's).
+    TColor FontColor() const { return fontColor_; }
+    virtual void SetFontColor(TColor c) { fontColor_ = c; }
+    int32_t FontSize() const { return fontSize_; }
+    virtual void SetFontSize(int32_t pixels) { fontSize_ = pixels; }
+
     virtual void MoveTo(int32_t x, int32_t y) = 0;
     // A line in the pen colour from the current position up to (not
     // including) (x, y), which becomes the current position.
     virtual void LineTo(int32_t x, int32_t y) = 0;
+    // The rectangle in the brush colour, whatever the brush style; no outline.
+    virtual void FillRect(int32_t left, int32_t top, int32_t right, int32_t bottom);
+    // An outline in the pen colour, filled with the brush unless it is clear.
+    virtual void Rectangle(int32_t left, int32_t top, int32_t right, int32_t bottom);
+    // The ellipse inside the rectangle: outline and fill as for Rectangle.
+    virtual void Ellipse(int32_t left, int32_t top, int32_t right, int32_t bottom);
+    // Text in the font colour with its top left corner at (x, y), over what
+    // is there (no background).
+    virtual void TextOut(int32_t x, int32_t y, const std::string& text);
+    // The size the text takes in the current font.
+    virtual int32_t TextWidth(const std::string& text);
+    virtual int32_t TextHeight(const std::string& text);
 
   private:
     TColor penColor_ = clBlack;
+    TColor brushColor_ = clWhite;
+    TBrushStyle brushStyle_ = TBrushStyle::bsSolid;
+    TColor fontColor_ = clWindowText;
+    int32_t fontSize_ = 11;
 };
 
 // ---- Peers -------------------------------------------------------------------
 
 class TControl;
 class TForm;
+class TPopupMenu;
 
 // What changed in a control; the peer reads the new state from the control.
 enum class TChange {
@@ -89,7 +123,7 @@ enum class TChange {
     LineAdded,     // memo: line `index` appended
     LinesRemoved,  // memo: `count` lines removed from the front
     LinesCleared,  // memo: all lines removed
-    Repaint,       // form: paint again
+    Repaint,       // form or paint box: paint again
     ModalResult,   // form: ModalResult was set (a modal loop ends once it is not mrNone)
 };
 
@@ -130,6 +164,14 @@ class TGuiBackend {
     // Serves the waiting events once and returns (TApplication's
     // ProcessMessages). The default serves the toolkit's own messages only.
     virtual void ProcessEvents();
+    // Shows the menu at (x, y) of the form's client area (-1, -1: where the
+    // keyboard focus is) and returns the index of the item the user picked,
+    // or -1. The default shows nothing.
+    virtual int32_t TrackPopupMenu(TPopupMenu& menu, TForm& form, int32_t x, int32_t y);
+    // The desktop's clipboard as text; false when the backend has none (the
+    // toolkit then keeps the text to itself).
+    virtual bool SetClipboardText(const std::string& text);
+    virtual bool ClipboardText(std::string& text);
 };
 
 // The installed backend, or nullptr.
@@ -344,6 +386,74 @@ class TStatusBar : public TControl {
     using TControl::TControl;
 };
 
+// A blank rectangle that its OnPaint draws: over its Color, with a canvas
+// whose font starts as the control's.
+class TPaintBox : public TControl {
+  public:
+    using TControl::TControl;
+    // Asks the peer to paint again.
+    void Invalidate();
+    // The peer paints: OnPaint with the canvas.
+    void Paint(TCanvas& canvas);
+    std::function<void(TPaintBox& Sender, TCanvas& canvas)> OnPaint;
+};
+
+// ---- Menus and clipboard ------------------------------------------------------
+
+class TMenuItem : public TComponent {
+  public:
+    using TComponent::TComponent;
+    const std::string& Caption() const { return caption_; }
+    void SetCaption(const std::string& v) { caption_ = v; }
+    // A check item shows a tick while Checked.
+    bool Checked() const { return checked_; }
+    void SetChecked(bool v) { checked_ = v; }
+    // An auto-check item is a check item whose tick a click flips (before OnClick).
+    bool AutoCheck() const { return autoCheck_; }
+    void SetAutoCheck(bool v) { autoCheck_ = v; }
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool v) { enabled_ = v; }
+    // The user picked the item: the tick flips when AutoCheck, then OnClick
+    // (an item that is not enabled does nothing).
+    void Click();
+    std::function<void(TMenuItem& Sender)> OnClick;
+
+  private:
+    std::string caption_;
+    bool checked_ = false;
+    bool autoCheck_ = false;
+    bool enabled_ = true;
+};
+
+// A context menu: its items, shown where the user asked for it. The menu is
+// built again each time it opens, so items may change at any time.
+class TPopupMenu : public TComponent {
+  public:
+    using TComponent::TComponent;
+    // A new item at the end, owned by the menu.
+    TMenuItem& Add(const std::string& caption);
+    const std::vector<TMenuItem*>& Items() const { return items_; }
+    // Runs OnPopup, shows the menu over the form through the backend and
+    // clicks the item picked. With no backend nothing is shown.
+    void Popup(TForm& form, int32_t x, int32_t y);
+    // Before the menu shows (items may be brought up to date here).
+    std::function<void(TPopupMenu& Sender)> OnPopup;
+
+  private:
+    std::vector<TMenuItem*> items_;
+};
+
+// The desktop's clipboard (the backend's, else one kept by the toolkit).
+class TClipboard {
+  public:
+    std::string AsText() const;
+    void SetAsText(const std::string& text);
+
+  private:
+    std::string text_;
+};
+TClipboard& Clipboard();
+
 // ---- Forms -------------------------------------------------------------------
 
 enum class TBorderStyle { bsSizeable, bsDialog, bsSingle };
@@ -365,6 +475,13 @@ class TForm : public TControl {
     void SetSystemMenuOnly(bool v) { systemMenuOnly_ = v; }
     TPosition Position() const { return position_; }
     void SetPosition(TPosition p) { position_ = p; }
+    // The smallest client size the user can give a sizeable form (0: none).
+    int32_t MinClientWidth() const { return minClientWidth_; }
+    int32_t MinClientHeight() const { return minClientHeight_; }
+    void SetMinClientSize(int32_t width, int32_t height);
+    // The menu that a right click, the context-menu key or Shift+F10 opens.
+    TPopupMenu* PopupMenu() const { return popupMenu_; }
+    void SetPopupMenu(TPopupMenu* menu) { popupMenu_ = menu; }
 
     // The controls this form parents, in creation order.
     const std::vector<TControl*>& Controls() const { return controls_; }
@@ -377,6 +494,8 @@ class TForm : public TControl {
     // peer until the form is shown again.
     void Show();
     bool Showing() const { return showing_; }
+    // Brings a form that shows in front of the others and activates it.
+    void BringToFront();
     // Shows modally until ModalResult is set; the result. ModalResult starts
     // at mrNone. With no backend the headless modal handler decides.
     TModalResult ShowModal();
@@ -392,10 +511,18 @@ class TForm : public TControl {
     void Paint(TCanvas& canvas);
     // The user closed the window (close box, Escape on a dialog).
     void UserClose() { Close(); }
+    // The user resized the window to this client size: stored with no notice
+    // back to the peer, then OnResize.
+    void UserResized(int32_t width, int32_t height);
+    // The user asked for the context menu at (x, y) of the client area
+    // (-1, -1 from the keyboard): the PopupMenu pops up. False when there is none.
+    bool UserContextMenu(int32_t x, int32_t y);
 
     std::function<void(TForm& Sender)> OnCreate;
     std::function<void(TForm& Sender)> OnDestroy;
     std::function<void(TForm& Sender, TCanvas& canvas)> OnPaint;
+    // After the client size changed (by the program or by the user).
+    std::function<void(TForm& Sender)> OnResize;
 
   protected:
     // Runs OnDestroy; a derived form's destructor calls it first, while its
@@ -412,6 +539,8 @@ class TForm : public TControl {
     TBorderStyle borderStyle_ = TBorderStyle::bsSizeable;
     bool systemMenuOnly_ = false;
     TPosition position_ = TPosition::poDesigned;
+    int32_t minClientWidth_ = 0, minClientHeight_ = 0;
+    TPopupMenu* popupMenu_ = nullptr;
     void MakePeers();
     std::vector<TControl*> controls_;
     bool showing_ = false;

@@ -28,6 +28,11 @@ std::string DescribeWindowsVersion(uint32_t platformId, uint32_t major, uint32_t
 // device layer reports have Windows' own texts.
 std::string SystemErrorText(uint32_t code);
 
+// Whether a windowed program's printed output is usually lost (Windows: a
+// program of the GUI subsystem has no console), so that what it prints for
+// the user is better shown in a message box too.
+bool WindowedProgramsHaveNoConsole();
+
 // The calling thread's last error number (GetLastError on Windows; on POSIX
 // a per-thread value that the POSIX device layer sets with Win32 numbers).
 uint32_t LastSystemError();

@@ -17,6 +17,9 @@ class ERirException : public std::runtime_error {
     // Stores the message with error code 0.
     explicit ERirException(const std::string& message);
     explicit ERirException(const char* message) : ERirException(std::string(message)) {}
+    // Stores both: a code whose table text would say less than the message.
+    ERirException(int32_t code, const std::string& message)
+        : std::runtime_error(message), errorCode_(code) {}
 
     int32_t ErrorCode() const noexcept { return errorCode_; }
     std::string Message() const { return what(); }

@@ -109,6 +109,8 @@ int32_t TRirBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t bau
     }
 
     RingSeen = false;
+    DeviceLost_ = false;
+    DeviceLostPending_ = false;
     {
         tk::TLockGuard in(InputLock);
         InBuf.reset();
@@ -555,7 +557,30 @@ TComStat TRirBaseDispatcher::RefreshStatus() {
         Status = st;
     }
     LineErrors_.fetch_or(errors & leAccumulated);
+    if ((errors & leDeviceLost) != 0 && !DeviceLost_.exchange(true)) {
+        // Callers may hold OutputLock or InputLock: the report waits for the
+        // dispatch cycle, which holds none.
+        DeviceLostPending_ = true;
+    }
     return st;
+}
+
+void TRirBaseDispatcher::ReportDeviceLost() {
+    if (!DeviceLostPending_.exchange(false)) {
+        return;
+    }
+    // Logged as a line-status error, and posted: the dispatch thread must not
+    // wait for the main thread for it.
+    tk::TLockGuard g(GeneralLock);
+    if (Log.Logging()) {
+        Log.AddDispatchEntry(dlkError, dlsLineStatus, leDeviceLost, nullptr, 0);
+    }
+    const auto lParam = static_cast<tk::TLParam>(static_cast<uint32_t>(handle_) << 16);
+    for (const auto& h : WindowHandlers) {
+        if (!h->Deleted) {
+            tk::PostToWindow(h->Window, MsgDeviceLost, 0, lParam);
+        }
+    }
 }
 
 void TRirBaseDispatcher::RefreshErrors() {

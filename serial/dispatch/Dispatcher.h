@@ -57,6 +57,9 @@ constexpr uint32_t MsgTriggerStatus = 0x7E04;
 constexpr uint32_t MsgPortOpened = 0x7E08;
 constexpr uint32_t MsgPortClosed = 0x7E09;
 constexpr uint32_t MsgPortClose = 0x7E0A;
+// Posted (not sent) to the window handlers once when the device has gone
+// away; the long parameter carries the dispatcher handle.
+constexpr uint32_t MsgDeviceLost = 0x7E0B;
 
 // Size of the input ring, whatever the input size of the device queue.
 constexpr uint32_t kInputRingSize = 8192;
@@ -171,6 +174,13 @@ class TRirBaseDispatcher {
     virtual void RecomputeHandlerNeed(uint8_t mode);
     // The modem lines as the device reports them: msCTS, msDSR, msRing, msDCD.
     virtual uint8_t DeviceModemLines() = 0;
+    // Why the last DeviceOpen failed, where its system error alone would
+    // mislead: the code to raise (ecAccessDenied, ecBadId) with a text of its
+    // own, or 0 when the system error tells it right.
+    virtual int32_t DeviceOpenProblem(std::string& text) const {
+        text.clear();
+        return 0;
+    }
 
     // ---- The worker threads' device hooks ----
     // Reader thread: prepares the reader's wait record, sets the device event
@@ -305,6 +315,9 @@ class TRirBaseDispatcher {
     uint32_t InputSize() const { return InputSize_; }
     uint32_t OutputSize() const { return OutputSize_; }
     uint32_t LineErrors() const { return LineErrors_.load(); }
+    // Whether the device reported that it has gone away (leDeviceLost) since
+    // the port opened.
+    bool DeviceLost() const { return DeviceLost_.load(); }
     uint8_t ModemStatus();
     uint32_t OptionFlags();
     uint32_t LastBaud();
@@ -359,6 +372,8 @@ class TRirBaseDispatcher {
     void DispatchCycle();
     // Status and timer scans of a quiet moment.
     void IdleScan();
+    // Logs and posts (MsgDeviceLost) a loss that RefreshStatus found. Hold no lock.
+    void ReportDeviceLost();
     // Sends the output ring, one contiguous stretch at a time.
     void SendPending();
     // Runs an event handler on the main thread while the dispatch thread waits.
@@ -380,8 +395,10 @@ class TRirBaseDispatcher {
 
     // Status.
     std::atomic<uint32_t> LineErrors_{0};
-    TComStat Status;           // OutputLock
-    uint8_t ModemStatus_ = 0;  // GeneralLock
+    std::atomic<bool> DeviceLost_{false};
+    std::atomic<bool> DeviceLostPending_{false};  // not yet logged and posted
+    TComStat Status;                              // OutputLock
+    uint8_t ModemStatus_ = 0;                     // GeneralLock
 
     // Line (GeneralLock, except the flags that a write path reads lock-free).
     TLineState LineState;

@@ -63,6 +63,9 @@ constexpr uint32_t leParity = 0x04;
 constexpr uint32_t leFraming = 0x08;
 constexpr uint32_t leBreak = 0x10;
 constexpr uint32_t leAccumulated = 0x1F;
+// The device has gone away (Win32's CE_IOE): not a line error of the data, so
+// it is not accumulated; the dispatcher reports it once (DeviceLost).
+constexpr uint32_t leDeviceLost = 0x0400;
 
 // Line error codes of TakeLineError.
 constexpr int32_t lecNone = 0;

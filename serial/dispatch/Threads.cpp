@@ -365,11 +365,13 @@ void TRirBaseDispatcher::DispatchCycle() {
     }
     if (mask & kErrorEvents) {
         RefreshErrors();
+        ReportDeviceLost();
         if (!NoticeBusy_.load() && !scanStatus()) {
             return;
         }
     }
     PullInput();
+    ReportDeviceLost();
     if (!NoticeBusy_.load()) {
         ReadModemStatus();
         if (!scanStatus()) {

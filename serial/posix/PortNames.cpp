@@ -1,6 +1,8 @@
 #include "serial/posix/PortNames.h"
 
 #include <dirent.h>
+#include <grp.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -127,6 +129,21 @@ TResolvedPort ResolvePortName(const std::string& name, const char* portsList,
 
 TResolvedPort ResolvePortName(const std::string& name) {
     return ResolvePortName(name, std::getenv(kPortsVariable), "/dev");
+}
+
+std::string DeviceGroupName(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return "dialout";
+    }
+    std::vector<char> buffer(4096);
+    group entry{};
+    group* found = nullptr;
+    if (getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->gr_name != nullptr) {
+        return found->gr_name;
+    }
+    return std::to_string(st.st_gid);
 }
 
 }  // namespace posixdev

@@ -43,4 +43,8 @@ TResolvedPort ResolvePortName(const std::string& name, const char* portsList,
 // The same with the process's own environment and "/dev".
 TResolvedPort ResolvePortName(const std::string& name);
 
+// The name of the group that owns a device node (its number when the group
+// has no name), or "dialout" when the node cannot be looked at.
+std::string DeviceGroupName(const std::string& path);
+
 }  // namespace posixdev

@@ -80,6 +80,8 @@ TRirPosixDispatcher::~TRirPosixDispatcher() {
 
 int32_t TRirPosixDispatcher::DeviceOpen(const std::string& name, uint32_t, uint32_t) {
     tk::SetLastSystemError(0);
+    openProblem_ = 0;
+    openProblemText_.clear();
     const posixdev::TResolvedPort port = posixdev::ResolvePortName(name);
     if (port.path.empty()) {
         tk::SetLastSystemError(port.error);
@@ -109,7 +111,17 @@ int32_t TRirPosixDispatcher::DeviceOpen(const std::string& name, uint32_t, uint3
 
     const int fd = open(port.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        posixdev::SetLastErrorFromErrno(errno);
+        const int err = errno;
+        if (err == EACCES || err == EPERM) {
+            // The node's permissions, not another program: say whose group opens it.
+            openProblem_ = ecAccessDenied;
+            openProblemText_ = "access denied to " + port.path + " - add your user to the '" +
+                               posixdev::DeviceGroupName(port.path) + "' group (then log in again)";
+        } else if (err == EISDIR) {
+            openProblem_ = ecBadId;
+            openProblemText_ = port.path + " is not a serial port";
+        }
+        posixdev::SetLastErrorFromErrno(err);
         return -1;
     }
     auto fail = [fd](int err) {
@@ -118,6 +130,8 @@ int32_t TRirPosixDispatcher::DeviceOpen(const std::string& name, uint32_t, uint3
         return -1;
     };
     if (!isatty(fd)) {
+        openProblem_ = ecBadId;
+        openProblemText_ = port.path + " is not a serial port";
         return fail(ENOTTY);
     }
     // Another program holds the device: it set exclusive mode (which does not
@@ -208,6 +222,11 @@ int32_t TRirPosixDispatcher::DeviceClose() {
         return -1;
     }
     return 0;
+}
+
+int32_t TRirPosixDispatcher::DeviceOpenProblem(std::string& text) const {
+    text = openProblemText_;
+    return openProblem_;
 }
 
 std::string TRirPosixDispatcher::DevicePath() const {

@@ -64,6 +64,10 @@ class TRirPosixDispatcher : public TRirBaseDispatcher {
     int32_t DeviceClose() override;
     int32_t DeviceIdle() override;
     uint8_t DeviceModemLines() override;
+    // Access denied by the device node's permissions (not another program's
+    // hold), and a path that is no serial port, each with a text naming the
+    // path (and the node's group).
+    int32_t DeviceOpenProblem(std::string& text) const override;
 
     // ---- The reader's and the writer's device hooks ----
     // The reader's wait state lives in this dispatcher (one reader each;
@@ -114,6 +118,8 @@ class TRirPosixDispatcher : public TRirBaseDispatcher {
     mutable std::mutex ioLock_;
     int fd_ = -1;
     std::string path_;
+    int32_t openProblem_ = 0;  // DeviceOpenProblem of the last DeviceOpen
+    std::string openProblemText_;
     TLineState shadow_;               // the last record applied
     posixdev::TMarkDecoder decoder_;  // dispatch thread, under ioLock_
     uint32_t statusCount_[5] = {};    // error counters at the last DeviceStatus

@@ -2,6 +2,7 @@
 // in the units asked for.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "NmeaTestSupport.h"
@@ -147,9 +148,10 @@ TEST(DecodeGGA, FailuresAtEachStep) {
     EXPECT_EQ(gps.FixQuality(), 0);
     EXPECT_FALSE(Process(gps, "GPGGA,123519,,,,,1.0,08,0.9,545.4,M,46.9,M,,"));
     EXPECT_FALSE(gps.FixValid());
-    // Empty altitude unit: satellites and altitude are already stored.
+    // Empty altitude unit: satellites and altitude are already stored, but
+    // the failed line does not make the fix valid.
     EXPECT_FALSE(Process(gps, "GPGGA,123519,,,,,1,07,0.9,545.4,,46.9,M,,"));
-    EXPECT_TRUE(gps.FixValid());
+    EXPECT_FALSE(gps.FixValid());
     EXPECT_EQ(gps.FixQuality(), 1);
     EXPECT_EQ(gps.FixSatCount(), 7);
     EXPECT_DOUBLE_EQ(gps.RawAltitude(), 545.4);
@@ -285,4 +287,77 @@ TEST(FixUnits, AnglesSpeedAltitudeAndTexts) {
     EXPECT_EQ(gps.LonAsStr(), "--");
     gps.SetPosUnits(TFloatUnits::Deg);
     EXPECT_DOUBLE_EQ(gps.Lat(), -33.8688);
+}
+
+TEST(Decoders, ImpossibleValuesFailAndChangeNothingTheyName) {
+    TGPS gps;
+    ASSERT_TRUE(Process(gps, kRmcA));
+    ASSERT_TRUE(Process(gps, "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"));
+    ASSERT_TRUE(Process(gps, "GPGSA,A,3,04,05,,,,,,,,,,,2.5,1.3,2.2"));
+    for (const char* rmc : {
+             "GPRMC,120000,A,9100.000,N,01100.000,E,1,0,150624,,",           // latitude above 90
+             "GPRMC,120000,A,9999.99,N,99999.99,E,-5,-90,150624,,",          // both out of range
+             "GPRMC,120000,A,4800.000,N,18100.000,E,1,0,150624,,",           // longitude above 180
+             "GPRMC,120000,A,4860.000,N,01100.000,E,1,0,150624,,",           // 60 minutes
+             "GPRMC,120000,A,-4807.038,N,01100.000,E,1,0,150624,,",          // a sign
+             "GPRMC,120000,A,4807.03800000junk,N,01100.000,E,1,0,150624,,",  // junk past the cut
+             "GPRMC,120000,A,48 7.038,N,01100.000,E,1,0,150624,,",
+             "GPRMC,120001,A,1000.000,S,02000.000,W,nan,090.0,150624,,",
+             "GPRMC,120001,A,1000.000,S,02000.000,W,inf,090.0,150624,,",
+             "GPRMC,120001,A,1000.000,S,02000.000,W,1e300,090.0,150624,,",
+             "GPRMC,120001,A,1000.000,S,02000.000,W,-5,090.0,150624,,",
+             "GPRMC,120001,A,1000.000,S,02000.000,W,5,1000001,150624,,",
+         }) {
+        EXPECT_FALSE(Process(gps, rmc)) << rmc;
+        EXPECT_EQ(gps.ErrorText(), "GPRMC is invalid") << rmc;
+        EXPECT_LE(std::abs(gps.LatDeg()), 90.0) << rmc;
+        EXPECT_LE(std::abs(gps.LonDeg()), 180.0) << rmc;
+        EXPECT_GE(gps.SpeedKnots(), 0.0) << rmc;
+        EXPECT_LE(gps.COG(), 1e6) << rmc;
+    }
+
+    ASSERT_TRUE(Process(gps, "GPRMC,123519,V,,,,,,,230394,,"));
+    for (const char* gga : {
+             "GPGGA,120002,4800.000,N,01100.000,E,-1,08,0.9,545.4,M,46.9,M,,",  // quality
+             "GPGGA,120002,4800.000,N,01100.000,E,9,08,0.9,545.4,M,46.9,M,,",
+         }) {
+        EXPECT_FALSE(Process(gps, gga)) << gga;
+        EXPECT_EQ(gps.FixQuality(), 1) << gga;
+        EXPECT_FALSE(gps.FixValid()) << gga;
+    }
+    for (const char* gga : {
+             "GPGGA,120002,4800.000,N,01100.000,E,2,100,0.9,545.4,M,46.9,M,,",  // satellites
+             "GPGGA,120002,4800.000,N,01100.000,E,2,-1,0.9,545.4,M,46.9,M,,",
+             "GPGGA,120002,4800.000,N,01100.000,E,2,08,0.9,2e6,M,46.9,M,,",  // altitude
+             "GPGGA,120002,4800.000,N,01100.000,E,2,08,0.9,545.4,M,-1e7,M,,",
+         }) {
+        EXPECT_FALSE(Process(gps, gga)) << gga;
+        EXPECT_EQ(gps.ErrorText(), "GPGGA is invalid") << gga;
+        // The failed line leaves the fix as the last good line left it.
+        EXPECT_FALSE(gps.FixValid()) << gga;
+        EXPECT_LE(gps.FixSatCount(), 99) << gga;
+        EXPECT_DOUBLE_EQ(gps.RawAltitude(), 545.4) << gga;
+        EXPECT_DOUBLE_EQ(gps.GeoidDelta(), 46.9) << gga;
+    }
+    for (const char* gsa : {
+             "GPGSA,A,99999,1",  // dimension
+             "GPGSA,A,0,04,,,,,,,,,,,,2.5,1.3,2.2", "GPGSA,A,4,04,,,,,,,,,,,,2.5,1.3,2.2",
+             "GPGSA,A,3,04,,,,,,,,,,,,2.5,1.3,1e9",  // dilution
+         }) {
+        EXPECT_FALSE(Process(gps, gsa)) << gsa;
+        EXPECT_EQ(gps.ErrorText(), "GPGSA is invalid") << gsa;
+        EXPECT_FALSE(gps.FixValid()) << gsa;
+        EXPECT_GE(gps.FixDim(), 1) << gsa;
+        EXPECT_LE(gps.FixDim(), 3) << gsa;
+    }
+
+    // The forms receivers write stay good: "5." and ".5", zero padding, empty
+    // optional fields, 90 and 180 degrees exactly.
+    EXPECT_TRUE(Process(gps, "GPRMC,120000,A,9000.000,S,18000.000,W,5.,.5,150624,,"));
+    EXPECT_DOUBLE_EQ(gps.LatDeg(), -90.0);
+    EXPECT_DOUBLE_EQ(gps.LonDeg(), -180.0);
+    EXPECT_TRUE(Process(gps, "GPGGA,120002,0000.000,N,00000.000,E,8,00,01.4,00460.0,M,,,,"));
+    EXPECT_DOUBLE_EQ(gps.RawAltitude(), 460.0);
+    EXPECT_TRUE(Process(gps, "GPGSA,A,3,,,,,,,,,,,,,01.4,00.9,01.1"));
+    EXPECT_TRUE(Process(gps, "GPGGA,120002,,,,,1,99,,-00012.5,M,,,,"));
 }

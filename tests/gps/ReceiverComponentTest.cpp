@@ -257,6 +257,17 @@ TEST(ReceiverComponent, SetsTheClockFromTheFixArrivalMovedOnByItsAgeAndTheOffset
     ASSERT_TRUE(gps.FixValid());
     EXPECT_FALSE(gps.SetSysClock());
     EXPECT_TRUE(clock.calls.empty());
+
+    // A GPRMC that its decoder rejects dates nothing, though it leaves the
+    // fix valid and its time in UTCTime.
+    TGPS rejected;
+    Feed(rejected, Sentence("GPRMC,120000,A,4800.000,N,01100.000,E,fast,090.0,150624,,") + "\r\n");
+    ASSERT_TRUE(rejected.FixValid());
+    EXPECT_GT(rejected.UTCTime(), 0.0);
+    EXPECT_EQ(rejected.ClockTime(), 0.0);
+    EXPECT_FALSE(rejected.SetSysClock());
+    EXPECT_FALSE(rejected.SetLocalClock());
+    EXPECT_TRUE(clock.calls.empty());
 }
 
 TEST(ReceiverComponent, AlarmTonesAndErrorBeepGoThroughTheSoundPlayer) {

@@ -2,6 +2,8 @@
 // gate, the order of events and the seams for timer and sounds.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -291,19 +293,24 @@ TEST(EventOrder, QualityChangesAndFailedDecodes) {
     Feed(gps, Sentence("GPGGA,123521,,,,,0,00,,,,,,,") + "\r\n");
     EXPECT_EQ(log.Take(), (Events{"FixLoss", "Sentence GPGGA", "FixQuality Fix Not Valid 0"}));
 
-    // A GPRMC with status A whose course is empty: error, and still a valid fix.
+    // A GPRMC with status A whose course is empty: an error and no fix event,
+    // though the values of the earlier steps stay.
     const std::string rmcNoCourse = "$GPRMC,123519,A,4807.038,S,01131.000,E,022.4,,230394,,*2A";
     Feed(gps, rmcNoCourse + "\r\n");
-    EXPECT_EQ(log.Take(),
-              (Events{"Error GPRMC is invalid", "ValidFix -48.117300 11.516667 22.4000 0.00"}));
+    EXPECT_EQ(log.Take(), (Events{"Error GPRMC is invalid"}));
     EXPECT_EQ(gps.ErrorText(), "GPRMC is invalid");
     EXPECT_EQ(gps.NmeaSentence(), rmcNoCourse);
+    EXPECT_DOUBLE_EQ(gps.LatDeg(), -(48 + 7.038 / 60));
 
-    // A failed GSA after a good one: error only; values of earlier steps stay.
+    // A failed GSA after a good one: error only; values of earlier steps stay,
+    // and the next decoded line reports the change against what was reported.
     Feed(gps, kGsa + "\r\n");
     log.Take();
     Feed(gps, Sentence("GPGSA,A,2,04,3.5,,,,,,,,,,,2.0,1.0,1.0") + "\r\n");
-    EXPECT_EQ(log.Take(), (Events{"Error GPGSA is invalid", "FixProgress 2D Fix 2"}));
+    EXPECT_EQ(log.Take(), (Events{"Error GPGSA is invalid"}));
+    EXPECT_EQ(gps.FixDim(), 2);
+    Feed(gps, Sentence("GPGSA,A,2,04,,,,,,,,,,,,2.0,1.0,1.0") + "\r\n");
+    EXPECT_EQ(log.Take(), (Events{"Sentence GPGSA", "FixProgress 2D Fix 2"}));
 }
 
 TEST(EventOrder, HandlersSeeAndChangeStateOfTheSameLine) {
@@ -405,4 +412,72 @@ TEST(Receiver, ReceiverOutputFromColdStartToDifferentialFix) {
     EXPECT_TRUE(gps.HasMagVar());
     EXPECT_DOUBLE_EQ(gps.MagVar(), 12.5);
     EXPECT_EQ(gps.FixMode(), "Automatic");
+}
+
+TEST(EventOrder, RejectedLinesRaiseNoFixEvents) {
+    TGPS gps;
+    TEventLog log(gps);
+    // Each line has a correct checksum; all but the first are corrupt.
+    Feed(gps, Sentence("GPRMC,120000,A,4800.000,N,01100.000,E,010.0,090.0,150624,,") + "\r\n");
+    log.Take();
+    Feed(gps, Sentence("GPRMC,120001,A,1000.000,S,02000.000,W,nan,090.0,150624,,") + "\r\n" +
+                  Sentence("GPRMC,120000,A,9999.99,N,99999.99,E,-5,-90,150624,,") + "\r\n" +
+                  Sentence("GPGGA,120002,4800.000,N,01100.000,E,-1,08,0.9,545.4,M,46.9,M,,") +
+                  "\r\n" + Sentence("GPGSA,A,99999,1") + "\r\n" +
+                  Sentence("GPRMC,120000,A,4807.03800000junk,N,01100.000,E,1,0,150624,,") + "\r\n");
+    EXPECT_EQ(log.Take(),
+              (Events{"Error GPRMC is invalid", "Error GPRMC is invalid", "Error GPGGA is invalid",
+                      "Error GPGSA is invalid", "Error GPRMC is invalid"}));
+    EXPECT_EQ(gps.FixDim(), 0);
+    EXPECT_EQ(gps.FixQuality(), 0);
+
+    // A quality that a failed line stored is reported by the next good line.
+    TGPS second;
+    TEventLog secondLog(second);
+    Feed(second, Sentence("GPGGA,120002,4800.000,N,01100.000,E,2,08,0.9,x,M,,,,") + "\r\n");
+    EXPECT_EQ(secondLog.Take(), (Events{"Error GPGGA is invalid"}));
+    EXPECT_FALSE(second.FixValid());
+    Feed(second, Sentence("GPGGA,120003,4800.000,N,01100.000,E,2,08,0.9,5,M,,,,") + "\r\n");
+    EXPECT_EQ(secondLog.Take(), (Events{"Sentence GPGGA", "FixQuality DGPS 2"}));
+}
+
+TEST(Receiver, LinesOfRealReceiversDecode) {
+    // Sentences as receivers of several makes write them: fractions of a
+    // second, many or few decimals, NMEA 2.3 mode fields, zero padding,
+    // empty optional fields, negative altitudes and separations.
+    TGPS gps;
+    for (const char* payload : {
+             "GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W",
+             "GPRMC,225446,A,4916.45,N,12311.12,W,000.5,054.7,191194,020.3,E",
+             "GPRMC,083559.00,A,4717.11437,N,00833.91522,E,0.004,77.52,091202,,,A",
+             "GPRMC,092750.000,A,5321.6802,N,00630.3372,W,0.02,31.66,280511,,,A",
+             "GPRMC,161229.487,A,3723.2475,N,12158.3416,W,0.13,309.62,120598,,",
+             "GPRMC,002154,A,3342.6620,N,11751.3860,W,0.4,270.9,091202,,,A",
+             "GPRMC,000013.00,V,,,,,,,,,,N",
+             "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,",
+             "GPGGA,092750.000,5321.6802,N,00630.3372,W,1,8,1.03,61.7,M,55.2,M,,",
+             "GPGGA,134658.00,5106.9792,N,11402.3003,W,2,09,1.0,1048.47,M,-16.27,M,08,AAAA",
+             "GPGGA,002153.000,3342.6618,N,11751.3858,W,1,10,1.2,27.0,M,-34.2,M,,0000",
+             "GPGGA,161229.487,3723.2475,N,12158.3416,W,1,07,1.0,9.0,M,,,,0000",
+             "GPGGA,172814.0,3723.46587704,N,12202.26957864,W,2,6,1.2,18.893,M,-25.669,M,2.0,0031",
+             "GPGGA,101500.00,,,,,0,00,99.99,,,,,,",
+             "GPGGA,120002,4800.000,N,01100.000,E,1,05,01.4,00460.0,M,047.0,M,,",
+             "GPGSA,A,3,10,07,05,02,29,04,08,13,,,,,1.72,1.03,1.38",
+             "GPGSA,A,3,,,,,,16,18,,22,24,,,3.6,2.1,2.2",
+             "GPGSA,A,1,,,,,,,,,,,,,99.99,99.99,99.99",
+             "GPGSA,M,2,04,05,,09,12,,,24,,,,,02.5,01.3,02.2",
+         }) {
+        EXPECT_TRUE(gps.ProcessSentence(Sentence(payload))) << payload;
+    }
+    // The sample log of a receiver on a boat: every line that passes its
+    // checksum decodes.
+    std::ifstream in(std::string(PALMO_SOURCE_DIR) + "/samples/receiver.nmea", std::ios::binary);
+    ASSERT_TRUE(in.is_open());
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int decodeErrors = 0;
+    gps.OnError = [&](TGPS&, const std::string& message) {
+        decodeErrors += message != TGPS::kChecksumFailed && message != TGPS::kLineTooLong;
+    };
+    Feed(gps, bytes);
+    EXPECT_EQ(decodeErrors, 0);
 }

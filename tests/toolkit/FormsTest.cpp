@@ -420,3 +420,90 @@ TEST(Forms, SystemColoursResolve) {
 }
 
 }  // namespace
+
+namespace {
+
+// A canvas of pixels that draws only lines: the shapes come from TCanvas.
+class TPixelCanvas : public tk::TCanvas {
+  public:
+    void MoveTo(int32_t x, int32_t y) override {
+        x_ = x;
+        y_ = y;
+    }
+    void LineTo(int32_t x, int32_t y) override {
+        for (int32_t px = x_; px < x; ++px) {  // rows are all the shapes need
+            pixels[y * 40 + px] = PenColor();
+        }
+        x_ = x;
+        y_ = y;
+    }
+    int Count(tk::TColor c) const {
+        int n = 0;
+        for (tk::TColor p : pixels) {
+            n += p == c ? 1 : 0;
+        }
+        return n;
+    }
+    std::vector<tk::TColor> pixels = std::vector<tk::TColor>(40 * 40, tk::clWhite);
+
+  private:
+    int32_t x_ = 0, y_ = 0;
+};
+
+TEST(Forms, ShapesMenusClipboardAndUserSizes) {
+    // Shapes on a canvas of lines: fill, outline, clear brush.
+    TPixelCanvas c;
+    c.SetBrushColor(0x0000FF);
+    c.FillRect(0, 0, 10, 10);
+    EXPECT_EQ(c.Count(0x0000FF), 100);
+    c.SetPenColor(0x00FF00);
+    c.SetBrushStyle(tk::TBrushStyle::bsClear);
+    c.Ellipse(20, 20, 34, 34);
+    EXPECT_EQ(c.pixels[27 * 40 + 27], tk::clWhite);  // the inside stays
+    EXPECT_EQ(c.pixels[27 * 40 + 20], 0x00FF00u);    // the left edge
+    EXPECT_EQ(c.pixels[20 * 40 + 27], 0x00FF00u);    // the top edge
+    c.SetBrushStyle(tk::TBrushStyle::bsSolid);
+    c.Ellipse(20, 20, 34, 34);
+    EXPECT_EQ(c.pixels[27 * 40 + 27], 0x0000FFu);
+    EXPECT_EQ(c.PenColor(), 0x00FF00u);  // the fill gives the pen back
+
+    // Menus: the popup's OnPopup, auto-check items, disabled items.
+    TFakeBackend backend;
+    auto form = std::make_unique<tk::TForm>(nullptr);
+    EXPECT_FALSE(form->UserContextMenu(1, 1));
+    tk::TPopupMenu menu(nullptr);
+    tk::TMenuItem& check = menu.Add("Check");
+    check.SetAutoCheck(true);
+    tk::TMenuItem& off = menu.Add("Off");
+    off.SetEnabled(false);
+    int popups = 0, clicks = 0;
+    menu.OnPopup = [&](tk::TPopupMenu&) { ++popups; };
+    check.OnClick = [&](tk::TMenuItem& i) { clicks += i.Checked() ? 1 : 10; };
+    off.OnClick = [&](tk::TMenuItem&) { clicks += 100; };
+    form->SetPopupMenu(&menu);
+    EXPECT_TRUE(form->UserContextMenu(-1, -1));  // the fake backend picks nothing
+    EXPECT_EQ(popups, 1);
+    check.Click();
+    check.Click();
+    off.Click();
+    EXPECT_EQ(clicks, 11);
+
+    // The clipboard with a backend that has none keeps the text itself.
+    tk::Clipboard().SetAsText("48\xB0 N");
+    EXPECT_EQ(tk::Clipboard().AsText(), "48\xB0 N");
+
+    // A size the user gave: stored without a notice back, OnResize once.
+    int resized = 0;
+    form->OnResize = [&](tk::TForm&) { ++resized; };
+    form->SetMinClientSize(100, 80);
+    form->SetClientSize(200, 150);
+    form->Show();
+    const size_t notices = backend.notices.size();
+    form->UserResized(300, 200);
+    form->UserResized(300, 200);
+    EXPECT_EQ(form->ClientWidth(), 300);
+    EXPECT_EQ(resized, 2);
+    EXPECT_EQ(backend.notices.size(), notices);
+}
+
+}  // namespace

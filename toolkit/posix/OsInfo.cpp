@@ -73,4 +73,8 @@ void SetLastSystemError(uint32_t code) {
     tLastError = code;
 }
 
+bool WindowedProgramsHaveNoConsole() {
+    return false;  // a program started from a terminal prints there
+}
+
 }  // namespace tk

@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QMenu>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -129,6 +131,56 @@ class TQtBackend : public TGuiBackend {
     }
 
     void SystemBeep() override { QApplication::beep(); }
+
+    int32_t TrackPopupMenu(TPopupMenu& menu, TForm& form, int32_t x, int32_t y) override {
+        auto* peer = dynamic_cast<qt::TQtFormPeer*>(form.Peer());
+        QWidget* window = peer != nullptr ? peer->Widget() : nullptr;
+        if (window == nullptr) {
+            return -1;
+        }
+        QPoint at(x, y);
+        if (x < 0 || y < 0) {
+            // From the keyboard: at the focused control, else the window's middle.
+            QWidget* focus = window->focusWidget();
+            at = focus != nullptr ? focus->mapTo(window, focus->rect().center())
+                                  : window->rect().center();
+        }
+        // The window may go while the menu is open: the menu goes with it.
+        auto* popup = new QMenu(window);
+        const QPointer<QMenu> popupAlive = popup;
+        auto picked = std::make_shared<int32_t>(-1);
+        const auto& items = menu.Items();
+        for (size_t i = 0; i < items.size(); ++i) {
+            QAction* action = popup->addAction(qt::ToQString(items[i]->Caption()));
+            action->setEnabled(items[i]->Enabled());
+            action->setCheckable(items[i]->AutoCheck() || items[i]->Checked());
+            action->setChecked(items[i]->Checked());
+            QObject::connect(action, &QAction::triggered,
+                             [picked, i] { *picked = static_cast<int32_t>(i); });
+        }
+        popup->exec(window->mapToGlobal(at));
+        if (popupAlive.isNull()) {
+            return -1;
+        }
+        popup->deleteLater();
+        return *picked;
+    }
+
+    bool SetClipboardText(const std::string& text) override {
+        if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+            clipboard->setText(qt::ToQString(text));
+            return true;
+        }
+        return false;
+    }
+
+    bool ClipboardText(std::string& text) override {
+        if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+            text = qt::FromQString(clipboard->text());
+            return true;
+        }
+        return false;
+    }
 
     void ProcessEvents() override {
         QCoreApplication::processEvents();

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QResizeEvent>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QFontMetrics>
@@ -117,10 +119,20 @@ void ShowLater(std::exception_ptr error) {
 
 class TQtCanvas : public TCanvas {
   public:
-    explicit TQtCanvas(QPainter& painter) : painter_(painter), pen_(ToQColor(PenColor())) {}
+    // font: the control's, whose face the canvas's text keeps.
+    TQtCanvas(QPainter& painter, const TFont& font)
+        : painter_(painter), pen_(ToQColor(PenColor())), font_(ToQFont(font)) {
+        TCanvas::SetFontColor(font.Color);
+        TCanvas::SetFontSize(std::max(1, std::abs(font.Height)));
+        painter_.setRenderHint(QPainter::Antialiasing, false);
+    }
     void SetPenColor(TColor c) override {
         TCanvas::SetPenColor(c);
         pen_ = ToQColor(c);
+    }
+    void SetFontSize(int32_t pixels) override {
+        TCanvas::SetFontSize(pixels);
+        font_.setPixelSize(std::max(1, pixels));
     }
     void MoveTo(int32_t x, int32_t y) override { pos_ = QPoint(x, y); }
     // As GDI draws it: every pixel from the current position up to, not
@@ -163,10 +175,52 @@ class TQtCanvas : public TCanvas {
         painter_.setPen(QPen(pen_, 1));
         painter_.drawPoints(points);
     }
+    void FillRect(int32_t left, int32_t top, int32_t right, int32_t bottom) override {
+        if (right > left && bottom > top) {
+            painter_.fillRect(left, top, right - left, bottom - top, ToQColor(BrushColor()));
+        }
+    }
+    // The outline's pixels are those of GDI's: the rectangle's last column
+    // and row are right - 1 and bottom - 1.
+    void Rectangle(int32_t left, int32_t top, int32_t right, int32_t bottom) override {
+        if (right <= left || bottom <= top) {
+            return;
+        }
+        Shape();
+        painter_.drawRect(left, top, right - left - 1, bottom - top - 1);
+    }
+    void Ellipse(int32_t left, int32_t top, int32_t right, int32_t bottom) override {
+        if (right <= left || bottom <= top) {
+            return;
+        }
+        Shape();
+        painter_.drawEllipse(QRect(left, top, right - left - 1, bottom - top - 1));
+    }
+    void TextOut(int32_t x, int32_t y, const std::string& text) override {
+        painter_.setFont(font_);
+        painter_.setPen(QPen(ToQColor(FontColor()), 1));
+        const QFontMetrics metrics(font_);
+        painter_.drawText(QPoint(x, y + metrics.ascent()), ToQString(text));
+    }
+    int32_t TextWidth(const std::string& text) override {
+        return QFontMetrics(font_).horizontalAdvance(ToQString(text));
+    }
+    int32_t TextHeight(const std::string&) override { return QFontMetrics(font_).height(); }
 
   private:
+    // Pen and brush for an outlined, maybe filled, shape.
+    void Shape() {
+        painter_.setPen(QPen(pen_, 0));  // cosmetic: one pixel
+        if (BrushStyle() == TBrushStyle::bsSolid) {
+            painter_.setBrush(ToQColor(BrushColor()));
+        } else {
+            painter_.setBrush(Qt::NoBrush);
+        }
+    }
+
     QPainter& painter_;
     QColor pen_;
+    QFont font_;
     QPoint pos_;
 };
 
@@ -186,7 +240,7 @@ class TQtFormWidget : public QWidget {
         }
         TForm& form = peer->Form();
         painter.fillRect(rect(), ToQColor(form.Color()));
-        TQtCanvas canvas(painter);
+        TQtCanvas canvas(painter, form.Font());
         TPortableCallDepth depth;
         try {
             form.Paint(canvas);
@@ -204,7 +258,36 @@ class TQtFormWidget : public QWidget {
         }
     }
 
+    // A right click on the form or on a control that has no menu of its own.
+    void contextMenuEvent(QContextMenuEvent* event) override {
+        if (peer == nullptr || peer->Form().PopupMenu() == nullptr) {
+            QWidget::contextMenuEvent(event);
+            return;
+        }
+        event->accept();
+        const bool keyboard = event->reason() == QContextMenuEvent::Keyboard;
+        OpenMenu(keyboard ? QPoint(-1, -1) : event->pos());
+    }
+
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        if (peer != nullptr && peer->Form().BorderStyle() == TBorderStyle::bsSizeable) {
+            TForm* form = &peer->Form();
+            const QSize size = event->size();
+            CallPortable([form, size] { form->UserResized(size.width(), size.height()); });
+        }
+    }
+
     void keyPressEvent(QKeyEvent* event) override {
+        // The context-menu key and Shift+F10, which no control took.
+        const bool menuKey =
+            event->key() == Qt::Key_Menu ||
+            (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+        if (peer != nullptr && menuKey && peer->Form().PopupMenu() != nullptr) {
+            event->accept();
+            OpenMenu(QPoint(-1, -1));
+            return;
+        }
         if (peer != nullptr && event->modifiers() == Qt::NoModifier) {
             if (event->key() == Qt::Key_Escape && peer->Modal()) {
                 TForm* form = &peer->Form();
@@ -217,6 +300,12 @@ class TQtFormWidget : public QWidget {
             }
         }
         QWidget::keyPressEvent(event);
+    }
+
+  private:
+    void OpenMenu(QPoint at) {
+        TForm* form = &peer->Form();
+        CallPortable([form, at] { form->UserContextMenu(at.x(), at.y()); });
     }
 };
 
@@ -684,6 +773,67 @@ class TQtStatusBarPeer : public TQtPeer {
     QLabel* panel_ = nullptr;
 };
 
+// ---- Paint box
+// ---------------------------------------------------------------------------------
+
+class TQtPaintWidget : public QWidget {
+  public:
+    TQtPaintWidget(TPaintBox& box, QWidget* parent) : QWidget(parent), box_(box) {
+        // Everything is painted here: no background fill by Qt first.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+    bool detached = false;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        if (detached) {
+            return;
+        }
+        painter.fillRect(rect(), ToQColor(box_.Color()));
+        TQtCanvas canvas(painter, box_.Font());
+        TPortableCallDepth depth;
+        try {
+            box_.Paint(canvas);
+        } catch (...) {
+            ShowLater(std::current_exception());
+        }
+    }
+
+  private:
+    TPaintBox& box_;
+};
+
+class TQtPaintBoxPeer : public TQtPeer {
+  public:
+    explicit TQtPaintBoxPeer(TPaintBox& box, TQtFormPeer* form) : TQtPeer(box) {
+        widget_ = new TQtPaintWidget(box, ParentWidget(form));
+        paint_ = static_cast<TQtPaintWidget*>(widget_);
+        Attach(widget_);
+    }
+    ~TQtPaintBoxPeer() override {
+        if (Widget() != nullptr) {
+            paint_->detached = true;  // a deferred deletion paints nothing more
+        }
+    }
+
+  protected:
+    void Apply(TChange what, int32_t index, int32_t count) override {
+        switch (what) {
+            case TChange::Repaint:
+            case TChange::Color:
+            case TChange::Font:
+                widget_->update();
+                break;
+            default:
+                TQtPeer::Apply(what, index, count);
+        }
+    }
+
+  private:
+    TQtPaintWidget* paint_ = nullptr;
+};
+
 }  // namespace
 
 // ---- Forms
@@ -759,6 +909,8 @@ void TQtFormPeer::ApplyBounds() {
     const int w = std::max(1, form_.ClientWidth());
     const int h = std::max(1, form_.ClientHeight());
     if (form_.BorderStyle() == TBorderStyle::bsSizeable) {
+        window_->setMinimumSize(std::max(0, form_.MinClientWidth()),
+                                std::max(0, form_.MinClientHeight()));
         window_->resize(w, h);
     } else {
         window_->setFixedSize(w, h);
@@ -880,6 +1032,9 @@ std::unique_ptr<TControlPeer> MakeQtPeer(TControl& control) {
     }
     if (auto* bar = dynamic_cast<TStatusBar*>(&control)) {
         return std::make_unique<TQtStatusBarPeer>(*bar, form);
+    }
+    if (auto* box = dynamic_cast<TPaintBox*>(&control)) {
+        return std::make_unique<TQtPaintBoxPeer>(*box, form);
     }
     return nullptr;
 }

@@ -4,6 +4,7 @@
 // exception display.
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -192,6 +193,106 @@ class TWin32Backend : public TGuiBackend {
 
     void SystemBeep() override { MessageBeep(0); }
 
+    // The waiting messages, with the keyboard handling of the loop; a quit
+    // request ends the application.
+    void ProcessEvents() override {
+        try {
+            TMessage m;
+            while (TakeMessage(m)) {
+                if (m.window == 0 && m.msg == kMsgQuit) {
+                    if (TApplication* app = Application()) {
+                        app->Terminate(static_cast<int>(m.wParam));
+                    }
+                    return;
+                }
+                Dispatch(m);
+            }
+        } catch (...) {
+            ShowCurrentException();
+        }
+    }
+
+    int32_t TrackPopupMenu(TPopupMenu& menu, TForm& form, int32_t x, int32_t y) override {
+        auto* peer = dynamic_cast<TFormPeer*>(form.Peer());
+        if (!peer || !peer->Handle()) {
+            return -1;
+        }
+        const HWND hwnd = peer->Handle();
+        struct TMenu {
+            HMENU h = CreatePopupMenu();
+            ~TMenu() {
+                if (h) {
+                    DestroyMenu(h);
+                }
+            }
+        } popup;
+        if (!popup.h) {
+            return -1;
+        }
+        const auto& items = menu.Items();
+        for (size_t i = 0; i < items.size(); ++i) {
+            UINT flags = MF_STRING;
+            flags |= items[i]->Checked() ? MF_CHECKED : MF_UNCHECKED;
+            flags |= items[i]->Enabled() ? MF_ENABLED : MF_GRAYED;
+            AppendMenuA(popup.h, flags, i + 1, items[i]->Caption().c_str());
+        }
+        POINT at{x, y};
+        if (x < 0 || y < 0) {
+            // From the keyboard: at the focused control, else the window's middle.
+            RECT r{};
+            const HWND focus = GetFocus();
+            if (focus && IsChild(hwnd, focus)) {
+                GetWindowRect(focus, &r);
+            } else {
+                GetWindowRect(hwnd, &r);
+            }
+            at = POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        } else {
+            ClientToScreen(hwnd, &at);
+        }
+        SetForegroundWindow(hwnd);
+        const int picked = ::TrackPopupMenu(popup.h, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
+                                            at.x, at.y, 0, hwnd, nullptr);
+        // The system's advice: a message after the menu, so that it closes properly.
+        PostMessageA(hwnd, WM_NULL, 0, 0);
+        return picked - 1;
+    }
+
+    bool SetClipboardText(const std::string& text) override {
+        if (!OpenClipboard(nullptr)) {
+            return false;
+        }
+        EmptyClipboard();
+        bool done = false;
+        if (HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {
+            if (void* p = GlobalLock(mem)) {
+                std::memcpy(p, text.c_str(), text.size() + 1);
+                GlobalUnlock(mem);
+                done = SetClipboardData(CF_TEXT, mem) != nullptr;
+            }
+            if (!done) {
+                GlobalFree(mem);  // the clipboard owns it only once set
+            }
+        }
+        CloseClipboard();
+        return done;
+    }
+
+    bool ClipboardText(std::string& text) override {
+        if (!OpenClipboard(nullptr)) {
+            return false;
+        }
+        text.clear();
+        if (HANDLE mem = GetClipboardData(CF_TEXT)) {
+            if (const auto* p = static_cast<const char*>(GlobalLock(mem))) {
+                text = p;
+                GlobalUnlock(mem);
+            }
+        }
+        CloseClipboard();
+        return true;
+    }
+
   private:
     // Serves messages until `done` holds (looked at after each message) or a
     // quit request comes: true then, with its exit code. Exceptions that
@@ -222,6 +323,9 @@ class TWin32Backend : public TGuiBackend {
     static void Dispatch(const TMessage& m) {
         const HWND hwnd = reinterpret_cast<HWND>(m.window);
         const HWND root = hwnd ? GetAncestor(hwnd, GA_ROOT) : nullptr;
+        if (root && MenuKey(root, m)) {
+            return;
+        }
         if (root && TFormPeer::FromHandle(root)) {
             MSG msg{};
             msg.hwnd = hwnd;
@@ -236,6 +340,29 @@ class TWin32Backend : public TGuiBackend {
             }
         }
         DispatchTaken(m);
+    }
+
+    // The context-menu key and Shift+F10 open the form's context menu
+    // whichever control has the focus; their key-up is swallowed too, so
+    // that the system does not open a second one.
+    static bool MenuKey(HWND root, const TMessage& m) {
+        const bool down = m.msg == WM_KEYDOWN || m.msg == WM_SYSKEYDOWN;
+        const bool up = m.msg == WM_KEYUP || m.msg == WM_SYSKEYUP;
+        if (!down && !up) {
+            return false;
+        }
+        const bool shift = GetKeyState(VK_SHIFT) < 0;
+        if (m.wParam != VK_APPS && !(m.wParam == VK_F10 && shift)) {
+            return false;
+        }
+        TFormPeer* peer = TFormPeer::FromHandle(root);
+        if (!peer || !peer->Form().PopupMenu()) {
+            return false;
+        }
+        if (down) {
+            SendMessageA(root, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(root), -1);
+        }
+        return true;
     }
 
     HWND OwnerFor(const TForm& form) const {

@@ -679,6 +679,9 @@ std::unique_ptr<TControlPeer> MakeChildPeer(TControl& control, TFormPeer& form) 
     if (auto* c = dynamic_cast<TStatusBar*>(&control)) {
         return std::make_unique<TStatusBarPeer>(*c, form);
     }
+    if (auto* c = dynamic_cast<TPaintBox*>(&control)) {
+        return MakePaintBoxPeer(*c, form);
+    }
     return nullptr;
 }
 

@@ -14,22 +14,107 @@ namespace {
 
 constexpr const char* kPeerProp = "PalmoGPSFormPeer";
 
-// A canvas on a device context; the pen is the DC pen in the pen colour.
+// A canvas on a device context: the DC pen and DC brush in the canvas's
+// colours, and a font of the control's face at the canvas's size. The
+// device context gets its pen, brush and font back at the end.
 class THdcCanvas : public TCanvas {
   public:
-    explicit THdcCanvas(HDC dc) : dc_(dc) {
-        SelectObject(dc_, GetStockObject(DC_PEN));
+    THdcCanvas(HDC dc, const TFont& font) : dc_(dc), face_(font) {
+        TCanvas::SetFontColor(font.Color);
+        TCanvas::SetFontSize(std::max(1, std::abs(font.Height)));
+        oldPen_ = SelectObject(dc_, GetStockObject(DC_PEN));
+        oldBrush_ = SelectObject(dc_, GetStockObject(DC_BRUSH));
         SetDCPenColor(dc_, NativeColor(PenColor()));
+        SetDCBrushColor(dc_, NativeColor(BrushColor()));
+        SetBkMode(dc_, TRANSPARENT);
     }
+    ~THdcCanvas() override {
+        SelectObject(dc_, oldPen_);
+        SelectObject(dc_, oldBrush_);
+        if (oldFont_) {
+            SelectObject(dc_, oldFont_);
+        }
+    }
+    THdcCanvas(const THdcCanvas&) = delete;
+    THdcCanvas& operator=(const THdcCanvas&) = delete;
+
     void SetPenColor(TColor c) override {
         TCanvas::SetPenColor(c);
         SetDCPenColor(dc_, NativeColor(c));
     }
+    void SetBrushColor(TColor c) override {
+        TCanvas::SetBrushColor(c);
+        SetDCBrushColor(dc_, NativeColor(c));
+    }
+    void SetFontSize(int32_t pixels) override {
+        TCanvas::SetFontSize(pixels);
+        fontMade_ = false;
+    }
     void MoveTo(int32_t x, int32_t y) override { MoveToEx(dc_, x, y, nullptr); }
     void LineTo(int32_t x, int32_t y) override { ::LineTo(dc_, x, y); }
+    void FillRect(int32_t left, int32_t top, int32_t right, int32_t bottom) override {
+        const RECT r{left, top, right, bottom};
+        ::FillRect(dc_, &r, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+    }
+    void Rectangle(int32_t left, int32_t top, int32_t right, int32_t bottom) override {
+        WithBrush([&] { ::Rectangle(dc_, left, top, right, bottom); });
+    }
+    void Ellipse(int32_t left, int32_t top, int32_t right, int32_t bottom) override {
+        WithBrush([&] { ::Ellipse(dc_, left, top, right, bottom); });
+    }
+    void TextOut(int32_t x, int32_t y, const std::string& text) override {
+        UseFont();
+        SetTextColor(dc_, NativeColor(FontColor()));
+        ::TextOutA(dc_, x, y, text.data(), static_cast<int>(text.size()));
+    }
+    int32_t TextWidth(const std::string& text) override {
+        UseFont();
+        SIZE size{};
+        GetTextExtentPoint32A(dc_, text.data(), static_cast<int>(text.size()), &size);
+        return size.cx;
+    }
+    int32_t TextHeight(const std::string&) override {
+        UseFont();
+        TEXTMETRICA tm{};
+        GetTextMetricsA(dc_, &tm);
+        return tm.tmHeight;
+    }
 
   private:
+    // A clear brush leaves the inside as it is.
+    template <typename F>
+    void WithBrush(F draw) {
+        if (BrushStyle() == TBrushStyle::bsClear) {
+            const HGDIOBJ dcBrush = SelectObject(dc_, GetStockObject(NULL_BRUSH));
+            draw();
+            SelectObject(dc_, dcBrush);
+        } else {
+            draw();
+        }
+    }
+    // The control's face at the canvas's size, made when first needed.
+    void UseFont() {
+        if (fontMade_) {
+            return;
+        }
+        TFont f = face_;
+        f.Height = -FontSize();
+        HFONT made = CreateToolkitFont(f);
+        const HGDIOBJ old = SelectObject(dc_, made);
+        if (!oldFont_) {
+            oldFont_ = old;
+        }
+        font_.Reset(made);
+        fontMade_ = true;
+    }
+
     HDC dc_;
+    TFont face_;
+    TGdiObject font_;
+    bool fontMade_ = false;
+    HGDIOBJ oldPen_ = nullptr;
+    HGDIOBJ oldBrush_ = nullptr;
+    HGDIOBJ oldFont_ = nullptr;
 };
 
 // BeginPaint/EndPaint for the life of the object.
@@ -137,6 +222,8 @@ HFONT CreateToolkitFont(const TFont& f) {
                        DEFAULT_PITCH | FF_DONTCARE, f.Name.c_str());
 }
 
+LRESULT CALLBACK PaintBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
 bool RegisterFormClass() {
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
@@ -147,7 +234,16 @@ bool RegisterFormClass() {
     wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     wc.hbrBackground = nullptr;  // the form paints its own background
     wc.lpszClassName = kFormClass;
-    return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    if (RegisterClassExA(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        return false;
+    }
+    WNDCLASSEXA box{};
+    box.cbSize = sizeof box;
+    box.lpfnWndProc = PaintBoxProc;
+    box.hInstance = GetModuleHandleA(nullptr);
+    box.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    box.lpszClassName = kPaintBoxClass;
+    return RegisterClassExA(&box) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 TFormPeer::TFormPeer(TForm& form, HWND owner) : form_(form) {
@@ -286,8 +382,13 @@ void TFormPeer::Changed(TChange what, int32_t, int32_t) {
             // The first notice comes once the controls' peers exist.
             if (!shown_) {
                 FinishShow();
+            } else if (form_.Visible()) {
+                ShowWindow(hwnd_, SW_SHOW);
+                // Also the notice of BringToFront.
+                BringWindowToTop(hwnd_);
+                SetForegroundWindow(hwnd_);
             } else {
-                ShowWindow(hwnd_, form_.Visible() ? SW_SHOW : SW_HIDE);
+                ShowWindow(hwnd_, SW_HIDE);
             }
             break;
         case TChange::Enabled:
@@ -322,7 +423,7 @@ void TFormPeer::Paint() {
         TGdiObject brush(CreateSolidBrush(NativeColor(form_.Color())));
         FillRect(background_->Dc(), &client, brush.Brush());
         try {
-            THdcCanvas canvas(background_->Dc());
+            THdcCanvas canvas(background_->Dc(), form_.Font());
             form_.Paint(canvas);
         } catch (...) {
             failure = std::current_exception();
@@ -352,6 +453,38 @@ LRESULT TFormPeer::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             form_.UserClose();  // may free this peer
             return 0;
+        case WM_CONTEXTMENU:
+            // From the mouse at a screen point, from the keyboard with -1.
+            if (form_.PopupMenu()) {
+                POINT p{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+                if (lParam == -1) {
+                    p = POINT{-1, -1};
+                } else {
+                    ScreenToClient(hwnd_, &p);
+                }
+                form_.UserContextMenu(p.x, p.y);  // may free this peer
+                return 0;
+            }
+            break;
+        case WM_SIZE:
+            if (wParam != SIZE_MINIMIZED && form_.BorderStyle() == TBorderStyle::bsSizeable) {
+                background_.reset();
+                form_.UserResized(LOWORD(lParam), HIWORD(lParam));
+                InvalidateRect(hwnd_, nullptr, FALSE);
+            }
+            return 0;
+        case WM_GETMINMAXINFO:
+            if (form_.MinClientWidth() > 0 || form_.MinClientHeight() > 0) {
+                DWORD style = 0;
+                DWORD exStyle = 0;
+                FrameStyles(form_, style, exStyle);
+                RECT r{0, 0, form_.MinClientWidth(), form_.MinClientHeight()};
+                AdjustWindowRectEx(&r, style, FALSE, exStyle);
+                auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+                info->ptMinTrackSize = POINT{r.right - r.left, r.bottom - r.top};
+                return 0;
+            }
+            break;
         case WM_COMMAND: {
             TChildPeer* child = ChildByHandle(reinterpret_cast<HWND>(lParam));
             if (!child && HIWORD(wParam) == BN_CLICKED) {
@@ -459,6 +592,102 @@ LRESULT CALLBACK TFormPeer::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
         ShowCurrentException();
         return 0;
     }
+}
+
+// ---- Paint box ----------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kPaintBoxProp = "PalmoGPSPaintBoxPeer";
+
+// A child window of its own class, painted off screen and copied in one
+// go, so that a repaint never shows a half-drawn picture.
+class TPaintBoxPeer : public TChildPeer {
+  public:
+    TPaintBoxPeer(TPaintBox& box, TFormPeer& form) : TChildPeer(box, form), box_(box) {
+        Create(kPaintBoxClass, 0);
+        if (Handle()) {
+            SetPropA(Handle(), kPaintBoxProp, this);
+        }
+    }
+    ~TPaintBoxPeer() override {
+        if (Handle()) {
+            RemovePropA(Handle(), kPaintBoxProp);
+        }
+    }
+
+    void Paint(HWND hwnd) {
+        TPaintScope paint(hwnd);
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        if (client.right <= 0 || client.bottom <= 0) {
+            return;
+        }
+        TMemoryDc buffer(paint.Dc(), client.right, client.bottom);
+        TGdiObject brush(CreateSolidBrush(NativeColor(box_.Color())));
+        ::FillRect(buffer.Dc(), &client, brush.Brush());
+        std::exception_ptr failure;
+        try {
+            THdcCanvas canvas(buffer.Dc(), box_.Font());
+            box_.Paint(canvas);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        const RECT& a = paint.Area();
+        BitBlt(paint.Dc(), a.left, a.top, a.right - a.left, a.bottom - a.top, buffer.Dc(), a.left,
+               a.top, SRCCOPY);
+        if (failure && !gShowingPaintFailure) {
+            gShowingPaintFailure = true;
+            try {
+                std::rethrow_exception(failure);
+            } catch (...) {
+                ShowCurrentException();
+            }
+            gShowingPaintFailure = false;
+        }
+    }
+
+  protected:
+    bool Apply(TChange what, int32_t, int32_t) override {
+        if (what == TChange::Repaint || what == TChange::Color || what == TChange::Font) {
+            InvalidateRect(Handle(), nullptr, FALSE);
+            return true;
+        }
+        return what == TChange::Text;  // no text to show
+    }
+
+  private:
+    TPaintBox& box_;
+};
+
+}  // namespace
+
+LRESULT CALLBACK PaintBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* peer = static_cast<TPaintBoxPeer*>(GetPropA(hwnd, kPaintBoxProp));
+    switch (msg) {
+        case WM_ERASEBKGND:
+            return 1;  // WM_PAINT covers everything
+        case WM_PAINT:
+            if (peer) {
+                try {
+                    peer->Paint(hwnd);
+                } catch (...) {
+                    ShowCurrentException();
+                }
+                return 0;
+            }
+            break;
+        case WM_NCHITTEST:
+            // Clicks go through to the form (its context menu, for one).
+            return HTTRANSPARENT;
+        default:
+            break;
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+std::unique_ptr<TControlPeer> MakePaintBoxPeer(TPaintBox& box, TFormPeer& form) {
+    return std::make_unique<TPaintBoxPeer>(box, form);
 }
 
 }  // namespace tk::gui

@@ -16,6 +16,8 @@ namespace tk::gui {
 
 // The window class of forms; tests find forms by it and their caption.
 inline constexpr const char* kFormClass = "PalmoGPSForm";
+// The window class of paint boxes.
+inline constexpr const char* kPaintBoxClass = "PalmoGPSPaintBox";
 // Child control identifiers start above IDOK/IDCANCEL and the other dialog ids.
 inline constexpr int kFirstControlId = 100;
 // A form's timer for a child's gathered changes: this plus the child's id.
@@ -156,8 +158,11 @@ class TFormPeer : public TControlPeer {
     HWND lastFocus_ = nullptr;
 };
 
-// Registers the form window class; false when the system refuses.
+// Registers the form and paint box window classes; false when the system refuses.
 bool RegisterFormClass();
+
+// The peer of a paint box.
+std::unique_ptr<TControlPeer> MakePaintBoxPeer(TPaintBox& box, TFormPeer& form);
 
 // The peer for a control that is not a form (nullptr: not shown).
 std::unique_ptr<TControlPeer> MakeChildPeer(TControl& control, TFormPeer& form);

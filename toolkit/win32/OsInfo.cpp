@@ -90,4 +90,8 @@ void SetLastSystemError(uint32_t code) {
     SetLastError(code);
 }
 
+bool WindowedProgramsHaveNoConsole() {
+    return true;  // a GUI-subsystem program has no console of its own
+}
+
 }  // namespace tk

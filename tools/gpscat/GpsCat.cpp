@@ -78,6 +78,10 @@ bool Choose(const TChoice<Enum> (&choices)[N], const std::string& option, const 
 }
 
 Json TimeJson(double dayCount) {
+    // 0 (no time yet) and -1 (a date or time that did not decode) are no time.
+    if (!(dayCount > 0.0)) {
+        return nullptr;
+    }
     const std::string text = IsoTime(dayCount);
     return text.empty() ? Json(nullptr) : Json(text);
 }
@@ -170,6 +174,8 @@ std::string UsageText() {
            "  --offset-ms MS        the receiver's output delay: its sentences leave MS\n"
            "                        milliseconds after the start of the GPS second\n"
            "                        (default 0); used by --set-clock, --keep-clock, --shm\n"
+           "  --no-reconnect        end with status 1 when the device goes away, instead\n"
+           "                        of opening it again once a second until it is back\n"
            "\n"
            "Exit status: 0 done (or clock set), 1 a file or the port could not be read or\n"
            "the system refused to set the clock, 2 bad usage, 3 no valid fix in time.\n";
@@ -314,6 +320,9 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
                 return false;
             }
             waitGiven = true;
+        } else if (name == "--no-reconnect") {
+            options.reconnect = false;
+            portOnly = name;
         } else if (name == "--quiet") {
             options.quiet = true;
         } else if (name == "--summary") {
@@ -387,6 +396,27 @@ std::string IsoTime(double dayCount) {
                   month, day, static_cast<int>(secondOfDay / 3600),
                   static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
     return text;
+}
+
+bool WriteLines(std::ostream& out, std::string& lines, int& error) {
+    errno = 0;
+    if (!lines.empty()) {
+        out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+        lines.clear();
+    }
+    out.flush();
+    if (!out) {
+        error = errno != 0 ? errno : EIO;
+        return false;
+    }
+    return true;
+}
+
+int OutputFailure(std::ostream& err, int error) {
+    if (error != EPIPE) {
+        err << "gpscat: cannot write output: " << std::generic_category().message(error) << '\n';
+    }
+    return kExitFile;
 }
 
 Json StateJson(const gps::TGPS& gps) {
@@ -585,10 +615,9 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
             const auto n = 1 + static_cast<size_t>(in.readsome(buffer + 1, sizeof buffer - 1));
             TChunkSource source(buffer, n);
             gps.PortTriggerAvail(source, static_cast<uint16_t>(n));
-            if (!lines.empty()) {
-                out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
-                out.flush();
-                lines.clear();
+            int writeError = 0;
+            if (!lines.empty() && !WriteLines(out, lines, writeError)) {
+                return OutputFailure(err, writeError);
             }
         }
         if (in.bad()) {
@@ -599,9 +628,11 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
     }
     if (options.summary) {
         AppendLine(lines, StateJson(gps));
-        out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
     }
-    out.flush();
+    int writeError = 0;
+    if (!WriteLines(out, lines, writeError)) {
+        return OutputFailure(err, writeError);
+    }
     return kExitOk;
 }
 

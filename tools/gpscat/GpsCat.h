@@ -37,6 +37,7 @@ struct TOptions {
     std::string log;           // dispatch log dump file, written at the close
     TClockChoice setClock = TClockChoice::None;
     int32_t waitSeconds = 60;  // for a valid fix, with setClock
+    bool reconnect = true;     // reopen a device that went away once it is back
 
     // The receiver's output delay (its ClockOffsetMs): the clock setting and
     // the shared-memory samples take the GPS second as starting this long
@@ -73,6 +74,18 @@ std::string Latin1ToUtf8(std::string_view bytes);
 // A day count (days since 1899-12-30) as YYYY-MM-DDTHH:MM:SSZ, to the nearest
 // second; empty for a value outside years 1 to 9999.
 std::string IsoTime(double dayCount);
+
+// Writes the lines to out, flushes and empties them. False when the output
+// did not take them, with the system's error number in error.
+bool WriteLines(std::ostream& out, std::string& lines, int& error);
+
+// Reports output that could not be written ("gpscat: cannot write output:"
+// and the reason; nothing for a reader that went away, a closed pipe) and
+// returns the status for it, kExitFile.
+int OutputFailure(std::ostream& err, int error);
+
+// The path or device name that COM number port is opened by.
+std::string PortPath(uint16_t port);
 
 // Every fix-state field of the receiver, under its own name.
 nlohmann::ordered_json StateJson(const gps::TGPS& gps);

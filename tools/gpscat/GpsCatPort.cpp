@@ -1,8 +1,11 @@
 // gpscat on a serial port: a receiver that owns the port, a message loop on
 // this thread, and a stop request that ends the loop so the port closes cleanly.
+#include <cerrno>
 #include <cmath>
 #include <exception>
+#include <fstream>
 #include <ostream>
+#include <system_error>
 
 #include "serial/ComPort.h"
 #include "toolkit/Clock.h"
@@ -24,6 +27,8 @@ constexpr double kFirstDatedDay = 29221.0;
 
 // How long the loop waits at most before it looks at its deadlines again.
 constexpr uint32_t kLoopWaitMs = 250;
+// How often a device that went away is tried again.
+constexpr uint32_t kReopenEveryMs = 1000;
 
 constexpr double kMsPerDay = 86400000.0;
 
@@ -56,12 +61,37 @@ class TStopWindow {
     tk::TWindowHandle window_;
 };
 
-void Flush(std::string& lines, std::ostream& out) {
-    if (!lines.empty()) {
-        out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
-        out.flush();
+// Writes what has gathered; remembers the first failure's error number.
+void Flush(std::string& lines, std::ostream& out, int& writeError) {
+    if (writeError != 0) {
         lines.clear();
+        return;
     }
+    if (!lines.empty()) {
+        WriteLines(out, lines, writeError);
+    }
+}
+
+// The trace's heading alone: what the close leaves when no byte arrived, so
+// that the file shows the option worked. The close replaces it otherwise.
+bool WriteEmptyTrace(const std::string& name, int& error) {
+    errno = 0;
+    std::ofstream file(name, std::ios::binary | std::ios::trunc);
+    file << "Receive: \r\n";
+    file.close();
+    if (!file) {
+        error = errno != 0 ? errno : EIO;
+        return false;
+    }
+    return true;
+}
+
+std::string DeviceEvent(const char* event, uint16_t port, const std::string& path) {
+    Json j;
+    j["event"] = event;
+    j["Port"] = "COM" + std::to_string(port);
+    j["Path"] = Latin1ToUtf8(path);
+    return j.dump() + '\n';
 }
 
 }  // namespace
@@ -190,6 +220,8 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
             }
         };
     }
+    bool deviceLost = false;
+    port.SetOnDeviceLost([&deviceLost](tk::TComponent&) { deviceLost = true; });
 
     try {
         gps.SetComBaud(options.baud);
@@ -199,9 +231,30 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         err << "gpscat: COM" << options.port << ": " << e.what() << '\n';
         return kExitFile;
     }
+    int traceError = 0;
+    if (!options.trace.empty() && !WriteEmptyTrace(options.trace, traceError)) {
+        err << "gpscat: cannot write '" << options.trace
+            << "': " << std::generic_category().message(traceError) << '\n';
+        status = kExitFile;
+    }
 
+    // After the first close the trace and the log are appended to, so that
+    // what came before a lost device is kept.
+    bool dumped = false;
+    auto closePort = [&] {
+        if (dumped && port.Open()) {
+            port.SetTracing(tlAppend);
+            port.SetLogging(tlAppend);
+        }
+        dumped = true;
+        gps.SetComOpen(false);
+    };
+
+    int writeError = 0;
+    bool waitingForDevice = false;
+    uint32_t lastTry = 0;
     const uint32_t start = tk::MonotonicMs();
-    while (!stop && !clockDone && !refused) {
+    while (!stop && !clockDone && !refused && status == kExitOk) {
         tk::WaitForMessage(kLoopWaitMs);
         tk::TMessage m;
         while (!stop && tk::TakeMessage(m)) {
@@ -210,11 +263,48 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
                 break;
             }
             tk::DispatchTaken(m);
-            Flush(lines, out);
+            Flush(lines, out, writeError);
         }
-        Flush(lines, out);
-        if (!out) {
-            break;  // nobody reads the events any more
+        if (deviceLost && !waitingForDevice) {
+            // The device went away: close, then open it again once a second
+            // (the loop's wait paces it) until it is back.
+            deviceLost = false;
+            const std::string path = PortPath(options.port);
+            if (!options.quiet) {
+                lines += DeviceEvent("OnDeviceLost", options.port, path);
+            }
+            try {
+                closePort();
+            } catch (const std::exception& e) {
+                err << "gpscat: closing COM" << options.port << ": " << e.what() << '\n';
+            }
+            if (!options.reconnect) {
+                err << "gpscat: COM" << options.port << ": " << path << " has gone away\n";
+                status = kExitFile;
+            }
+            waitingForDevice = true;
+            lastTry = tk::MonotonicMs();
+        } else if (waitingForDevice && tk::MonotonicMs() - lastTry >= kReopenEveryMs) {
+            lastTry = tk::MonotonicMs();
+            try {
+                if (!options.trace.empty()) {
+                    port.SetTracing(tlOn);
+                }
+                if (!options.log.empty()) {
+                    port.SetLogging(tlOn);
+                }
+                gps.SetComOpen(true);
+                waitingForDevice = false;
+                if (!options.quiet) {
+                    lines += DeviceEvent("OnDeviceBack", options.port, PortPath(options.port));
+                }
+            } catch (const std::exception&) {
+                // Not back yet.
+            }
+        }
+        Flush(lines, out, writeError);
+        if (writeError != 0) {
+            break;  // the events cannot be written any more
         }
         if (options.setClock != TClockChoice::None && !clockDone &&
             tk::MonotonicMs() - start >= static_cast<uint32_t>(options.waitSeconds) * 1000u) {
@@ -227,7 +317,9 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
 
     // The close writes the trace and the log that were asked for.
     try {
-        gps.SetComOpen(false);
+        if (port.Open()) {
+            closePort();
+        }
     } catch (const std::exception& e) {
         err << "gpscat: closing COM" << options.port << ": " << e.what() << '\n';
         status = status == kExitOk ? kExitFile : status;
@@ -236,7 +328,10 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         lines += StateJson(gps).dump();
         lines += '\n';
     }
-    Flush(lines, out);
+    Flush(lines, out, writeError);
+    if (writeError != 0) {
+        return OutputFailure(err, writeError);
+    }
     return status;
 }
 

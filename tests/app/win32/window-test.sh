@@ -7,7 +7,9 @@
 # in DISPLAY), the fix labels are read back with wingui_probe until "Valid",
 # the window is photographed (kept as screenshot-windows.png in
 # PALMO_SCREENSHOT_DIR when that is set) and closed with WM_CLOSE; the
-# program must end with status 0 and without an unhandled exception.
+# program must end with status 0 and without an unhandled exception. Then
+# start-up options the window cannot follow, and a GNSS receiver with
+# --gnss --open --satellites.
 set -u
 build="$(cd "$1" && pwd)"
 exe="$2"
@@ -148,6 +150,61 @@ done
 [ "$(probe checked "$caption" "GPS Available ")" = 0 ] ||
     fail "\"GPS Available \" stays ticked after the failed open"
 close_app
+
+# Start-up options the window cannot follow: each is said in a message box
+# over the window, and the window's own choice stays.
+"$build/wine-run.sh" "$exe" --port 77 --baud 1234 >"$work/app.out" 2>&1 &
+app_pid=$!
+probe wait "$caption" 60000 || give_up "the window \"$caption\" did not appear with bad options"
+for want in "Port COM77 is not one of the choices" "Baud rate 1234 is not one of the choices"; do
+    if box="$(probe wait-box "$caption" 15000)"; then
+        case "$box" in
+            *"$want"*) ;;
+            *) fail "the message box reads \"$box\", not \"$want...\"" ;;
+        esac
+        probe dismiss "$caption" || fail "cannot dismiss the message box"
+        for _ in $(seq 1 50); do
+            probe wait-box "$caption" 0 >/dev/null || break
+            sleep 0.1
+        done
+    else
+        fail "no message box saying \"$want\""
+    fi
+done
+probe list "$caption" | grep -q '^ComboBox|.*|4800$' || fail "the baud rate did not stay 4800"
+close_app
+
+# A GNSS receiver behind COM1, the program started with --gnss --open
+# --satellites: the fix in the main window, the satellites window found by
+# its caption and photographed (screenshot-satellites-windows.png).
+sats="Satellites"
+if "$nmeasim" --help 2>&1 | grep -q -- "--dialect"; then
+    start_sim_on_com1 --dialect gnss --seed 7 --speed 2 --persist ||
+        give_up "nmeasim --dialect gnss made no link: $(cat "$work/sim.err")"
+    "$build/wine-run.sh" "$exe" --gnss --open --satellites >"$work/app.out" 2>&1 &
+    app_pid=$!
+    probe wait "$caption" 60000 || give_up "the window \"$caption\" did not appear with --gnss"
+    probe wait "$sats" 30000 || give_up "no window \"$sats\" with --satellites"
+    [ "$(probe checked "$caption" "GPS Available ")" = 1 ] || fail "--open did not tick \"GPS Available \""
+    probe wait-text "$caption" "Valid" 40000 >"$work/wait.txt" || fail "no \"Valid\" from the GNSS receiver: $(cat "$work/wait.txt")"
+    sleep 3  # a few epochs of satellites in view
+    read -r wx wy ww wh cx cy < <(probe rect "$sats")
+    shot="$build/satellites-window.png"
+    if import -window root -crop "${ww}x${wh}+${wx}+${wy}" +repage "$shot" 2>"$work/import.err"; then
+        # GPS discs and bars are green (0, 160, 0).
+        green="$(convert "$shot" -fill black +opaque "rgb(0,160,0)" -fill white -opaque "rgb(0,160,0)" \
+            -format "%[fx:round(mean*w*h)]" info:)"
+        [ "${green:-0}" -gt 50 ] || fail "the satellites window shows no GPS satellite ($green green pixels)"
+        if [ -n "${PALMO_SCREENSHOT_DIR:-}" ]; then
+            cp "$shot" "$PALMO_SCREENSHOT_DIR/screenshot-satellites-windows.png"
+        fi
+    else
+        fail "no screenshot of the satellites window: $(cat "$work/import.err")"
+    fi
+    close_app
+else
+    echo "palmogps_window: the GNSS part is not run: $nmeasim has no --dialect option"
+fi
 
 if [ "$failures" = 0 ]; then
     echo "palmogps_window: every check passed"

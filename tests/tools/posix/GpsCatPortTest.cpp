@@ -2,11 +2,16 @@
 // it as COM1, and the clock setting in-process with a recording clock.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -155,9 +160,14 @@ TEST(GpsCatPortProgram, SimulatorThroughAPseudoTerminalAsAFileWouldGiveThenOneCo
                           {"PALMOGPS_PORTS=" + link});
     std::vector<std::string> got;
     size_t lossesBeforeTheFirstLine = 0;  // a slow start is a silence too
+    size_t devicesLost = 0;               // the simulator's end closes the device
     for (;;) {
         std::optional<std::string> line = cat.ReadLine(15000);
         ASSERT_TRUE(line) << "no OnComLoss; " << cat.ErrText();
+        if (line->find(R"({"event":"OnDeviceLost")") == 0) {
+            ++devicesLost;
+            continue;
+        }
         if (*line == R"({"event":"OnComLoss"})") {
             if (got.empty()) {
                 ++lossesBeforeTheFirstLine;
@@ -168,6 +178,7 @@ TEST(GpsCatPortProgram, SimulatorThroughAPseudoTerminalAsAFileWouldGiveThenOneCo
         got.push_back(*line);
     }
     EXPECT_LE(lossesBeforeTheFirstLine, 1u);
+    EXPECT_EQ(devicesLost, 1u);
     EXPECT_EQ(got, expected);
     // The simulator has ended, its last line long read; the silence is
     // reported once only.
@@ -301,4 +312,124 @@ TEST(GpsCatSetClock, AStopRequestEndsTheWaitCleanly) {
     // The port is free again: a second run opens it.
     EXPECT_EQ(gpscat::Run({"--port", "1", "--set-clock", "sys", "--wait", "1"}, std::cin, out, err),
               3);
+}
+
+// A receiver that goes away (its pseudo-terminal closed and its link removed)
+// and comes back at the same path (a new pseudo-terminal behind the link).
+TEST(GpsCatPortProgram, FollowsAVanishedDeviceBackToItsPath) {
+    const std::string link = TempPath("receiver_link");
+    const std::string trace = TempPath("lost.trc");
+    std::remove(link.c_str());
+    // The far end is the test's alone: a child that inherited it would keep
+    // the device from going.
+    auto newDevice = [&] {
+        auto pair = std::make_unique<ptytest::TPtyPair>(false);
+        fcntl(pair->Master(), F_SETFD, FD_CLOEXEC);
+        EXPECT_EQ(symlink(pair->Path().c_str(), link.c_str()), 0);
+        return pair;
+    };
+    auto pty = newDevice();
+    ASSERT_TRUE(pty->Ok());
+    const std::string log = TempPath("lost.log");
+    childtest::TChild cat(GPSCAT_EXE,
+                          {"--port", "1", "--timeout", "0", "--trace", trace, "--log", log},
+                          {"PALMOGPS_PORTS=" + link});
+    // Sends the fix until the named event comes; the other events are skipped.
+    auto until = [&](ptytest::TPtyPair* far, const std::string& event) -> json {
+        for (int i = 0; i < 100; ++i) {
+            if (far != nullptr) {
+                far->Write(kFix);
+            }
+            while (std::optional<std::string> line = cat.ReadLine(100)) {
+                const json j = json::parse(*line);
+                if (j["event"] == event) {
+                    return j;
+                }
+            }
+        }
+        return json();
+    };
+    ASSERT_EQ(until(pty.get(), "OnSentence")["SenID"], "GPRMC") << cat.ErrText();
+
+    pty.reset();
+    std::remove(link.c_str());
+    const json lost = until(nullptr, "OnDeviceLost");
+    EXPECT_EQ(lost, json({{"event", "OnDeviceLost"}, {"Port", "COM1"}, {"Path", link}}));
+
+    // Nothing there: the program waits (once a second, no busy loop) until
+    // the device is back.
+    usleep(1500 * 1000);
+    pty = newDevice();
+    ASSERT_TRUE(pty->Ok());
+    const json back = until(nullptr, "OnDeviceBack");
+    EXPECT_EQ(back, json({{"event", "OnDeviceBack"}, {"Port", "COM1"}, {"Path", link}}));
+    EXPECT_EQ(until(pty.get(), "OnSentence")["SenID"], "GPRMC");
+    cat.Signal(SIGTERM);
+    EXPECT_EQ(cat.Wait(), 0) << cat.ErrText();
+    // The trace holds what came before the loss and after the return.
+    const std::string traced = ReadFile(trace);
+    const size_t second = traced.find("Receive: ", 1);
+    ASSERT_NE(second, std::string::npos) << traced;
+    EXPECT_LT(traced.find("$GPRMC"), second) << traced;
+    EXPECT_NE(traced.find("$GPRMC", second), std::string::npos) << traced;
+    // The dispatch log records the loss as a line-status error.
+    const std::string logged = ReadFile(log);
+    EXPECT_NE(logged.find("Line status   00000400"), std::string::npos) << logged;
+
+    // With --no-reconnect the loss ends the program with status 1.
+    childtest::TChild once(GPSCAT_EXE, {"--port", "1", "--no-reconnect"},
+                           {"PALMOGPS_PORTS=" + link});
+    for (int i = 0; i < 100; ++i) {
+        pty->Write(kFix);
+        const std::optional<std::string> line = once.ReadLine(100);
+        if (line && json::parse(*line)["event"] == "OnSentence") {
+            break;
+        }
+    }
+    pty.reset();
+    std::optional<std::string> last;
+    while (std::optional<std::string> line = once.ReadLine(5000)) {
+        last = line;
+    }
+    ASSERT_TRUE(last.has_value());
+    EXPECT_EQ(json::parse(*last)["event"], "OnDeviceLost");
+    EXPECT_EQ(once.Wait(), 1);
+    std::remove(link.c_str());
+    std::remove(trace.c_str());
+    std::remove(log.c_str());
+}
+
+// Output that cannot be written ends the program with a message and
+// status 1, after the port was closed cleanly (trace written); --trace
+// writes its heading even when no byte arrived.
+TEST(GpsCatPortProgram, UnwritableOutputAndAnEmptyTrace) {
+    ptytest::TPtyPair pty(false);
+    ASSERT_TRUE(pty.Ok());
+    fcntl(pty.Master(), F_SETFD, FD_CLOEXEC);
+    const std::string trace = TempPath("full.trc");
+    const std::string command = std::string("PALMOGPS_PORTS='") + pty.Path() + "' '" + GPSCAT_EXE +
+                                "' --port 1 --trace '" + trace + "' >/dev/full 2>'" + trace +
+                                ".err' &";
+    std::remove(trace.c_str());
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string err;
+    for (int i = 0; i < 100 && err.empty(); ++i) {
+        pty.Write(kFix);
+        usleep(100 * 1000);
+        err = ReadFile(trace + ".err");
+    }
+    EXPECT_EQ(err, "gpscat: cannot write output: No space left on device\n");
+    EXPECT_EQ(ReadFile(trace).rfind("Receive: \r\n", 0), 0u);
+    EXPECT_NE(ReadFile(trace).find("$GPRMC"), std::string::npos);
+
+    // No byte at all: the trace is its heading alone.
+    ptytest::TPtyPair quiet(false);
+    childtest::TChild cat(GPSCAT_EXE, {"--port", "1", "--trace", trace},
+                          {"PALMOGPS_PORTS=" + quiet.Path()});
+    usleep(300 * 1000);
+    cat.Signal(SIGTERM);
+    EXPECT_EQ(cat.Wait(), 0) << cat.ErrText();
+    EXPECT_EQ(ReadFile(trace), "Receive: \r\n");
+    std::remove(trace.c_str());
+    std::remove((trace + ".err").c_str());
 }

@@ -1,6 +1,10 @@
 // The built gpscat program run on real files and on standard input.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -116,4 +120,92 @@ TEST(GpsCatProgram, ExitStatusesAndMessages) {
     const TProgramRun quiet = RunProgram("--quiet '" + kSample + "'");
     EXPECT_EQ(quiet.status, 0);
     EXPECT_EQ(quiet.out, "");
+}
+
+TEST(GpsCatProgram, OutputThatCannotBeWrittenIsAnError) {
+    const std::string err = testing::TempDir() + "gpscat_full_" + std::to_string(getpid());
+    auto run = [&](const std::string& redirection) {
+        const std::string command = std::string("'") + GPSCAT_EXE + "' '" + kSample + "' " +
+                                    redirection + " 2>'" + err + "'";
+        const int raw = std::system(command.c_str());
+        TProgramRun r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.err = ReadAll(err);
+        return r;
+    };
+    const TProgramRun full = run(">/dev/full");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err, "gpscat: cannot write output: No space left on device\n");
+    const TProgramRun closed = run(">&-");
+    EXPECT_EQ(closed.status, 1);
+    EXPECT_EQ(closed.err, "gpscat: cannot write output: Bad file descriptor\n");
+    // A reader that goes away ends the program quietly, not with success.
+    const std::string pipeline = std::string("for i in 1 2 3 4 5 6; do cat '") + kSample +
+                                 "'; done | '" + GPSCAT_EXE + "' 2>'" + err +
+                                 "' | head -n 1 >/dev/null; exit \\${PIPESTATUS[1]}";
+    const int raw = std::system(("bash -c \"" + pipeline + "\"").c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) != 0) << raw;
+    EXPECT_EQ(ReadAll(err), "");
+    std::remove(err.c_str());
+}
+
+// Standard error and the exit status of "gpscat --port 1" on ports, run as
+// the user nobody when the tests run as root.
+TProgramRun RunOnPorts(const std::string& ports, bool asNobody) {
+    const std::string err = testing::TempDir() + "gpscat_open_" + std::to_string(getpid());
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 2);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        setenv("PALMOGPS_PORTS", ports.c_str(), 1);
+        if (asNobody && getuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(126);
+        }
+        execl(GPSCAT_EXE, GPSCAT_EXE, "--port", "1", "--timeout", "0", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    TProgramRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.err = ReadAll(err);
+    std::remove(err.c_str());
+    return r;
+}
+
+TEST(GpsCatProgram, OpenErrorsSayWhatIsWrong) {
+    // Paths that are no serial port.
+    const std::string file = testing::TempDir() + "gpscat_plain_" + std::to_string(getpid());
+    std::ofstream(file) << "not a port";
+    for (const std::string& path : {std::string("/dev/null"), file, testing::TempDir()}) {
+        const TProgramRun r = RunOnPorts(path, false);
+        EXPECT_EQ(r.status, 1) << path;
+        EXPECT_EQ(r.err, "gpscat: COM1: " + path + " is not a serial port\n");
+    }
+    std::remove(file.c_str());
+
+    // A device node that its permissions keep this user from: access denied,
+    // naming the node's group (for a pseudo-terminal "tty").
+    char name[128] = {};
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    if (getuid() != 0) {
+        chmod(name, 0);
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(name, &st), 0);
+    const group* g = getgrgid(st.st_gid);
+    const std::string groupName = g != nullptr ? g->gr_name : std::to_string(st.st_gid);
+    const TProgramRun denied = RunOnPorts(name, true);
+    EXPECT_EQ(denied.status, 1);
+    EXPECT_EQ(denied.err, std::string("gpscat: COM1: access denied to ") + name +
+                              " - add your user to the '" + groupName +
+                              "' group (then log in again)\n");
+    close(master);
 }

@@ -1,0 +1,322 @@
+// The satellites window and the main window's context menu in Qt: the sky
+// plot's discs where their elevation and azimuth put them, in their
+// system's colour, filled or outlined; bar heights by SNR; the legend; the
+// menu by mouse and by keyboard; the clipboard. PALMO_SCREENSHOT_DIR, when
+// set, receives screenshot-satellites-linux.png.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFontMetrics>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/SatellitesForm.h"
+#include "app/Unit1.h"
+#include "serial/posix/PtyPair.h"
+#include "toolkit/qt/QtTestSupport.h"
+
+namespace {
+
+using gps::TGnssSystem;
+using qttest::WidgetOf;
+
+gps::TSatellite Sat(TGnssSystem system, int32_t prn, std::optional<int32_t> el,
+                    std::optional<int32_t> az, std::optional<int32_t> snr, bool used) {
+    gps::TSatellite s;
+    s.System = system;
+    s.PRN = prn;
+    s.Elevation = el;
+    s.Azimuth = az;
+    s.SNR = snr;
+    s.Used = used;
+    return s;
+}
+
+QColor Of(TGnssSystem system) {
+    return tk::qt::ToQColor(TSatellitesForm::SystemColor(system));
+}
+
+// The window's picture once it has painted since `painted` was last read.
+QImage Picture(TSatellitesForm& form, int& paints) {
+    const int before = paints;
+    EXPECT_TRUE(qttest::RunUntil([&] { return paints > before; }));
+    return WidgetOf(form)->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+int CountIn(const QImage& image, const QRect& r, const QColor& c) {
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) {
+            n += image.pixelColor(x, y) == c ? 1 : 0;
+        }
+    }
+    return n;
+}
+
+// Rows of colour c in column x between top and bottom (exclusive).
+int ColumnRun(const QImage& image, int x, int top, int bottom, const QColor& c) {
+    int n = 0;
+    for (int y = top; y < bottom; ++y) {
+        n += image.pixelColor(x, y) == c ? 1 : 0;
+    }
+    return n;
+}
+
+TEST(QtSatellites, SkyPlotBarsAndLegend) {
+    ASSERT_TRUE(qttest::StartQt());
+    auto form = std::make_unique<TSatellitesForm>(nullptr);
+    int paints = 0;
+    auto draw = form->Sky->OnPaint;
+    form->Sky->OnPaint = [&](tk::TPaintBox& b, tk::TCanvas& c) {
+        ++paints;
+        draw(b, c);
+    };
+    form->Show();
+    QWidget* window = WidgetOf(*form);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), "Satellites");
+    EXPECT_EQ(window->size(), QSize(360, 480));
+    EXPECT_EQ(window->minimumSize(), QSize(240, 320));
+
+    // GPS 5 on the eastern horizon, used; GLONASS 70 at the zenith, not
+    // used; Galileo 3 with neither place nor signal.
+    form->ShowSatellites({Sat(TGnssSystem::Galileo, 3, {}, {}, {}, false),
+                          Sat(TGnssSystem::GLONASS, 70, 90, 0, 20, false),
+                          Sat(TGnssSystem::GPS, 5, 0, 90, 40, true)});
+    QImage image = Picture(*form, paints);
+    EXPECT_EQ(form->Legend(), "GPS 1/1  GLONASS 0/1  Galileo 0/1");
+    const int th = QFontMetrics(tk::qt::ToQFont(form->Font())).height();
+    const auto l = TSatellitesForm::LayoutFor(360, 480, th);
+    int ex = 0, ey = 0, zx = 0, zy = 0;
+    TSatellitesForm::SkyPoint(l, 0, 90, ex, ey);
+    TSatellitesForm::SkyPoint(l, 90, 0, zx, zy);
+    EXPECT_EQ(ex, l.cx + l.radius);
+    EXPECT_EQ(ey, l.cy);
+    EXPECT_EQ(zx, 180);
+    EXPECT_EQ(zy, l.cy);
+    const int d = TSatellitesForm::kDisc / 2;
+    // Filled: the disc's inside is the system's colour.
+    EXPECT_EQ(CountIn(image, QRect(ex - 3, ey - 3, 7, 7), Of(TGnssSystem::GPS)), 49);
+    // Outlined: the ring is the colour, the inside is not.
+    const QRect zenith(zx - d, zy - d, 2 * d, 2 * d);
+    EXPECT_GT(CountIn(image, zenith, Of(TGnssSystem::GLONASS)), 30);
+    EXPECT_EQ(CountIn(image, QRect(zx - 3, zy - 3, 7, 7), Of(TGnssSystem::GLONASS)), 0);
+    EXPECT_EQ(image.pixelColor(zx + 2, zy + 2), QColor(255, 255, 255));
+    EXPECT_EQ(image.pixelColor(zx + d - 1, zy), Of(TGnssSystem::GLONASS));
+
+    // Bars in system order: GPS 40 dB-Hz twice the height of GLONASS 20, the
+    // full height 50; Galileo's slot empty.
+    const int full = l.barsBase - l.barsTop;
+    int left = 0, bw = 0;
+    TSatellitesForm::BarSlot(360, 0, 3, left, bw);
+    EXPECT_EQ(ColumnRun(image, left, l.barsTop, l.barsBase, Of(TGnssSystem::GPS)), full * 40 / 50);
+    EXPECT_EQ(CountIn(image, QRect(left + 2, l.barsBase - 5, bw - 4, 3), Of(TGnssSystem::GPS)),
+              (bw - 4) * 3);
+    TSatellitesForm::BarSlot(360, 1, 3, left, bw);
+    EXPECT_EQ(ColumnRun(image, left, l.barsTop, l.barsBase, Of(TGnssSystem::GLONASS)),
+              full * 20 / 50);
+    EXPECT_EQ(CountIn(image, QRect(left + 2, l.barsBase - 5, bw - 4, 3), Of(TGnssSystem::GLONASS)),
+              0);  // outlined
+    TSatellitesForm::BarSlot(360, 2, 3, left, bw);
+    EXPECT_EQ(CountIn(image, QRect(left, l.barsTop, bw, full), Of(TGnssSystem::Galileo)), 0);
+    // The legend's swatches and texts in the systems' colours.
+    const QRect legend(0, l.legendTop, 360, 480 - l.legendTop);
+    for (TGnssSystem s : {TGnssSystem::GPS, TGnssSystem::GLONASS, TGnssSystem::Galileo}) {
+        EXPECT_GT(CountIn(image, legend, Of(s)), 20) << gps::GnssSystemName(s);
+    }
+
+    // A full sky, for the README, at a bigger size.
+    window->resize(400, 560);
+    ASSERT_TRUE(qttest::RunUntil([&] { return form->ClientWidth() == 400; }));
+    EXPECT_EQ(form->Sky->Height(), 560);
+    gps::TSatelliteList sky;
+    const struct {
+        TGnssSystem s;
+        int prn, el, az, snr;
+        bool used;
+    } kSky[] = {{TGnssSystem::GPS, 2, 62, 40, 45, true},
+                {TGnssSystem::GPS, 5, 35, 120, 41, true},
+                {TGnssSystem::GPS, 12, 18, 210, 33, true},
+                {TGnssSystem::GPS, 25, 8, 310, 22, false},
+                {TGnssSystem::GPS, 29, 47, 280, 39, true},
+                {TGnssSystem::SBAS, 36, 30, 160, 35, false},
+                {TGnssSystem::GLONASS, 67, 55, 330, 38, true},
+                {TGnssSystem::GLONASS, 76, 24, 80, 30, true},
+                {TGnssSystem::GLONASS, 82, 5, 190, 15, false},
+                {TGnssSystem::Galileo, 4, 71, 230, 42, true},
+                {TGnssSystem::Galileo, 19, 28, 20, 36, true},
+                {TGnssSystem::BeiDou, 23, 40, 140, 37, true},
+                {TGnssSystem::BeiDou, 37, 12, 260, 0, false},
+                {TGnssSystem::QZSS, 195, 15, 100, 28, false}};
+    for (const auto& s : kSky) {
+        sky.push_back(Sat(s.s, s.prn, s.el, s.az, s.snr, s.used));
+    }
+    form->ShowSatellites(sky);
+    image = Picture(*form, paints);
+    EXPECT_EQ(image.size(), QSize(400, 560));
+    if (const char* dir = std::getenv("PALMO_SCREENSHOT_DIR"); dir != nullptr && *dir != '\0') {
+        QDir().mkpath(dir);
+        EXPECT_TRUE(image.save(QDir(dir).filePath("screenshot-satellites-linux.png")));
+    }
+
+    // Cleared: no satellite colour anywhere, and the legend says so.
+    form->Clear();
+    image = Picture(*form, paints);
+    EXPECT_EQ(form->Legend(), "No satellites in view");
+    EXPECT_EQ(CountIn(image, image.rect(), Of(TGnssSystem::GPS)), 0);
+    int dark = 0;  // the text's pixels (smoothed at their edges)
+    for (int y = image.height() - th - 6; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            dark += image.pixelColor(x, y).lightness() < 100 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(dark, 40);
+}
+
+// Opens the main window's menu with `open`, picks item `pick` (-1: none)
+// and gives back the items as "text" or "[x] text" for ticked ones.
+QStringList UseMenu(const std::function<void()>& open, int pick) {
+    QStringList seen;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) {
+            return;
+        }
+        answer.stop();
+        for (QAction* a : menu->actions()) {
+            seen << (a->isChecked() ? "[x] " : "") + a->text();
+        }
+        if (pick >= 0) {
+            menu->actions()[pick]->trigger();
+        }
+        menu->close();
+    });
+    answer.start(5);
+    open();
+    return seen;
+}
+
+TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
+    ASSERT_TRUE(qttest::StartQt());
+    ptytest::TPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ptytest::TPortsEnv ports(pty.Path());
+    tk::TApplication app;
+    TForm1& form = app.CreateForm<TForm1>();
+    form.GPS1->SetComTimeOut(0);  // no loss of data to blank the labels while the test runs
+    form.Show();
+    QWidget* window = WidgetOf(form);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->size(), QSize(376, 421));  // the layout is unchanged
+
+    // A right click on a label goes to the form's menu.
+    QWidget* label = WidgetOf(*form.Lat1);
+    QStringList items = UseMenu(
+        [&] {
+            QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2),
+                                    label->mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(label, &click);
+        },
+        0);
+    EXPECT_EQ(items,
+              QStringList({"All satellite systems (GNSS)", "Satellites...", "Copy position"}));
+    EXPECT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGNSS);
+    // Shift+F10 and the context-menu key open it too, the tick shown.
+    items = UseMenu(
+        [&] {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
+            QApplication::sendEvent(window, &key);
+        },
+        0);
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[0], "[x] All satellite systems (GNSS)");
+    EXPECT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGP);
+    items = UseMenu(
+        [&] {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_Menu, Qt::NoModifier);
+            QApplication::sendEvent(window, &key);
+        },
+        1);
+    ASSERT_NE(form.SatellitesWindow(), nullptr);
+    QWidget* sats = WidgetOf(*form.SatellitesWindow());
+    ASSERT_NE(sats, nullptr);
+    EXPECT_TRUE(sats->isVisible());
+    EXPECT_EQ(sats->windowTitle(), "Satellites");
+
+    form.Lat1->SetCaption("Lat: 48\xB0 07' 02\" N");
+    UseMenu(
+        [&] {
+            QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(300, 300),
+                                    window->mapToGlobal(QPoint(300, 300)));
+            QApplication::sendEvent(window, &click);
+        },
+        2);
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QString::fromUtf8("Lat: 48\u00B0 07' 02\" N  Long1  Lat2 Long2  Date Time UTC"));
+    form.Close();
+}
+
+// A sentence with its checksum and line end.
+std::string Nmea(const std::string& body) {
+    unsigned sum = 0;
+    for (char c : body) {
+        sum ^= static_cast<unsigned char>(c);
+    }
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+    return "$" + body + tail;
+}
+
+TEST(QtMainWindowGnss, FixLabelsFillFromGnrmcOnlyInGnssMode) {
+    ASSERT_TRUE(qttest::StartQt());
+    ptytest::TPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ptytest::TPortsEnv ports(pty.Path());
+    tk::TApplication app;
+    TForm1& form = app.CreateForm<TForm1>();
+    form.GPS1->SetComTimeOut(0);  // no loss of data to blank the labels while the test runs
+    form.Show();
+    WidgetOf<QCheckBox>(*form.CheckBox1)->click();
+    ASSERT_TRUE(form.GPS1->ComOpen());
+    const std::string lines =
+        Nmea("GNRMC,211434.00,A,4807.038,N,01131.000,E,022.4,084.4,071226,003.1,W,A") +
+        Nmea("GNGGA,211434.00,4807.038,N,01131.000,E,1,14,0.9,545.4,M,46.9,M,,");
+    QTimer feed;
+    QObject::connect(&feed, &QTimer::timeout, [&] { pty.Write(lines); });
+    feed.start(100);
+    auto* valid = WidgetOf<QLabel>(*form.Valid);
+    // GPS mode: the lines are logged but decode into nothing.
+    EXPECT_TRUE(qttest::RunUntil([&] { return form.Memo1->Lines().size() >= 4; }));
+    EXPECT_EQ(valid->text(), "Not Valid");
+    EXPECT_EQ(form.Lat1->Caption(), "Lat1\xB0");
+    // The menu's item switches to GNSS mode: the labels fill.
+    UseMenu(
+        [&] {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_Menu, Qt::NoModifier);
+            QApplication::sendEvent(WidgetOf(form), &key);
+        },
+        0);
+    ASSERT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGNSS);
+    // (The first fix comes with the GNRMC, before its epoch's GNGGA.)
+    ASSERT_TRUE(qttest::RunUntil([&] {
+        return valid->text() == "Valid" && WidgetOf<QLabel>(*form.GPSs)->text() == "Sat Count: 14";
+    }));
+    EXPECT_TRUE(
+        WidgetOf<QLabel>(*form.Lat1)->text().startsWith(QString::fromUtf8("Lat: 48\u00B0")));
+    feed.stop();
+    form.Close();
+}
+
+}  // namespace
