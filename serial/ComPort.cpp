@@ -19,6 +19,19 @@ bool Active(TTraceLogState s) {
     return s == tlOn || s == tlPause;
 }
 
+// The trigger events being delivered on this thread, innermost last: a
+// component on this list is inside one of its own trigger events, and the
+// dispatch thread that sent it waits until the event returns.
+struct TDeliveryFrame {
+    TRirCustomComPort* port;
+};
+thread_local std::vector<TDeliveryFrame*> tDeliveries;
+
+bool InsideTriggerOf(const TRirCustomComPort* port) {
+    return std::any_of(tDeliveries.begin(), tDeliveries.end(),
+                       [port](const TDeliveryFrame* f) { return f->port == port; });
+}
+
 }  // namespace
 
 // The notification window's procedure: it finds the component through the
@@ -45,6 +58,11 @@ struct TComPortWindow {
             if (m == MsgPortClose) {
                 cp->FinishDeferredClose(static_cast<int32_t>(lParam));
             } else {
+                TDeliveryFrame frame{cp};
+                tDeliveries.push_back(&frame);
+                struct TPop {
+                    ~TPop() { tDeliveries.pop_back(); }
+                } pop;
                 cp->HandleMessage(m, wLow, data);
             }
         } catch (...) {
@@ -158,6 +176,12 @@ void TRirCustomComPort::SetOpen(bool v) {
         // end of streaming in opens nothing.
         open_ = v;
         openAfterLoad_ = v;
+        return;
+    }
+    if (openState_ == osClosing) {
+        // A close left to the end of a trigger event: it opens again when
+        // it completes if the last request was to open.
+        reopenRequested_ = v;
         return;
     }
     if (!v) {
@@ -660,14 +684,18 @@ void TRirCustomComPort::DoClose() {
     dispatcher_->SaveTriggers(savedTriggers_);
     restoreTriggersOnOpen_ = true;
     dispatcher_->ClosePort();
-    if (dispatcher_->NoticeBusy() && notifyWindow_ != 0) {
-        // Called from inside a trigger event: the dispatcher is delivering
-        // that event and must live on until its threads have stopped.
-        tk::PostToWindow(
-            notifyWindow_, MsgPortClose, 0,
-            static_cast<tk::TLParam>(static_cast<uint32_t>(dispatcher_->Handle()) << 16));
+    if (dispatcher_->ClosePending() && InsideTriggerOf(this) && notifyWindow_ != 0) {
+        // Called from inside one of this port's trigger events: the dispatch
+        // thread waits for that event and must live on until it returns.
+        PostDeferredClose();
         PumpOneMessage();
     } else {
+        // A notice that the dispatch thread had begun but this thread was
+        // not running (sent and not yet served, or just returned) is no
+        // reason to wait: the release serves it and stops the threads now.
+        if (dispatcher_->ClosePending()) {
+            dispatcher_->ReleaseBuffers();
+        }
         FinishClose();
     }
     NotifyPortClose();
@@ -685,13 +713,25 @@ void TRirCustomComPort::FinishClose() {
     open_ = false;
 }
 
+void TRirCustomComPort::PostDeferredClose() {
+    tk::PostToWindow(notifyWindow_, MsgPortClose, 0,
+                     static_cast<tk::TLParam>(static_cast<uint32_t>(dispatcher_->Handle()) << 16));
+}
+
 void TRirCustomComPort::FinishDeferredClose(int32_t lParam) {
     if (!dispatcher_ || openState_ != osClosing) {
         return;  // a stale message: that close has completed
     }
     if (dispatcher_->ThreadsRunning()) {
-        tk::PostToWindow(notifyWindow_, MsgPortClose, 0, lParam);
-        return;
+        if (InsideTriggerOf(this)) {
+            // Served by a pump inside the event itself: the dispatch thread
+            // still waits for it, so only a later turn can finish.
+            tk::PostToWindow(notifyWindow_, MsgPortClose, 0, lParam);
+            return;
+        }
+        // The event has returned: the release stops the threads (waking a
+        // device wait that does not end by itself) and waits for them.
+        dispatcher_->ReleaseBuffers();
     }
     DoTrigger(MsgPortClose, 0, static_cast<uint16_t>(lParam & 0xFFFF));
     FinishClose();

@@ -232,6 +232,7 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
     friend struct TComPortWindow;
     // The notification window's handling of one message for this component.
     void HandleMessage(uint32_t msg, uint16_t wLow, uint16_t data);
+    void PostDeferredClose();
     void FinishDeferredClose(int32_t lParam);
     void FinishClose();
     void SetTraceLog(bool log, TTraceLogState v);

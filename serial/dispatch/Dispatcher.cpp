@@ -92,8 +92,7 @@ void TRirBaseDispatcher::Shutdown() {
     }
     // Serve this thread's messages while worker threads finish: one of them
     // may be waiting for a notice to be handled here.
-    PumpUntil([this] { return __atomic_load_n(&LiveThreadCount, __ATOMIC_SEQ_CST) == 0; },
-              tk::kInfinite);
+    PumpUntil([this] { return LiveThreadCount.load() == 0; }, tk::kInfinite);
     JoinFinishedThreads();
 }
 
@@ -238,12 +237,8 @@ void TRirBaseDispatcher::ReleaseBuffers() {
         // left to it, or a stop that the dispatch thread's end runs into).
         // A worker leaves it to that thread; any other thread waits for it.
         if (!OnWorkerThread()) {
-            PumpUntil(
-                [this] {
-                    return !Releasing.load() &&
-                           __atomic_load_n(&LiveThreadCount, __ATOMIC_SEQ_CST) == 0;
-                },
-                tk::kInfinite);
+            PumpUntil([this] { return !Releasing.load() && LiveThreadCount.load() == 0; },
+                      tk::kInfinite);
         }
         return;
     }

@@ -356,6 +356,10 @@ class TRirBaseDispatcher {
     bool OnWorkerThread() const;
     // Makes those of the six thread events that do not exist.
     void MakeThreadEvents();
+    // Wakes the workers so that they see the kill flag (set first when kill
+    // is true): the reader's device wait is cancelled, the reader's wait for
+    // the dispatch cycle ends, and AckEvent is cleared for their answers.
+    void WakeWorkers(bool kill);
 
     // Device.
     std::atomic<int32_t> DeviceHandle_{-1};
@@ -436,7 +440,7 @@ class TRirBaseDispatcher {
     std::atomic<bool> ThreadsRunning_{false};
     std::atomic<bool> ReleasePending{false};
     std::atomic<bool> Releasing{false};  // a ReleaseBuffers is under way
-    volatile int32_t LiveThreadCount = 0;
+    std::atomic<int32_t> LiveThreadCount{0};
 
     // Flags.
     std::atomic<bool> NoticeBusy_{false};

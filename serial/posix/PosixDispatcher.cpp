@@ -194,14 +194,8 @@ int32_t TRirPosixDispatcher::DeviceClose() {
         // kill flag is left to the stop that follows: a dispatch thread that
         // saw it now would take the release upon itself and close the thread
         // events while this close still uses them.
-        DeviceCancelWait();
         Signal(flushFd_);
-        if (DoneEvent) {
-            DoneEvent->Set();
-        }
-        if (AckEvent) {
-            AckEvent->Reset();
-        }
+        WakeWorkers(false);
     }
     if (r != 0 && err != EINTR) {
         posixdev::SetLastErrorFromErrno(err);

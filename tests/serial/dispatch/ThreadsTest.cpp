@@ -52,6 +52,30 @@ struct TShownExceptions {
     tk::TExceptionDisplay previous;
 };
 
+// A device wait that the first cancels do not end (one that came just before
+// the wait began, or a device that ignores it): the stop repeats the wake-up
+// until the reader has gone.
+TEST(Threads, StopRepeatsTheWakeUpOfAReaderThatStays) {
+    TTestDispatcher d;
+    d.realThreads = true;
+    ASSERT_EQ(d.OpenPort("\\\\.\\COM1", 4800, 0, 8, 1, 4096, 4096, 0), 0);
+    ASSERT_TRUE(PumpUntil([&] { return d.waitsBegun() > 0; }));
+    d.ignoreCancels = 3;
+    std::atomic<bool> closed{false};
+    tk::TThread closer([&] {
+        d.ClosePort();
+        closed = true;
+    });
+    const bool ended = testsupport::Eventually([&] { return closed.load(); }, 5000);
+    if (!ended) {
+        d.ignoreCancels = 0;  // let the stop end so that the test can
+        d.DeviceCancelWait();
+    }
+    EXPECT_TRUE(ended);
+    closer.WaitFor(tk::kInfinite);
+    EXPECT_EQ(d.Live(), 0);
+}
+
 TEST(Threads, StartStopAndASecondStart) {
     TTestDispatcher d;
     d.realThreads = true;
