@@ -239,6 +239,9 @@ void TGPS::PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count) {
         }
         if (c == '\r' && CP.Open()) {
             ProcessLine(lineBuffer_, lineOverflowed_);
+            if (TRirCustomComPort::FreedInEvent()) {
+                return;  // a handler freed the receiver (and its port)
+            }
             continue;
         }
         if (lineBuffer_.size() < kMaxLineLength) {
@@ -293,9 +296,15 @@ bool TGPS::ProcessLine(std::string_view line, bool overflowed) {
 }
 
 void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQuality, int32_t oldDim) {
+    // A handler that frees the receiver inside its port's trigger event ends
+    // the events of the line.
+    const auto freed = [] { return TRirCustomComPort::FreedInEvent(); };
     if (wasValid && !fixValid_) {
         if (OnFixLoss) {
             OnFixLoss(*this);
+            if (freed()) {
+                return;
+            }
         }
         if (fixLossAlarm_) {
             PlayFixLossBeep();
@@ -304,6 +313,9 @@ void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQualit
     if (!result) {
         if (OnError) {
             OnError(*this, errorText_);
+            if (freed()) {
+                return;
+            }
         }
         if (errorBeep_) {
             PlayErrorBeep();
@@ -311,6 +323,9 @@ void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQualit
     }
     if (result && OnSentence) {
         OnSentence(*this, fields_[0], fields_);
+        if (freed()) {
+            return;
+        }
     }
     // Only a line that passed the checksum and is itself a GPRMC reports a
     // fix; Fields may still hold an earlier GPRMC when this line failed.
@@ -319,9 +334,15 @@ void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQualit
         const double lon = Lon();
         const double sog = SOG();
         OnValidFix(*this, lat, lon, sog, cog_);
+        if (freed()) {
+            return;
+        }
     }
     if (fixDim_ != oldDim && OnFixProgress) {
         OnFixProgress(*this, FixDimName(fixDim_), fixDim_);
+        if (freed()) {
+            return;
+        }
     }
     if (fixQuality_ != oldQuality && OnFixQuality) {
         OnFixQuality(*this, QualityName(fixQuality_), fixQuality_);

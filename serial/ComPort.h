@@ -190,6 +190,11 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
     // The dispatcher, or ECommNotOpen (-2007).
     TRirBaseDispatcher& RequireDispatcher();
 
+    // Whether the component whose trigger event this thread is delivering
+    // was freed by it (its handler or one it called): code that raised the
+    // event and runs on after it must then leave the component alone.
+    static bool FreedInEvent();
+
     // ---- Reading and writing ----
     char ReceiveChar() override;
     void SendString(const std::string& s);

@@ -186,6 +186,7 @@ int32_t TRirBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t bau
         }
         NoticePos = 0;
         NoticeCount = 0;
+        AvailNoticeLost = false;
         ResetStatusHits();
         {
             tk::TLockGuard g(GeneralLock);

@@ -290,6 +290,8 @@ class TRirBaseDispatcher {
 
     // ---- State ----
     TRirComPort* Owner() const { return owner_; }
+    // The owner is gone; the dispatcher finishes its close on its own.
+    void ForgetOwner() { owner_ = nullptr; }
     int32_t Handle() const { return handle_; }
     int32_t DeviceHandle() const { return DeviceHandle_.load(); }
     bool IsOpen() const { return DeviceHandle_.load() >= 0; }
@@ -398,6 +400,9 @@ class TRirBaseDispatcher {
     // still tell that bytes arrived.
     uint64_t ScanCount = 0;    // dispatch thread
     uint64_t NoticeCount = 0;  // dispatch thread
+    // The last data-available notice timed out at a window: the bytes still
+    // unread are offered again even though none came since.
+    bool AvailNoticeLost = false;  // dispatch thread
     uint32_t AvailThreshold_ = 0;
     bool StatusHitThisCycle = false;
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -292,6 +293,47 @@ TEST(ReceiverPort, ComNumberChangedWhileANoticeIsUnderWay) {
     EXPECT_TRUE(gps.ComOpen());
     ASSERT_TRUE(remoteB.Write(kGsa + "\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return clock.lines == 2; }));
+
+    // From inside a trigger event the close waits for the event's end, and
+    // then the port opens on the number asked for.
+    gps.OnSentence = [&](TGPS& g, const std::string&, const TDataArray&) {
+        ++clock.lines;
+        g.SetComNumber(kPortA);
+    };
+    ASSERT_TRUE(remoteB.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return opens == 3; }));
+    gps.OnSentence = [&](TGPS&, const std::string&, const TDataArray&) { ++clock.lines; };
+    EXPECT_EQ(gps.ComNumber(), kPortA);
+    ASSERT_TRUE(remoteA.Write(kRmc + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return clock.lines == 4; }));
+}
+
+// A receiver freed by one of its event handlers: no later event, no hang,
+// and the port is free for the next receiver.
+TEST(ReceiverPort, FreedByItsOwnEventHandler) {
+    REQUIRE_PORTS();
+    TPorts ports;
+    TFar remote(ports, kPortA);
+    ASSERT_TRUE(remote.Ok());
+    auto gps = std::make_unique<TGPS>();
+    int sentences = 0;
+    gps->OnSentence = [&](TGPS&, const std::string&, const TDataArray&) {
+        ++sentences;
+        gps.reset();
+    };
+    UsePort(*gps, kPortA);
+    gps->SetComOpen(true);
+    ASSERT_TRUE(remote.Write(kGsa + "\r\n" + kGsa + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return gps == nullptr; }));
+    PumpFor(200);
+    EXPECT_EQ(sentences, 1);
+
+    TGPS again;
+    TLineClock clock(again);
+    UsePort(again, kPortA);
+    again.SetComOpen(true);
+    ASSERT_TRUE(remote.Write(kRmc + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return clock.lines == 1; }));
 }
 
 TEST(ReceiverPort, SendStrAndOpenFailures) {

@@ -65,9 +65,14 @@ inline bool MissingPortsOpen() {
     return winports::UnderWine();
 }
 
+// Each test starts with empty pairs, as new pseudo-terminal pairs are.
 class TPorts {
   public:
-    TPorts() = default;
+    TPorts() {
+        for (int n = 1; n <= 4; ++n) {
+            winports::DropInput(n);
+        }
+    }
 };
 
 // The far end of component port n.
