@@ -548,6 +548,14 @@ uint32_t TRirBaseDispatcher::OutputRoom() {
     return used >= OutputSize_ ? 0 : OutputSize_ - used;
 }
 
+void TRirBaseDispatcher::EmptyOutputRing() {
+    tk::TLockGuard out(OutputLock);
+    OutHead = 0;
+    OutTail = 0;
+    OutFull = false;
+    ++OutFlushes;
+}
+
 int32_t TRirBaseDispatcher::ClearOutput() {
     return DeviceFlush(flushOutput);
 }

@@ -325,6 +325,10 @@ class TRirBaseDispatcher {
     void CopyIntoOutputRing(const char* src, uint32_t count);
     // Bytes waiting in the output ring, for a device layer's DeviceStatus.
     uint32_t OutputRingUsed();
+    // Empties the output ring for a flush (under OutputLock) and counts the
+    // flush, so that the writer does not account a stretch it took before
+    // against the emptied ring, wherever that stretch began.
+    void EmptyOutputRing();
     // Used bytes of the input ring. Hold InputLock.
     uint32_t InputUsed() const {
         if (InTail == InHead) {
@@ -424,6 +428,7 @@ class TRirBaseDispatcher {
     uint32_t OutTail = 0;
     bool OutFull = false;
     std::atomic<bool> OutputSentPending{false};
+    uint32_t OutFlushes = 0;  // flushes since the open
 
     // Threads. The references (GeneralLock) are cleared by ThreadFinished;
     // the objects of ended threads wait in FinishedThreads until a thread

@@ -479,6 +479,7 @@ void TRirBaseDispatcher::SendPending() {
         const char* data = nullptr;
         uint32_t count = 0;
         uint32_t tail = 0;
+        uint32_t flushes = 0;
         {
             tk::TLockGuard out(OutputLock);
             if (!OutBuf || OutputSize_ == 0 || (!OutFull && OutHead == OutTail)) {
@@ -501,6 +502,7 @@ void TRirBaseDispatcher::SendPending() {
                 }
             }
             tail = OutTail;
+            flushes = OutFlushes;
             data = OutBuf.get() + OutTail;
         }
         const int32_t written = DeviceWriteStretch(data, count);
@@ -511,7 +513,7 @@ void TRirBaseDispatcher::SendPending() {
             return;
         }
         tk::TLockGuard out(OutputLock);
-        if (!OutBuf || OutTail != tail) {
+        if (!OutBuf || OutTail != tail || OutFlushes != flushes) {
             return;  // emptied meanwhile (a flush that did not wait for us)
         }
         const uint32_t used = OutFull              ? OutputSize_

@@ -322,10 +322,7 @@ int32_t TRirPosixDispatcher::DeviceFlush(int32_t side) {
         // its answer and a later emptying it could take a new stretch of the
         // old bytes and send them after the flush, from memory that new
         // output is already being copied into.
-        tk::TLockGuard out(OutputLock);
-        OutHead = 0;
-        OutTail = 0;
-        OutFull = false;
+        EmptyOutputRing();
     }
     // Only while the device is open: after a close the dispatch thread may be
     // releasing the thread events.

@@ -210,12 +210,7 @@ int32_t TRirWin32Dispatcher::DeviceFlush(int32_t side) {
         // its answer and a later emptying it could take a new stretch of the
         // old bytes and send them after the flush. Then the writer abandons a
         // pending write and acknowledges, or the wait runs out.
-        {
-            tk::TLockGuard out(OutputLock);
-            OutFull = false;
-            OutHead = 0;
-            OutTail = 0;
-        }
+        EmptyOutputRing();
         FlushEvent->Set();
         AckEvent->Wait(kFlushAckMs);
         tk::TLockGuard out(OutputLock);

@@ -48,6 +48,8 @@ class TTestDispatcher : public TRirBaseDispatcher {
     }
     // Lets writes that blockWrites holds back go on.
     void UnblockWrites() { unblock_.Set(); }
+    // Empties the output ring as a flush does, without asking the writer.
+    void EmptyOutputAsAFlushDoes() { EmptyOutputRing(); }
     void QueueLineErrors(uint32_t bits) {
         std::lock_guard<std::mutex> g(m_);
         errors_ |= bits;
@@ -267,10 +269,7 @@ class TTestDispatcher : public TRirBaseDispatcher {
                 FlushEvent->Set();
                 AckEvent->Wait(5000);
             }
-            tk::TLockGuard out(OutputLock);
-            OutHead = 0;
-            OutTail = 0;
-            OutFull = false;
+            EmptyOutputRing();
         } else {
             std::lock_guard<std::mutex> g(m_);
             pending_.clear();
