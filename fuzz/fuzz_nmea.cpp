@@ -1,9 +1,12 @@
 // Arbitrary bytes, cut into arbitrary chunks, through the receiver's
-// PortTriggerAvail with every event assigned; the helpers get the same bytes.
+// PortTriggerAvail with every event assigned, in either dialect (GSV groups
+// and GSA groups included), taken a character or a block at a time; the
+// helpers get the same bytes.
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -23,8 +26,24 @@ class TFuzzSource : public gps::TNmeaCharSource {
         }
         return static_cast<char>(data_[pos_++]);
     }
+    // A block up to the stop character, as the port's ring hands it out.
+    size_t ReceiveBlock(char* dest, size_t max, char stop) override {
+        if (!blocks_) {
+            return TCharSource::ReceiveBlock(dest, max, stop);
+        }
+        if (max > size_ - pos_) {
+            std::abort();  // the receiver asked for more than it was offered
+        }
+        const void* hit = std::memchr(data_ + pos_, stop, max);
+        const size_t n =
+            hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - (data_ + pos_)) + 1 : max;
+        std::memcpy(dest, data_ + pos_, n);
+        pos_ += n;
+        return n;
+    }
     bool Open() const override { return open_; }
     void SetOpen(bool open) { open_ = open; }
+    void SetBlocks(bool blocks) { blocks_ = blocks; }
     size_t Waiting() const { return size_ - pos_; }
 
   private:
@@ -32,6 +51,7 @@ class TFuzzSource : public gps::TNmeaCharSource {
     size_t size_;
     size_t pos_ = 0;
     bool open_ = true;
+    bool blocks_ = false;
 };
 
 void Check(bool condition) {
@@ -55,6 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     receiver.SetUnits(static_cast<gps::TUnits>(control % 3));
     receiver.SetPosUnits(static_cast<gps::TFloatUnits>((control >> 2) % 4));
     receiver.SetStrFormat(static_cast<gps::TStrFormat>((control >> 4) % 3));
+    receiver.SetDialect((control & 0x40) != 0 ? gps::TNmeaDialect::ndGNSS
+                                              : gps::TNmeaDialect::ndGP);
     size_t texts = 0;
     receiver.OnSentence = [&](gps::TGPS& g, const std::string& id, const gps::TDataArray& a) {
         Check(id == a[0]);
@@ -73,8 +95,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(q == g.FixQuality() && !name.empty());
     };
     receiver.OnError = [&](gps::TGPS&, const std::string& message) { Check(!message.empty()); };
+    receiver.OnSatellites = [&](gps::TGPS& g, const gps::TSatelliteList& list) {
+        // Sorted, one entry per satellite, marked used from the GSA union.
+        Check(&list == &g.SatellitesInView());
+        const gps::TSatelliteIdList& used = g.UsedSatellites();
+        Check(std::is_sorted(used.begin(), used.end()));
+        Check(std::adjacent_find(used.begin(), used.end()) == used.end());
+        for (size_t i = 0; i < list.size(); ++i) {
+            const gps::TSatelliteId id{list[i].System, list[i].PRN};
+            if (i > 0) {
+                Check(gps::TSatelliteId{list[i - 1].System, list[i - 1].PRN} < id);
+            }
+            Check(list[i].Used == std::binary_search(used.begin(), used.end(), id));
+            texts += gps::GnssSystemName(list[i].System).size();
+        }
+    };
 
     TFuzzSource source(data, size);
+    source.SetBlocks((control & 0x80) != 0);
     // Chunk sizes from the stream itself: each chunk's length is taken from
     // the byte at its start, so the fuzzer controls the cutting.
     size_t step = 0;

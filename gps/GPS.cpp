@@ -1,5 +1,7 @@
 #include "gps/GPS.h"
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
 
 #include "serial/ComPort.h"
@@ -32,26 +34,50 @@ const std::string TGPS::kRmcInvalid = "GPRMC is invalid";
 const std::string TGPS::kGgaInvalid = "GPGGA is invalid";
 const std::string TGPS::kGsaInvalid = "GPGSA is invalid";
 
-void SplitSentence(std::string_view line, TDataArray& fields) {
-    for (std::string& entry : fields) {
-        entry.clear();
-    }
+namespace {
+
+// SplitSentence, telling how many fields the payload has (a count above
+// kDataArraySize only says that some were dropped).
+size_t SplitFields(std::string_view line, TDataArray& fields) {
     // One pass over the payload; fields are short, so a plain scan beats
-    // a library search per field.
+    // a library search per field. Empty fields and the entries past the
+    // last field are only cleared.
     const std::string_view payload = NmeaPayload(line);
     const char* p = payload.data();
     const char* const end = p + payload.size();
-    for (std::string& entry : fields) {
+    size_t i = 0;
+    bool dropped = false;  // a comma after the last entry: fields were dropped
+    for (;;) {
         const char* start = p;
         while (p != end && *p != ',') {
             ++p;
         }
-        entry.assign(start, static_cast<size_t>(p - start));
+        std::string& entry = fields[i++];
+        // (Appending to an emptied string is the short way to store a short text.)
+        entry.clear();
+        if (p != start) {
+            entry.append(start, static_cast<size_t>(p - start));
+        }
         if (p == end) {
-            return;
+            break;
         }
         ++p;  // past the comma
+        if (i == fields.size()) {
+            dropped = true;
+            break;
+        }
     }
+    const size_t count = dropped ? i + 1 : i;
+    for (; i < fields.size(); ++i) {
+        fields[i].clear();
+    }
+    return count;
+}
+
+}  // namespace
+
+void SplitSentence(std::string_view line, TDataArray& fields) {
+    SplitFields(line, fields);
 }
 
 bool IsNumber(std::string_view text) {
@@ -67,6 +93,15 @@ const std::string& QualityName(int32_t quality) {
         return kNames[4];
     }
     return kNames[quality];
+}
+
+const std::string& QualityName(int32_t quality, TNmeaDialect dialect) {
+    static const std::string kRtkFixed = "RTK Fixed";
+    static const std::string kRtkFloat = "RTK Float";
+    if (dialect == TNmeaDialect::ndGNSS && (quality == 4 || quality == 5)) {
+        return quality == 4 ? kRtkFixed : kRtkFloat;
+    }
+    return QualityName(quality);
 }
 
 const std::string& FixDimName(int32_t dim) {
@@ -178,8 +213,7 @@ void TGPS::SendStr(const std::string& s) {
 }
 
 void TGPS::RestartLossTimer() {
-    lossTimer_->SetEnabled(false);
-    lossTimer_->SetEnabled(true);
+    lossTimer_->Restart();
 }
 
 void TGPS::PlayFixLossBeep() {
@@ -190,9 +224,17 @@ void TGPS::PlayErrorBeep() {
     tk::CurrentSound().SystemBeep();
 }
 
+uint32_t TGPS::SatelliteClockMs() const {
+    return tk::MonotonicMs();
+}
+
 void TGPS::LossTimerFired() {
     lossTimer_->SetEnabled(false);
     silent_ = true;
+    // A silent receiver sees no satellites.
+    usedSatellites_.clear();
+    satellitesInView_.Clear();
+    gsaGroupOpen_ = false;
     if (OnComLoss) {
         OnComLoss(*this);
     }
@@ -228,27 +270,60 @@ bool TGPS::SetClock(bool local) {
 }
 
 void TGPS::PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count) {
-    for (uint16_t i = 0; i < Count; ++i) {
-        const char c = CP.ReceiveChar();
-        if (c == '$') {
-            lineBuffer_.clear();
-            lineOverflowed_ = false;
+    // Blocks of characters up to the next carriage return: the characters
+    // after it stay in the port while the line is processed, as they would
+    // when taken one at a time.
+    char block[512];
+    size_t left = Count;
+    while (left > 0) {
+        const size_t want = std::min(left, sizeof block);
+        const size_t n = CP.ReceiveBlock(block, want, '\r');
+        if (n == 0 || n > want) {
+            return;  // a source that breaks its promise ends the batch
         }
-        if (c == '\n') {
-            continue;
-        }
-        if (c == '\r' && CP.Open()) {
-            ProcessLine(lineBuffer_, lineOverflowed_);
-            if (TRirCustomComPort::FreedInEvent()) {
-                return;  // a handler freed the receiver (and its port)
+        left -= n;
+        const bool endsLine = block[n - 1] == '\r';
+        AppendChars(block, endsLine ? n - 1 : n);
+        if (endsLine) {
+            if (CP.Open()) {
+                ProcessLine(lineBuffer_, lineOverflowed_);
+                if (TRirCustomComPort::FreedInEvent()) {
+                    return;  // a handler freed the receiver (and its port)
+                }
+            } else {
+                AppendChars(block + n - 1, 1);
             }
-            continue;
         }
-        if (lineBuffer_.size() < kMaxLineLength) {
-            lineBuffer_ += c;
-        } else {
+    }
+}
+
+void TGPS::AppendChars(const char* p, size_t n) {
+    // The last "$" starts a new line with itself; line feeds are dropped.
+    const char* start = nullptr;
+    for (const char* q = p;
+         const void* hit = std::memchr(q, '$', static_cast<size_t>(p + n - q));) {
+        start = static_cast<const char*>(hit);
+        q = start + 1;
+    }
+    if (start != nullptr) {
+        lineBuffer_.clear();
+        lineOverflowed_ = false;
+        n -= static_cast<size_t>(start - p);
+        p = start;
+    }
+    while (n > 0) {
+        const auto* lf = static_cast<const char*>(std::memchr(p, '\n', n));
+        const size_t run = lf ? static_cast<size_t>(lf - p) : n;
+        const size_t room = kMaxLineLength - std::min(lineBuffer_.size(), kMaxLineLength);
+        lineBuffer_.append(p, std::min(run, room));
+        if (run > room) {
             lineOverflowed_ = true;
         }
+        if (!lf) {
+            return;
+        }
+        p = lf + 1;
+        n -= run + 1;
     }
 }
 
@@ -265,6 +340,8 @@ bool TGPS::ProcessLine(std::string_view line, bool overflowed) {
 
     bool result = false;
     bool accepted = false;
+    bool satellitesChanged = false;
+    TSentenceKind kind = TSentenceKind::Other;
     if (overflowed) {
         // Part of this line was dropped: whatever its checksum says, it is not
         // the line that was sent.
@@ -276,23 +353,87 @@ bool TGPS::ProcessLine(std::string_view line, bool overflowed) {
         if (line.data() != nmeaSentence_.data()) {
             nmeaSentence_.assign(line);
         }
-        SplitSentence(nmeaSentence_, fields_);
-        const std::string& id = fields_[0];
-        if (id == "GPRMC") {
-            result = DecodeRMC();
-        } else if (id == "GPGSA") {
-            result = DecodeGSA();
-        } else if (id == "GPGGA") {
-            result = DecodeGGA();
-        } else {
-            result = true;
+        const size_t fieldCount = SplitFields(nmeaSentence_, fields_);
+        kind = KindOf(fields_[0]);
+        switch (kind) {
+            case TSentenceKind::RMC:
+                result = DecodeRMC();
+                break;
+            case TSentenceKind::GSA:
+                result = DecodeGSA();
+                break;
+            case TSentenceKind::GGA:
+                result = DecodeGGA();
+                break;
+            case TSentenceKind::GSV:
+                result = true;
+                satellitesChanged = DecodeGSV(fieldCount);
+                break;
+            case TSentenceKind::Other:
+                result = true;
+                break;
         }
+        gsaGroupOpen_ = kind == TSentenceKind::GSA;
+        if (!result && dialect_ == TNmeaDialect::ndGNSS) {
+            NameSentenceInError();
+        }
+    }
+    if (kind != TSentenceKind::GSV && satellitesInView_.HasParts()) {
+        satellitesChanged = satellitesInView_.DropOut(SatelliteClockMs(), usedSatellites_);
     }
     // The line's own identifier decides the valid-fix event, whatever the
     // handlers raised before it do to Fields.
-    const bool isRmc = accepted && fields_[0] == "GPRMC";
+    const bool isRmc = accepted && kind == TSentenceKind::RMC;
     RaiseEvents(result, isRmc, wasValid, oldQuality, oldDim);
+    if (satellitesChanged && OnSatellites && !TRirCustomComPort::FreedInEvent()) {
+        OnSatellites(*this, satellitesInView_.List());
+    }
     return result;
+}
+
+TGPS::TSentenceKind TGPS::KindOf(const std::string& id) const {
+    // A talker of two upper-case letters (ndGP: GP only) and the sentence type.
+    if (id.size() != 5) {
+        return TSentenceKind::Other;
+    }
+    if (dialect_ == TNmeaDialect::ndGNSS) {
+        if (id[0] < 'A' || id[0] > 'Z' || id[1] < 'A' || id[1] > 'Z') {
+            return TSentenceKind::Other;
+        }
+    } else if (id[0] != 'G' || id[1] != 'P') {
+        return TSentenceKind::Other;
+    }
+    const char a = id[2];
+    const char b = id[3];
+    const char c = id[4];
+    if (a == 'R' && b == 'M' && c == 'C') {
+        return TSentenceKind::RMC;
+    }
+    if (a == 'G' && b == 'G' && c == 'A') {
+        return TSentenceKind::GGA;
+    }
+    if (a == 'G' && b == 'S' && c == 'A') {
+        return TSentenceKind::GSA;
+    }
+    if (a == 'G' && b == 'S' && c == 'V') {
+        return TSentenceKind::GSV;
+    }
+    return TSentenceKind::Other;
+}
+
+void TGPS::NameSentenceInError() {
+    // The decoders' texts name the GP sentence ("GPRMC is invalid"); another
+    // talker's line is named as received ("GNRMC is invalid").
+    const std::string& id = fields_[0];
+    if (errorText_.size() >= 5 && errorText_.compare(0, 2, "GP") == 0 &&
+        errorText_.compare(2, 3, id, 2, 3) == 0 && id.compare(0, 2, "GP") != 0) {
+        errorText_.replace(0, 2, id, 0, 2);
+    }
+}
+
+bool TGPS::DecodeGSV(size_t fieldCount) {
+    // Never fails: a malformed GSV only drops its unfinished group.
+    return satellitesInView_.Add(fields_, fieldCount, SatelliteClockMs(), usedSatellites_);
 }
 
 void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQuality, int32_t oldDim) {
@@ -345,13 +486,15 @@ void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQualit
         }
     }
     if (fixQuality_ != oldQuality && OnFixQuality) {
-        OnFixQuality(*this, QualityName(fixQuality_), fixQuality_);
+        OnFixQuality(*this, QualityName(fixQuality_, dialect_), fixQuality_);
     }
 }
 
 bool TGPS::DecodeRMC() {
     const TDataArray& f = fields_;
-    fixValid_ = IsExactly(f[2], 'A');
+    // NMEA 2.3 mode indicator "N": no fix, whatever the status says.
+    fixValid_ =
+        IsExactly(f[2], 'A') && !(dialect_ == TNmeaDialect::ndGNSS && IsExactly(f[12], 'N'));
     if (!fixValid_) {
         return true;
     }
@@ -432,20 +575,34 @@ bool TGPS::DecodeGSA() {
     }
     fixDim_ = dim;
     fixValid_ = dim > 1;
-    satSet_ = 0;
+    // A GSA that follows a GSA in ndGNSS adds its satellites to the group's.
+    if (dialect_ != TNmeaDialect::ndGNSS || !gsaGroupOpen_) {
+        satSet_ = 0;
+        usedSatellites_.clear();
+    }
     pdop_ = hdop_ = vdop_ = 100.0;
     if (!fixValid_) {
         return true;
     }
+    // The NMEA 4.10 system ID, else the talker and the number, give the system.
+    int32_t systemId = 0;
+    const bool hasSystemId = ParseInteger(f[18], systemId);
+    const std::string_view talker = std::string_view(f[0]).substr(0, 2);
     bool ok = true;
     for (size_t i = 3; ok && i <= 14; ++i) {
-        if (!IsNumber(f[i])) {
+        // An integer is taken; other numbers fail; any other text is skipped.
+        int32_t n = 0;
+        if (f[i].empty() || !ParseInteger(f[i], n)) {
+            ok = !IsNumber(f[i]);
             continue;
         }
-        int32_t n = 0;
-        ok = ParseInteger(f[i], n);
-        if (ok && n >= 0 && n <= 31) {
+        if (n >= 0 && n <= 31) {
             satSet_ |= uint32_t{1} << n;
+        }
+        if (n > 0) {
+            AddSatelliteId(
+                usedSatellites_,
+                {hasSystemId ? GnssSystemOfId(systemId, n) : GnssSystemOf(talker, n), n});
         }
     }
     ok = ok && ParseNumber(f[15], pdop_) && ParseNumber(f[16], hdop_) && ParseNumber(f[17], vdop_);

@@ -40,6 +40,8 @@ bool IsNumber(std::string_view text);
 
 // Names of a GPGGA fix quality, a GPGSA fix dimension and a selection mode.
 const std::string& QualityName(int32_t quality);
+// The quality name in a dialect: ndGNSS also names 4 "RTK Fixed" and 5 "RTK Float".
+const std::string& QualityName(int32_t quality, TNmeaDialect dialect);
 const std::string& FixDimName(int32_t dim);
 const std::string& FixModeName(char mode);
 
@@ -178,13 +180,17 @@ class TGPS : public tk::TComponent {
     void SetFixLossAlarm(bool v) { fixLossAlarm_ = v; }
     bool ErrorBeep() const { return errorBeep_; }
     void SetErrorBeep(bool v) { errorBeep_ = v; }
-    // Which talkers are decoded (ndGP: GP only, as a classic GPS receiver).
+    // Which talkers are decoded: ndGP the GP talker only, as a classic GPS
+    // receiver (and GSV only as GPGSV); ndGNSS RMC, GGA, GSA and GSV of every
+    // two-letter talker, with the RMC mode indicator "N" meaning no fix, the
+    // RTK quality names, and consecutive GSA lines read as one group.
     TNmeaDialect Dialect() const { return dialect_; }
     void SetDialect(TNmeaDialect v) { dialect_ = v; }
-    // The satellites used in the fix (the union of the last GSA group) and
-    // the satellites in view (from complete GSV groups), both sorted.
+    // The satellites used in the fix (the union of the last GSA group; in
+    // ndGP the last GPGSA) and the satellites in view (from complete GSV
+    // groups), both sorted. OnComLoss empties both.
     const TSatelliteIdList& UsedSatellites() const { return usedSatellites_; }
-    const TSatelliteList& SatellitesInView() const { return satellitesInView_; }
+    const TSatelliteList& SatellitesInView() const { return satellitesInView_.List(); }
     const std::string& Version() const { return version_; }
     // Writes are accepted and ignored.
     void SetVersion(const std::string&) {}
@@ -208,15 +214,27 @@ class TGPS : public tk::TComponent {
     // sound player.
     virtual void PlayFixLossBeep();
     virtual void PlayErrorBeep();
+    // The monotonic clock in milliseconds that satellites in view drop out by.
+    virtual uint32_t SatelliteClockMs() const;
 
   private:
     void LossTimerFired();
     bool SetClock(bool local);
 
+    // What a line's identifier asks the decoders for, in the current dialect.
+    enum class TSentenceKind { Other, RMC, GGA, GSA, GSV };
+    TSentenceKind KindOf(const std::string& id) const;
+
+    // Adds received characters to LineBuffer: a "$" starts a new line, line
+    // feeds are dropped, and beyond kMaxLineLength the line is marked overflowed.
+    void AppendChars(const char* p, size_t n);
     bool ProcessLine(std::string_view line, bool overflowed);
     bool DecodeRMC();
     bool DecodeGGA();
     bool DecodeGSA();
+    // Feeds a GSV line to the satellites in view; true when a group completed.
+    bool DecodeGSV(size_t fieldCount);
+    void NameSentenceInError();
     void RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQuality, int32_t oldDim);
 
     TRirComPort* comPort_ = nullptr;   // owned through the component model
@@ -264,7 +282,8 @@ class TGPS : public tk::TComponent {
     std::string version_ = "1.0.0";
     TNmeaDialect dialect_ = TNmeaDialect::ndGP;
     TSatelliteIdList usedSatellites_;
-    TSatelliteList satellitesInView_;
+    TSatellitesInView satellitesInView_;
+    bool gsaGroupOpen_ = false;  // the last accepted line was a GSA (ndGNSS groups)
 };
 
 }  // namespace gps

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -81,9 +82,22 @@ std::string_view NmeaPayload(std::string_view text) {
 }
 
 uint8_t NmeaChecksumValue(std::string_view payload) {
-    uint8_t sum = 0;
-    for (const char c : payload) {
-        sum ^= static_cast<uint8_t>(c);
+    // Eight bytes at a time, folded at the end: the exclusive OR does not
+    // care in which order the bytes meet.
+    const char* p = payload.data();
+    size_t n = payload.size();
+    uint64_t wide = 0;
+    for (; n >= 8; n -= 8, p += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, p, 8);
+        wide ^= word;
+    }
+    wide ^= wide >> 32;
+    wide ^= wide >> 16;
+    wide ^= wide >> 8;
+    auto sum = static_cast<uint8_t>(wide);
+    for (; n > 0; --n, ++p) {
+        sum ^= static_cast<uint8_t>(*p);
     }
     return sum;
 }
@@ -166,17 +180,25 @@ bool ParseInteger(std::string_view text, int32_t& result) {
         negative = text[pos] == '-';
         ++pos;
     }
-    const size_t digits = DigitRun(text, pos);
-    if (digits == 0 || pos + digits != text.size()) {
+    const size_t digits = text.size() - pos;
+    if (digits == 0) {
         return false;
     }
-    // Read as a wider magnitude so that -2147483648 converts too.
+    // Leading zeros aside, more than ten digits is out of range; the rest is
+    // read as a wider magnitude, so that -2147483648 converts too.
     uint64_t magnitude = 0;
-    const char* first = text.data() + pos;
-    const char* last = text.data() + text.size();
-    const auto [end, ec] = std::from_chars(first, last, magnitude);
-    if (ec != std::errc() || end != last) {
-        return false;
+    size_t significant = 0;
+    for (; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        if (!IsDigit(c)) {
+            return false;
+        }
+        if (significant > 0 || c != '0') {
+            if (++significant > 10) {
+                return false;
+            }
+        }
+        magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
     }
     const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
     if (magnitude > limit) {

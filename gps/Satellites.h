@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace gps {
@@ -45,5 +47,58 @@ struct TSatellite {
 using TSatelliteList = std::vector<TSatellite>;
 // Sorted by system, then number.
 using TSatelliteIdList = std::vector<TSatelliteId>;
+
+// The system of satellite number prn as a talker ("GP", "GL", "GN", ...)
+// reports it: GP numbers 33-64 are SBAS and 193-202 QZSS, the other GP
+// numbers GPS; GN (and any unknown talker) goes by the number ranges;
+// a single-system talker names its system.
+TGnssSystem GnssSystemOf(std::string_view talker, int32_t prn);
+
+// The system of an NMEA 4.10 system ID (1 GPS, 2 GLONASS, 3 Galileo,
+// 4 BeiDou, 5 QZSS, 6 NavIC); under ID 1 the GP number ranges apply.
+// Unknown for any other ID.
+TGnssSystem GnssSystemOfId(int32_t systemId, int32_t prn);
+
+// Adds a satellite to a sorted list unless it is there already.
+void AddSatelliteId(TSatelliteIdList& list, TSatelliteId id);
+
+// Assembles GSV groups ("message k of n") into the list of satellites in
+// view. Each complete group replaces its part of the list (a part is one
+// talker and signal ID); a group that arrives incomplete or out of order
+// is dropped whole; a part not heard for kDropOutMs drops out. A satellite
+// listed by several parts (several signals) has one entry, with its
+// strongest SNR.
+class TSatellitesInView {
+  public:
+    static constexpr uint32_t kDropOutMs = 5000;
+
+    // One GSV sentence, split (fields[0] the identifier); fieldCount is the
+    // number of fields the sentence had (the array may hold fewer). True
+    // when it completed a group, the list being rebuilt with used marking
+    // the satellites used in the fix. A malformed sentence drops the
+    // talker's unfinished groups and is otherwise ignored.
+    bool Add(std::span<const std::string> fields, size_t fieldCount, uint32_t nowMs,
+             const TSatelliteIdList& used);
+    // Drops the parts not heard for kDropOutMs; true when the list changed.
+    bool DropOut(uint32_t nowMs, const TSatelliteIdList& used);
+    bool HasParts() const { return !parts_.empty(); }
+    void Clear();
+    const TSatelliteList& List() const { return list_; }
+
+  private:
+    struct TGroup {
+        std::string key;  // talker and signal ID, e.g. "GP1"
+        int32_t total = 0;
+        int32_t next = 0;  // the message number expected next
+        uint32_t heardMs = 0;
+        TSatelliteList satellites;
+    };
+    void Rebuild(const TSatelliteIdList& used);
+    void DropPending(std::string_view talker);
+
+    std::vector<TGroup> pending_;
+    std::vector<TGroup> parts_;
+    TSatelliteList list_;
+};
 
 }  // namespace gps

@@ -1,6 +1,8 @@
 // What a reader of received characters needs of the port that feeds it.
 #pragma once
 
+#include <cstddef>
+
 // A source of received characters: the serial port component, or anything
 // that stands in for it (a file, a test buffer). A reader is told the number
 // of waiting characters and takes exactly that many with ReceiveChar.
@@ -9,6 +11,27 @@ class TCharSource {
     virtual ~TCharSource() = default;
     // Removes and returns the next waiting character.
     virtual char ReceiveChar() = 0;
+    // Removes up to max waiting characters into dest, stopping after the
+    // first stop character (which is taken too), and returns how many it
+    // took. The default takes them one at a time with ReceiveChar; a failure
+    // after some characters hands those over and recurs on the next call.
+    virtual size_t ReceiveBlock(char* dest, size_t max, char stop) {
+        size_t n = 0;
+        try {
+            while (n < max) {
+                const char c = ReceiveChar();
+                dest[n++] = c;
+                if (c == stop) {
+                    break;
+                }
+            }
+        } catch (...) {
+            if (n == 0) {
+                throw;
+            }
+        }
+        return n;
+    }
     // Whether the port is open; a carriage return ends a line only then.
     virtual bool Open() const = 0;
 

@@ -1,6 +1,7 @@
 #include "serial/ComPort.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 
 #include "serial/PortProbe.h"
@@ -926,6 +927,22 @@ char TRirCustomComPort::ReceiveChar() {
     }
     Check(r);
     return 0;
+}
+
+size_t TRirCustomComPort::ReceiveBlock(char* dest, size_t max, char stop) {
+    if (max == 0) {
+        return 0;
+    }
+    if (openState_ != osClosing) {
+        const uint32_t n = RequireDispatcher().ReadUntil(
+            dest, static_cast<uint32_t>(std::min<size_t>(max, UINT32_MAX)), stop);
+        if (n > 0) {
+            return n;
+        }
+        Check(ecBufferIsEmpty);
+    }
+    dest[0] = 0;
+    return 1;
 }
 
 void TRirCustomComPort::SendString(const std::string& s) {

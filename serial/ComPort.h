@@ -197,6 +197,10 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
 
     // ---- Reading and writing ----
     char ReceiveChar() override;
+    // With one copy out of the input ring: up to max characters, up to and
+    // including the first stop character. Fails as ReceiveChar does when
+    // nothing waits; while the port closes, hands out one character 0.
+    size_t ReceiveBlock(char* dest, size_t max, char stop) override;
     void SendString(const std::string& s);
     uint16_t ReadLineError();
     bool ReadLineBreak();

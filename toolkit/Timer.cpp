@@ -1,5 +1,7 @@
 #include "toolkit/Timer.h"
 
+#include "toolkit/Clock.h"
+
 namespace tk {
 
 namespace {
@@ -58,7 +60,18 @@ void TTimer::SetEnabled(bool on) {
     Update();
 }
 
+void TTimer::Restart() {
+    if (!enabled_) {
+        SetEnabled(true);
+        return;
+    }
+    restartMs_ = MonotonicMs();
+    restarted_ = true;
+}
+
 void TTimer::Update() {
+    restarted_ = false;
+    shortened_ = false;
     if (window_ == 0) {
         return;
     }
@@ -70,7 +83,25 @@ void TTimer::Update() {
 
 void TTimer::Fire() {
     // A firing taken from the queue just before the timer stopped is dropped.
-    if (enabled_ && interval_ != 0 && OnTimer) {
+    if (!enabled_ || interval_ == 0) {
+        return;
+    }
+    if (restarted_) {
+        // Restarted while counting: fire only once the interval has passed
+        // since the restart.
+        restarted_ = false;
+        const uint32_t since = MonotonicMs() - restartMs_;
+        if (since < interval_) {
+            StartWindowTimer(window_, kTimerId, interval_ - since);
+            shortened_ = true;
+            return;
+        }
+    }
+    if (shortened_) {
+        StartWindowTimer(window_, kTimerId, interval_);
+        shortened_ = false;
+    }
+    if (OnTimer) {
         OnTimer(*this);
     }
 }

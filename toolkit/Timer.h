@@ -43,6 +43,11 @@ class TTimer : public TComponent {
     // from zero; disabling stops it.
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool on);
+    // Starts the countdown again from zero, enabling a disabled timer. On an
+    // enabled one it only notes the moment: a firing that comes before the
+    // interval has passed since then waits out the rest instead. Cheap
+    // enough for every received line.
+    void Restart();
 
     TNotifyEvent OnTimer;
 
@@ -58,6 +63,9 @@ class TTimer : public TComponent {
     TWindowHandle window_ = 0;
     uint32_t interval_ = 1000;
     bool enabled_ = true;
+    bool restarted_ = false;  // Restart() since the countdown was armed
+    bool shortened_ = false;  // armed for the rest of a countdown, not the interval
+    uint32_t restartMs_ = 0;  // monotonic moment of the last Restart()
 };
 
 }  // namespace tk

@@ -207,6 +207,8 @@ class TRirBaseDispatcher {
     // Copies up to max unread bytes into dest and takes them as ReadChar does;
     // returns the count (0 when the ring is empty).
     uint32_t ReadBlock(char* dest, uint32_t max);
+    // As ReadBlock, but stops after the first byte equal to stop.
+    uint32_t ReadUntil(char* dest, uint32_t max, char stop);
     // The n-th unread byte (n from 1) without taking it.
     int32_t PeekAt(char& c, uint32_t n);
     uint32_t InputCount();

@@ -115,6 +115,15 @@ TEST(ComPortIo, NoTriggerEventMeansNoMessages) {
     EXPECT_EQ(p->ReceiveChar(), 'y');
     EXPECT_EQ(p->ReceiveChar(), 'z');
     EXPECT_EQ(CodeOf([&] { p->ReceiveChar(); }), ecBufferIsEmpty);
+    // Blocks up to a stop character, as the receiver takes its lines.
+    ASSERT_TRUE(remote.Write("a\rbc"));
+    ASSERT_TRUE(PumpUntil([&] { return d->InputCount() == 4; }));
+    char block[8];
+    EXPECT_EQ(p->ReceiveBlock(block, sizeof block, '\r'), 2u);
+    EXPECT_EQ(std::string(block, 2), "a\r");
+    EXPECT_EQ(p->ReceiveBlock(block, sizeof block, '\r'), 2u);
+    EXPECT_EQ(std::string(block, 2), "bc");
+    EXPECT_EQ(CodeOf([&] { p->ReceiveBlock(block, sizeof block, '\r'); }), ecBufferIsEmpty);
 
     // An event assigned while open takes effect at once.
     std::string got;

@@ -206,3 +206,30 @@ TEST(Timer, OwnedAndServedByAHeadlessLoop) {
     EXPECT_LT(tk::MonotonicMs() - start, 5000u);
     EXPECT_GE(waits, 3);
 }
+
+TEST(Timer, RestartPostponesTheFiring) {
+    tk::TTimer timer(nullptr);
+    timer.SetInterval(200);
+    TFirings f(timer);
+    // Restarts every 50 ms keep it from firing; it then fires one interval
+    // after the last restart, and goes on at its interval.
+    uint32_t last = 0;
+    for (int i = 0; i < 8; ++i) {
+        timer.Restart();
+        last = tk::MonotonicMs();
+        PumpFor(50);
+    }
+    EXPECT_EQ(f.Count(), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return f.Count() == 2; }));
+    EXPECT_GE(f.at[0] - last, 200u - kTick);
+    EXPECT_LT(f.at[0] - last, 200u + 150u);
+    EXPECT_GE(f.at[1] - f.at[0], 200u - kTick);
+
+    // A stopped timer starts again from zero.
+    timer.SetEnabled(false);
+    timer.Restart();
+    EXPECT_TRUE(timer.Enabled());
+    const uint32_t since = tk::MonotonicMs();
+    ASSERT_TRUE(PumpUntil([&] { return f.Count() == 3; }));
+    EXPECT_GE(f.at[2] - since, 200u - kTick);
+}

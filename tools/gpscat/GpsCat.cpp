@@ -7,6 +7,7 @@
 #include <fstream>
 #include <istream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <system_error>
 
@@ -53,6 +54,8 @@ constexpr TChoice<gps::TFloatUnits> kPosUnits[] = {{"deg", gps::TFloatUnits::Deg
                                                    {"min", gps::TFloatUnits::Min},
                                                    {"sec", gps::TFloatUnits::Sec},
                                                    {"rad", gps::TFloatUnits::Rad}};
+constexpr TChoice<gps::TNmeaDialect> kDialects[] = {{"gp", gps::TNmeaDialect::ndGP},
+                                                    {"gnss", gps::TNmeaDialect::ndGNSS}};
 constexpr TChoice<gps::TStrFormat> kFormats[] = {{"ddmmss", gps::TStrFormat::DDMMSS},
                                                  {"ddmmmm", gps::TStrFormat::DDMMmm},
                                                  {"ddddd", gps::TStrFormat::DDddd}};
@@ -112,8 +115,13 @@ std::string UsageText() {
            "  --units nautical|statute|metric   speed unit of SOG (default nautical)\n"
            "  --pos-units deg|min|sec|rad       unit of Lat and Lon (default deg)\n"
            "  --format ddmmss|ddmmmm|ddddd      layout of LatAsStr and LonAsStr (default ddmmss)\n"
+           "  --dialect gp|gnss                 decode the GP talker only (default), or every\n"
+           "                                    satellite system's talker (GN, GL, GA, GB...)\n"
+           "  --satellites                      also print the satellites in view after\n"
+           "                                    each complete GSV group\n"
            "  --summary                         end with the receiver's whole state (with\n"
-           "                                    --port: once the port is closed)\n"
+           "                                    --port: once the port is closed; with\n"
+           "                                    --dialect gnss also the satellites)\n"
            "  --quiet                           print no events (only the summary, if asked)\n"
            "  --help                            show this text\n"
            "\n"
@@ -159,10 +167,10 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             value = arg.substr(eq + 1);
             hasValue = true;
         }
-        const bool takesValue = name == "--units" || name == "--pos-units" || name == "--format" ||
-                                name == "--port" || name == "--baud" || name == "--timeout" ||
-                                name == "--trace" || name == "--log" || name == "--set-clock" ||
-                                name == "--wait";
+        const bool takesValue = name == "--units" || name == "--dialect" || name == "--pos-units" ||
+                                name == "--format" || name == "--port" || name == "--baud" ||
+                                name == "--timeout" || name == "--trace" || name == "--log" ||
+                                name == "--set-clock" || name == "--wait";
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = "gpscat: option '" + name + "' needs a value";
@@ -183,6 +191,12 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             if (!Choose(kPosUnits, name, value, options.posUnits, error)) {
                 return false;
             }
+        } else if (name == "--dialect") {
+            if (!Choose(kDialects, name, value, options.dialect, error)) {
+                return false;
+            }
+        } else if (name == "--satellites") {
+            options.satellites = true;
         } else if (name == "--format") {
             if (!Choose(kFormats, name, value, options.format, error)) {
                 return false;
@@ -336,7 +350,42 @@ Json StateJson(const gps::TGPS& gps) {
     j["Altitude"] = gps.Altitude();
     j["LatAsStr"] = Latin1ToUtf8(gps.LatAsStr());
     j["LonAsStr"] = Latin1ToUtf8(gps.LonAsStr());
+    if (gps.Dialect() == gps::TNmeaDialect::ndGNSS) {
+        Json used = Json::array();
+        for (const gps::TSatelliteId& id : gps.UsedSatellites()) {
+            used.push_back(Json{{"System", gps::GnssSystemName(id.System)}, {"PRN", id.PRN}});
+        }
+        j["UsedSatellites"] = std::move(used);
+        j["SatellitesInView"] = SatellitesJson(gps.SatellitesInView());
+    }
     return j;
+}
+
+Json SatellitesJson(const gps::TSatelliteList& satellites) {
+    const auto optional = [](const std::optional<int32_t>& v) {
+        return v ? Json(*v) : Json(nullptr);
+    };
+    Json list = Json::array();
+    for (const gps::TSatellite& s : satellites) {
+        Json j;
+        j["System"] = gps::GnssSystemName(s.System);
+        j["PRN"] = s.PRN;
+        j["Elevation"] = optional(s.Elevation);
+        j["Azimuth"] = optional(s.Azimuth);
+        j["SNR"] = optional(s.SNR);
+        j["Used"] = s.Used;
+        list.push_back(std::move(j));
+    }
+    return list;
+}
+
+void AttachSatellitesWriter(gps::TGPS& gps, std::string& out) {
+    gps.OnSatellites = [&out](gps::TGPS&, const gps::TSatelliteList& satellites) {
+        Json j;
+        j["event"] = "OnSatellites";
+        j["Satellites"] = SatellitesJson(satellites);
+        AppendLine(out, j);
+    };
 }
 
 void AttachEventWriters(gps::TGPS& gps, std::string& out) {
@@ -430,9 +479,13 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
     gps.SetUnits(options.units);
     gps.SetPosUnits(options.posUnits);
     gps.SetStrFormat(options.format);
+    gps.SetDialect(options.dialect);
     std::string lines;
     if (!options.quiet) {
         AttachEventWriters(gps, lines);
+        if (options.satellites) {
+            AttachSatellitesWriter(gps, lines);
+        }
     }
 
     char buffer[kChunk];

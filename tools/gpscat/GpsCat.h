@@ -24,6 +24,8 @@ struct TOptions {
     bool quiet = false;
     bool summary = false;
     bool help = false;
+    gps::TNmeaDialect dialect = gps::TNmeaDialect::ndGP;
+    bool satellites = false;         // print OnSatellites
     std::vector<std::string> files;  // "-" is standard input; none means standard input
 
     // Reading a port instead of files.
@@ -65,6 +67,13 @@ nlohmann::ordered_json StateJson(const gps::TGPS& gps);
 
 // Assigns the receiver's six events so that each appends its JSON line to out.
 void AttachEventWriters(gps::TGPS& gps, std::string& out);
+
+// A list of satellites in view as JSON objects (System, PRN, Elevation,
+// Azimuth, SNR, Used; null for an empty field).
+nlohmann::ordered_json SatellitesJson(const gps::TSatelliteList& satellites);
+
+// Assigns OnSatellites so that it appends its JSON line to out.
+void AttachSatellitesWriter(gps::TGPS& gps, std::string& out);
 
 // Reads the port through a receiver until a stop request (kMsgStop to the
 // loop's window, or a quit message) and prints its events, OnComLoss

@@ -71,6 +71,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     gps.SetPosUnits(options.posUnits);
     gps.SetStrFormat(options.format);
     gps.SetComTimeOut(options.timeoutMs);
+    gps.SetDialect(options.dialect);
     TRirComPort& port = gps.ComPort();
     if (!options.trace.empty()) {
         port.SetTraceName(options.trace);
@@ -84,6 +85,9 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     std::string lines;
     if (!options.quiet) {
         AttachEventWriters(gps, lines);
+        if (options.satellites) {
+            AttachSatellitesWriter(gps, lines);
+        }
         gps.OnComLoss = [&lines](gps::TGPS&) {
             lines += Json{{"event", "OnComLoss"}}.dump();
             lines += '\n';

@@ -27,7 +27,8 @@ class TFeed {
 // The built-in scenario: one chunk per epoch, one second apart.
 class TScenarioFeed : public TFeed {
   public:
-    TScenarioFeed(uint64_t seed, int64_t startUtc) : scenario_(seed, startUtc) {}
+    TScenarioFeed(uint64_t seed, int64_t startUtc, TDialect dialect = TDialect::GP)
+        : scenario_(seed, startUtc, dialect) {}
     bool Next(TChunk& chunk) override;
 
   private:

@@ -240,6 +240,10 @@ std::string UsageText() {
            "                  (default now; with --seed 2024-06-15T10:15:00Z)\n"
            "  --speed F       time factor: 10 runs ten times as fast; 0 does not wait\n"
            "  --count N       stop after N epochs (with --rate: N lines)\n"
+           "  --dialect D     gp (default) or gnss: a GPS+GLONASS+Galileo receiver like a\n"
+           "                  u-blox 8 at 9600 baud (GNRMC, GNVTG, GNGGA, three GNGSA,\n"
+           "                  GPGSV, GLGSV and GAGSV with signal IDs, GNGLL), with an\n"
+           "                  RTK float spell\n"
            "  --persist       when the reader closes the line, wait for the next one\n"
            "  --help          show this text\n"
            "\n"
@@ -265,7 +269,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         }
         const bool takesValue = name == "--link" || name == "--replay" || name == "--rate" ||
                                 name == "--seed" || name == "--start" || name == "--speed" ||
-                                name == "--count";
+                                name == "--count" || name == "--dialect";
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = "nmeasim: option '" + name + "' needs a value";
@@ -319,6 +323,14 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         } else if (name == "--count") {
             if (!ParseNumber(value, options.count) || options.count < 1) {
                 return bad("a whole number from 1");
+            }
+        } else if (name == "--dialect") {
+            if (value == "gp") {
+                options.dialect = TDialect::GP;
+            } else if (value == "gnss") {
+                options.dialect = TDialect::GNSS;
+            } else {
+                return bad("gp or gnss");
             }
         } else if (name == "--stdout") {
             options.toStdout = true;
@@ -376,7 +388,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                         std::chrono::system_clock::now().time_since_epoch())
                         .count();
         }
-        feed = std::make_unique<TScenarioFeed>(seed, start);
+        feed = std::make_unique<TScenarioFeed>(seed, start, options.dialect);
     }
 
     InstallStopSignals();

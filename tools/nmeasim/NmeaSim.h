@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/nmeasim/Scenario.h"
+
 namespace nmeasim {
 
 struct TOptions {
@@ -17,10 +19,11 @@ struct TOptions {
     std::string replay;  // a recorded log instead of the scenario
     double rate = 0;     // lines a second for a replay; 0 is the log's own cadence
     std::optional<uint64_t> seed;
-    std::optional<int64_t> start;  // UTC of the first epoch, seconds since 1970
-    double speed = 1;              // time factor; 0 writes without waiting
-    int64_t count = 0;             // chunks to write (epochs, or lines with a rate); 0 no limit
-    bool persist = false;          // wait for the next reader when one closes the line
+    std::optional<int64_t> start;     // UTC of the first epoch, seconds since 1970
+    double speed = 1;                 // time factor; 0 writes without waiting
+    int64_t count = 0;                // chunks to write (epochs, or lines with a rate); 0 no limit
+    bool persist = false;             // wait for the next reader when one closes the line
+    TDialect dialect = TDialect::GP;  // the scenario's sentences
     bool help = false;
 };
 

@@ -107,11 +107,14 @@ const char* StageName(TStage stage) {
             return "3D";
         case TStage::DGPS:
             return "DGPS";
+        case TStage::RTKFloat:
+            return "RTK float";
     }
     return "?";
 }
 
-TScenario::TScenario(uint64_t seed, int64_t startUtc) : rng_(seed), utc_(startUtc) {
+TScenario::TScenario(uint64_t seed, int64_t startUtc, TDialect dialect)
+    : rng_(seed), utc_(startUtc), dialect_(dialect) {
     const TPlace& place = kPlaces[UniformInt(0, static_cast<int>(std::size(kPlaces)) - 1)];
     lat_ = place.lat + Uniform(-0.01, 0.01);
     lon_ = place.lon + Uniform(-0.01, 0.01);
@@ -137,6 +140,26 @@ TScenario::TScenario(uint64_t seed, int64_t startUtc) : rng_(seed), utc_(startUt
 
     stage_ = TStage::NoFix;
     stageLeft_ = UniformInt(6, 12);  // cold start
+
+    if (dialect_ == TDialect::GNSS) {
+        // Eight GLONASS (65-88) and six Galileo (1-36) satellites as well.
+        const auto pick = [this](int first, int last, int count, std::vector<TSatellite>& out) {
+            std::vector<int> numbers;
+            for (int n = first; n <= last; ++n) {
+                numbers.push_back(n);
+            }
+            for (int i = 0; i < count; ++i) {
+                const auto at = static_cast<size_t>(UniformInt(i, last - first));
+                std::swap(numbers[static_cast<size_t>(i)], numbers[at]);
+                out.push_back({numbers[static_cast<size_t>(i)], Uniform(5, 85), Uniform(0, 359)});
+            }
+            std::sort(out.begin(), out.end(), [](const TSatellite& a, const TSatellite& b) {
+                return a.elevation > b.elevation;
+            });
+        };
+        pick(65, 88, 8, glonass_);
+        pick(1, 36, 6, galileo_);
+    }
 }
 
 double TScenario::Uniform(double low, double high) {
@@ -160,8 +183,15 @@ void TScenario::NextStage() {
     }
     // The repeating cycle: 3D, DGPS, 3D, a lost fix, 2D while it comes back.
     switch (cycleStep_ % 5) {
-        case 1:
         case 3:
+            if (dialect_ == TDialect::GNSS) {
+                stage_ = TStage::RTKFloat;
+                stageLeft_ = UniformInt(10, 20);
+                usedCount_ = UniformInt(8, 10);
+                break;
+            }
+            [[fallthrough]];
+        case 1:
             stage_ = TStage::Fix3D;
             stageLeft_ = UniformInt(20, 40);
             usedCount_ = UniformInt(6, 8);
@@ -201,6 +231,11 @@ void TScenario::Move() {
     for (TSatellite& s : satellites_) {
         s.azimuth = std::fmod(s.azimuth + 0.004, 360.0);
     }
+    for (std::vector<TSatellite>* list : {&glonass_, &galileo_}) {
+        for (TSatellite& s : *list) {
+            s.azimuth = std::fmod(s.azimuth + 0.004, 360.0);
+        }
+    }
 }
 
 std::vector<int> TScenario::UsedSatellites() const {
@@ -213,6 +248,9 @@ std::vector<int> TScenario::UsedSatellites() const {
 }
 
 std::vector<std::string> TScenario::Payloads(int64_t utc) {
+    if (dialect_ == TDialect::GNSS) {
+        return GnssPayloads(utc);
+    }
     const std::string time = NmeaTimeField(utc);
     const std::string date = NmeaDateField(utc);
     const bool fix = stage_ != TStage::NoFix;
@@ -283,6 +321,122 @@ std::vector<std::string> TScenario::Payloads(int64_t utc) {
             }
             out.push_back(gsv);
         }
+    }
+    return out;
+}
+
+std::vector<std::string> TScenario::GnssPayloads(int64_t utc) {
+    const std::string time = NmeaTimeField(utc);
+    const std::string date = NmeaDateField(utc);
+    const bool fix = stage_ != TStage::NoFix;
+    const char* mode = !fix                         ? "N"
+                       : stage_ == TStage::DGPS     ? "D"
+                       : stage_ == TStage::RTKFloat ? "F"
+                                                    : "A";
+    const char* quality = !fix                         ? "0"
+                          : stage_ == TStage::DGPS     ? "2"
+                          : stage_ == TStage::RTKFloat ? "5"
+                                                       : "1";
+    std::vector<std::string> out;
+
+    const std::string lat = NmeaAngle(lat_, 2) + (lat_ < 0 ? ",S" : ",N");
+    const std::string lon = NmeaAngle(lon_, 3) + (lon_ < 0 ? ",W" : ",E");
+    const double course = std::fmod(std::round(course_ * 10) / 10, 360.0);
+    // u-blox sends navigational status V with every fix.
+    if (fix) {
+        out.push_back("GNRMC," + time + ",A," + lat + "," + lon + "," +
+                      Format("%.3f", speedKnots_) + "," + Format("%.2f", course) + "," + date +
+                      ",,," + mode + ",V");
+        out.push_back("GNVTG," + Format("%.2f", course) + ",T,,M," + Format("%.3f", speedKnots_) +
+                      ",N," + Format("%.3f", speedKnots_ * 1.852) + ",K," + mode);
+    } else {
+        out.push_back("GNRMC," + time + ",V,,,,,,," + date + ",,,N,V");
+        out.push_back("GNVTG,,,,,,,,,N");
+    }
+
+    // Used: the highest of each system; Galileo joins only in 3D and drops
+    // out now and then, leaving its GSA line empty.
+    const auto usedOf = [](const std::vector<TSatellite>& sats, int count) {
+        std::vector<int> used;
+        for (int i = 0; i < count && i < static_cast<int>(sats.size()); ++i) {
+            used.push_back(sats[static_cast<size_t>(i)].prn);
+        }
+        std::sort(used.begin(), used.end());
+        return used;
+    };
+    const bool threeD = fix && stage_ != TStage::Fix2D;
+    const std::vector<int> gps = usedOf(satellites_, usedCount_);
+    const std::vector<int> glo = usedOf(glonass_, usedCount_ / 2);
+    const std::vector<int> gal = usedOf(galileo_, threeD && epoch_ % 7 >= 2 ? usedCount_ / 3 : 0);
+    const size_t total = gps.size() + glo.size() + gal.size();
+
+    const double n = static_cast<double>(std::max<size_t>(total, 1));
+    const double hdop = std::round((0.5 + 4.0 / n + Uniform(0, 0.2)) * 100) / 100;
+    const double vdop = std::round(hdop * 150) / 100;
+    const double pdop = std::round(std::sqrt(hdop * hdop + vdop * vdop) * 100) / 100;
+    if (fix) {
+        char sats[8];
+        std::snprintf(sats, sizeof sats, "%02d", static_cast<int>(std::min<size_t>(total, 12)));
+        out.push_back("GNGGA," + time + "," + lat + "," + lon + "," + quality + "," + sats + "," +
+                      Format("%.2f", hdop) + "," + Format("%.1f", altitude_) + ",M," +
+                      Format("%.1f", geoid_) + ",M," +
+                      (stage_ == TStage::DGPS || stage_ == TStage::RTKFloat
+                           ? Format("%.1f", 1.0 + epoch_ % 5) + "," + station_
+                           : ","));
+    } else {
+        out.push_back("GNGGA," + time + ",,,,,0,00,99.99,,,,,,");
+    }
+
+    const int dim = !fix ? 1 : stage_ == TStage::Fix2D ? 2 : 3;
+    const std::string dops = fix ? Format("%.2f", pdop) + "," + Format("%.2f", hdop) + "," +
+                                       Format("%.2f", dim == 2 ? 1.0 : vdop)
+                                 : "99.99,99.99,99.99";
+    const std::vector<int>* systems[] = {&gps, &glo, &gal};
+    for (int id = 1; id <= 3; ++id) {
+        std::string gsa = "GNGSA,A," + std::to_string(dim);
+        const std::vector<int>& used = *systems[id - 1];
+        for (size_t slot = 0; slot < 12; ++slot) {
+            gsa += ',';
+            if (slot < used.size()) {
+                char prn[8];
+                std::snprintf(prn, sizeof prn, "%02d", used[slot]);
+                gsa += prn;
+            }
+        }
+        out.push_back(gsa + "," + dops + "," + std::to_string(id));
+    }
+
+    // GSV groups, four satellites a message, with the signal ID (GPS L1 C/A
+    // and GLONASS L1 OF: 1; Galileo E1: 7); no SNR without a fix.
+    const auto gsv = [&](const char* talker, const std::vector<TSatellite>& sats, int signal) {
+        const size_t count = sats.size();
+        const size_t messages = (count + 3) / 4;
+        for (size_t m = 0; m < messages; ++m) {
+            char inView[24];
+            std::snprintf(inView, sizeof inView, "%02zu", count);
+            std::string line = std::string(talker) + "GSV," + std::to_string(messages) + "," +
+                               std::to_string(m + 1) + "," + inView;
+            for (size_t i = m * 4; i < count && i < m * 4 + 4; ++i) {
+                const TSatellite& s = sats[i];
+                char sat[32];
+                std::snprintf(sat, sizeof sat, ",%02d,%02d,%03d,", s.prn,
+                              static_cast<int>(s.elevation), static_cast<int>(s.azimuth));
+                line += sat;
+                if (fix) {
+                    line += std::to_string(18 + static_cast<int>(s.elevation / 3));
+                }
+            }
+            out.push_back(line + "," + std::to_string(signal));
+        }
+    };
+    gsv("GP", satellites_, 1);
+    gsv("GL", glonass_, 1);
+    gsv("GA", galileo_, 7);
+
+    if (fix) {
+        out.push_back("GNGLL," + lat + "," + lon + "," + time + ",A," + mode);
+    } else {
+        out.push_back("GNGLL,,,,," + time + ",V,N");
     }
     return out;
 }

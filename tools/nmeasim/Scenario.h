@@ -26,8 +26,12 @@ std::string NmeaDateField(int64_t unixSeconds);
 // longitude), sign dropped.
 std::string NmeaAngle(double degrees, int width);
 
-// What the receiver can do in an epoch.
-enum class TStage { NoFix, Fix2D, Fix3D, DGPS };
+// What the receiver can do in an epoch (RTKFloat only in the GNSS dialect).
+enum class TStage { NoFix, Fix2D, Fix3D, DGPS, RTKFloat };
+
+// The sentences the receiver speaks: GP a classic GPS receiver; GNSS a
+// GPS+GLONASS+Galileo receiver like a u-blox 8 at 9600 baud (NMEA 4.10).
+enum class TDialect { GP, GNSS };
 
 const char* StageName(TStage stage);
 
@@ -48,9 +52,16 @@ struct TEpoch {
 // a wandering course from one of a few harbours. Each epoch gives GPRMC,
 // GPGGA and GPGSA (every fifth also GPGSV); about one line in 300 is damaged.
 // The same seed and start time give the same lines.
+//
+// The GNSS dialect goes through the same stages, with an RTK float spell in
+// place of the second 3D one, and sends each epoch GNRMC (with mode
+// indicator and navigational status), GNVTG, GNGGA, three GNGSA (GPS,
+// GLONASS, Galileo with system IDs; the Galileo one empty at times), the
+// GPGSV, GLGSV and GAGSV groups with signal IDs, and GNGLL: at most 960
+// bytes, what 9600 baud carries in a second.
 class TScenario {
   public:
-    TScenario(uint64_t seed, int64_t startUtc);
+    TScenario(uint64_t seed, int64_t startUtc, TDialect dialect = TDialect::GP);
 
     TEpoch Next();
 
@@ -70,6 +81,7 @@ class TScenario {
     void NextStage();
     std::vector<int> UsedSatellites() const;
     std::vector<std::string> Payloads(int64_t utc);
+    std::vector<std::string> GnssPayloads(int64_t utc);
     TSimLine Damaged(std::string line);
 
     std::mt19937_64 rng_;
@@ -88,7 +100,10 @@ class TScenario {
     double geoid_ = 0;
     double magVar_ = 0;
     std::string station_;
-    std::vector<TSatellite> satellites_;
+    std::vector<TSatellite> satellites_;  // GPS
+    TDialect dialect_ = TDialect::GP;
+    std::vector<TSatellite> glonass_;
+    std::vector<TSatellite> galileo_;
 };
 
 }  // namespace nmeasim

@@ -267,3 +267,29 @@ TEST_F(Ring, TraceRecordsBytesReadAndWritten) {
 }
 
 }  // namespace
+
+TEST_F(Ring, ReadUntilStopsAfterTheStopByteAcrossTheWrap) {
+    // The line's end lies past the wrap: both pieces are copied up to it.
+    d.SetInputPositions(8190, 8190, false);
+    d.QueueInput("$ab\r$cdef\rgh");
+    ASSERT_TRUE(d.PullInput());
+    char buf[16];
+    EXPECT_EQ(d.ReadUntil(buf, sizeof buf, '\r'), 4u);
+    EXPECT_EQ(std::string(buf, 4), "$ab\r");
+    EXPECT_EQ(d.ReadUntil(buf, sizeof buf, '\r'), 6u);
+    EXPECT_EQ(std::string(buf, 6), "$cdef\r");
+    // No stop byte: everything up to max.
+    EXPECT_EQ(d.ReadUntil(buf, 1, '\r'), 1u);
+    EXPECT_EQ(d.ReadUntil(buf, sizeof buf, '\r'), 1u);
+    EXPECT_EQ(buf[0], 'h');
+    EXPECT_EQ(d.ReadUntil(buf, sizeof buf, '\r'), 0u);
+
+    // During a notice it takes like ReadChar: the tail moves at the end.
+    d.QueueInput("x\ryz");
+    ASSERT_TRUE(d.PullInput());
+    d.BeginNotice();
+    EXPECT_EQ(d.ReadUntil(buf, sizeof buf, '\r'), 2u);
+    d.HandlerDone();
+    EXPECT_EQ(d.EndNotice(), 2u);
+    EXPECT_EQ(ReadAll(d), "yz");
+}

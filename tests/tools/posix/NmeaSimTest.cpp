@@ -18,6 +18,7 @@
 
 #include "gps/GPS.h"
 #include "gps/NMEA.h"
+#include "gps/NmeaTestSupport.h"
 #include "tests/tools/posix/ChildProcess.h"
 #include "tools/nmeasim/Feed.h"
 #include "tools/nmeasim/NmeaSim.h"
@@ -405,4 +406,65 @@ TEST(NmeaSimProgram, StandardOutputClosedByTheReader) {
     sim.CloseOutput();
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_EQ(sim.ErrText(), "");
+}
+
+TEST(NmeaSimScenario, GnssDialectLikeAUblox8) {
+    const auto epochs = [](uint64_t seed, int count) {
+        nmeasim::TScenarioFeed feed(seed, nmeasim::kSeededStart, nmeasim::TDialect::GNSS);
+        std::vector<std::string> out;
+        nmeasim::TChunk chunk;
+        for (int i = 0; i < count; ++i) {
+            EXPECT_TRUE(feed.Next(chunk));
+            out.push_back(chunk.bytes);
+        }
+        return out;
+    };
+    const std::vector<std::string> run = epochs(42, 400);
+    EXPECT_EQ(run, epochs(42, 400));
+
+    gps::TGPS gps;
+    gps.SetDialect(gps::TNmeaDialect::ndGNSS);
+    std::map<std::string, int> qualities;
+    std::map<std::string, int> errors;
+    std::map<gps::TGnssSystem, int> seen;
+    int fixes = 0;
+    int emptyGalileo = 0;
+    gps.OnFixQuality = [&](gps::TGPS&, const std::string& q, int32_t) { ++qualities[q]; };
+    gps.OnError = [&](gps::TGPS&, const std::string& e) { ++errors[e]; };
+    gps.OnValidFix = [&](gps::TGPS&, double, double, double, double) { ++fixes; };
+    gps.OnSatellites = [&](gps::TGPS&, const gps::TSatelliteList& list) {
+        for (const gps::TSatellite& s : list) {
+            ++seen[s.System];
+        }
+    };
+    for (const std::string& epoch : run) {
+        // What 9600 baud carries in a second, in the u-blox order.
+        EXPECT_LE(epoch.size(), 960u);
+        EXPECT_EQ(epoch.rfind("$GNRMC,", 0), 0u);
+        const size_t galileo = epoch.find(",3*");
+        ASSERT_NE(galileo, std::string::npos);
+        const size_t line = epoch.rfind('$', galileo);
+        if (epoch.compare(line, 18, "$GNGSA,A,3,,,,,,,,") == 0) {
+            ++emptyGalileo;
+        }
+        for (const char* part :
+             {"$GNVTG,", ",1*", ",2*", "$GPGSV,", "$GLGSV,", "$GAGSV,", "$GNGLL,"}) {
+            EXPECT_NE(epoch.find(part), std::string::npos) << part;
+        }
+        gpstest::Feed(gps, epoch, 100);
+    }
+    // Every stage: the cold start, 2D, 3D, DGPS and RTK float.
+    EXPECT_GT(qualities["Fix Not Valid"], 0);
+    EXPECT_GT(qualities["GPS Fix (SPS)"], 0);
+    EXPECT_GT(qualities["DGPS"], 0);
+    EXPECT_GT(qualities["RTK Float"], 0);
+    EXPECT_GT(fixes, 300);
+    EXPECT_GT(emptyGalileo, 10);
+    EXPECT_GT(seen[gps::TGnssSystem::GPS], 0);
+    EXPECT_GT(seen[gps::TGnssSystem::GLONASS], 0);
+    EXPECT_GT(seen[gps::TGnssSystem::Galileo], 0);
+    EXPECT_EQ(seen.size(), 3u);
+    // Only the lines damaged on purpose fail.
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_GT(errors["Checksum failed"], 0);
 }
