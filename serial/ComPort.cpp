@@ -8,6 +8,7 @@
 #include "serial/Timing.h"
 #include "serial/diag/ErrorCodes.h"
 #include "serial/diag/Exceptions.h"
+#include "serial/dispatch/Dispatcher.h"
 #include "toolkit/ExceptionDisplay.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "serial/CharSource.h"
-#include "serial/dispatch/Dispatcher.h"
+#include "serial/dispatch/SavedTriggers.h"
 #include "toolkit/Component.h"
 #include "toolkit/Messages.h"
 
@@ -27,6 +27,7 @@ enum TTraceLogState : uint8_t { tlOff, tlOn, tlDump, tlAppend, tlClear, tlPause 
 enum TOpenState : uint8_t { osClosed, osClosing, osOpen };
 
 class TRirCustomComPort;
+class TRirBaseDispatcher;
 
 using TTriggerEvent =
     std::function<void(TRirCustomComPort& CP, uint16_t Msg, uint16_t TriggerHandle, uint16_t Data)>;

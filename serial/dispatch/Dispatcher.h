@@ -34,6 +34,7 @@
 #include "serial/diag/DispatchLog.h"
 #include "serial/diag/Trace.h"
 #include "serial/dispatch/LineState.h"
+#include "serial/dispatch/SavedTriggers.h"
 #include "toolkit/Messages.h"
 #include "toolkit/Sync.h"
 
@@ -108,14 +109,6 @@ struct TStatusTriggerRec {
     uint16_t Value = 0;
     uint8_t Armed = 0;
     uint8_t HitThisCycle = 0;
-};
-
-// A copy of a dispatcher's triggers, kept by the port component across a close.
-struct TSavedTriggers {
-    uint32_t AvailThreshold = 0;
-    std::unique_ptr<std::vector<TTimerTriggerRec>> Timers;
-    std::unique_ptr<std::vector<TDataTriggerRec>> Data;
-    std::unique_ptr<std::vector<TStatusTriggerRec>> Status;
 };
 
 class TRirBaseDispatcher {
