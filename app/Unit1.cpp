@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "PalmoVersion.h"
 #include "serial/ComPort.h"
 #include "serial/ComSelectForm.h"
 #include "serial/PortProbe.h"
@@ -228,7 +229,7 @@ void TForm1::ApplyStoredValues() {
         g.SetPosUnits(gps::TFloatUnits::Deg);
         g.SetFixLossAlarm(false);
         g.SetErrorBeep(false);
-        g.SetVersion("1.0.0");
+        g.SetVersion(palmo::kVersion);
         g.OnSentence = [this](gps::TGPS& s, const std::string& id, const gps::TDataArray& a) {
             GPS1Sentence(s, id, a);
         };

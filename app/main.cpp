@@ -3,14 +3,25 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <string_view>
 
+#include "PalmoVersion.h"
 #include "app/Unit1.h"
 #include "serial/ComSelectForm.h"
 #include "serial/PortProbe.h"
+#include "toolkit/ConsoleOutput.h"
 #include "toolkit/ExceptionDisplay.h"
 #include "toolkit/Forms.h"
 
 int main(int argc, char** argv) {
+    // --version answers at once, with no display needed.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--version") {
+            tk::UseParentConsole();
+            std::printf("palmogps %s\n", palmo::kVersion);
+            return 0;
+        }
+    }
     std::string reason;
     if (!tk::InstallGuiBackend(argc, argv, reason)) {
         std::fprintf(stderr,

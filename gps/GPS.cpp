@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "PalmoVersion.h"
 #include "serial/ComPort.h"
 #include "toolkit/Clock.h"
 #include "toolkit/ExceptionDisplay.h"
@@ -134,7 +135,7 @@ void FixLossBeep() {
     sound.Beep(750, 500);
 }
 
-TGPS::TGPS(tk::TComponent* owner) : tk::TComponent(owner) {
+TGPS::TGPS(tk::TComponent* owner) : tk::TComponent(owner), version_(palmo::kVersion) {
     lineBuffer_.reserve(128);
     nmeaSentence_.reserve(128);
     // Both are freed with the receiver by the component model.
@@ -248,17 +249,24 @@ bool TGPS::SetLocalClock() {
     return SetClock(true);
 }
 
-bool TGPS::SetClock(bool local) {
+bool TGPS::GPSNow(double& utc) const {
     // The time of the last GPRMC is only as good as it is fresh: a silent
     // receiver gives none, and a live one is moved on by the time since the
-    // line came. A fix that no GPRMC dated (UTCTime 0, or -1 for a date that
-    // did not decode) gives none either.
-    if (!fixValid_ || silent_ || !(utcTime_ > 0.0)) {
+    // line came off the port. A fix that no GPRMC dated (UTCTime 0, or -1
+    // for a date that did not decode) gives none either, nor a line whose
+    // arrival is not known.
+    if (!fixValid_ || silent_ || !(utcTime_ > 0.0) || !fixArrival_.Known()) {
         return false;
     }
-    const uint32_t elapsedMs = tk::MonotonicMs() - rmcStampMs_;
+    const uint64_t elapsedUs = tk::MonotonicUs() - fixArrival_.MonoUs;
+    utc = utcTime_ + (static_cast<double>(elapsedUs) / 1000.0 + clockOffsetMs_) / kMsPerDay;
+    return true;
+}
+
+bool TGPS::SetClock(bool local) {
+    double now = 0.0;
     tk::TClockFields fields;
-    if (!tk::ClockFieldsFromDayCount(utcTime_ + elapsedMs / kMsPerDay, fields)) {
+    if (!GPSNow(now) || !tk::ClockFieldsFromDayCount(now, fields)) {
         return false;
     }
     try {
@@ -283,7 +291,14 @@ void TGPS::PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count) {
         }
         left -= n;
         const bool endsLine = block[n - 1] == '\r';
-        AppendChars(block, endsLine ? n - 1 : n);
+        const size_t dollar = AppendChars(block, endsLine ? n - 1 : n);
+        if (dollar != kNoDollar) {
+            // The new line's arrival: its "$" is that many characters before
+            // the last one taken.
+            if (!CP.CharArrival(static_cast<uint32_t>(n - 1 - dollar), lineArrival_)) {
+                lineArrival_ = TArrivalTime{};
+            }
+        }
         if (endsLine) {
             if (CP.Open()) {
                 ProcessLine(lineBuffer_, lineOverflowed_);
@@ -297,14 +312,16 @@ void TGPS::PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count) {
     }
 }
 
-void TGPS::AppendChars(const char* p, size_t n) {
+size_t TGPS::AppendChars(const char* p, size_t n) {
     // The last "$" starts a new line with itself; line feeds are dropped.
+    const char* const begin = p;
     const char* start = nullptr;
     for (const char* q = p;
          const void* hit = std::memchr(q, '$', static_cast<size_t>(p + n - q));) {
         start = static_cast<const char*>(hit);
         q = start + 1;
     }
+    const size_t dollar = start ? static_cast<size_t>(start - begin) : kNoDollar;
     if (start != nullptr) {
         lineBuffer_.clear();
         lineOverflowed_ = false;
@@ -320,14 +337,16 @@ void TGPS::AppendChars(const char* p, size_t n) {
             lineOverflowed_ = true;
         }
         if (!lf) {
-            return;
+            return dollar;
         }
         p = lf + 1;
         n -= run + 1;
     }
+    return dollar;
 }
 
 bool TGPS::ProcessSentence(std::string_view line) {
+    lineArrival_ = TArrivalTime{};  // not from a port
     return ProcessLine(line, false);
 }
 
@@ -499,7 +518,7 @@ bool TGPS::DecodeRMC() {
         return true;
     }
     utcTime_ = NmeaDateTime(f[9], f[1]);
-    rmcStampMs_ = tk::MonotonicMs();
+    fixArrival_ = lineArrival_;
     bool ok = NmeaDegMin(f[3], latDeg_);
     if (ok && IsExactly(f[4], 'S')) {
         latDeg_ = -latDeg_;

@@ -110,13 +110,26 @@ class TGPS : public tk::TComponent {
     // (and no opening) while it is closed.
     void SendStr(const std::string& s);
 
-    // Set the PC clock (UTC, or the same fields as local time) from the last
-    // valid GPRMC, moved on by the time elapsed since that line was
-    // processed. False without touching the clock when there is no valid
-    // fix or no GPRMC time, while the receiver is silent (after OnComLoss
-    // until the next line), or when the system refuses; never throws.
+    // Set the PC clock (UTC, or the same fields as local time) to GPSNow.
+    // False without touching the clock when there is no such time, or when
+    // the system refuses; never throws.
     bool SetSysClock();
     bool SetLocalClock();
+    // The GPS time now: UTCTime of the last valid GPRMC, plus the time
+    // elapsed since its "$" came off the port (FixArrival), plus
+    // ClockOffsetMs. False when there is no valid fix or no GPRMC time, no
+    // arrival time (a line that did not come through a port), or while the
+    // receiver is silent (after OnComLoss until the next line).
+    bool GPSNow(double& utc) const;
+
+    // When the "$" of the line being processed came off the port, and the
+    // same of the line that set UTCTime (not known: Known() false).
+    const TArrivalTime& LineArrival() const { return lineArrival_; }
+    const TArrivalTime& FixArrival() const { return fixArrival_; }
+    // The receiver's own output delay in milliseconds, from the start of the
+    // GPS second to the "$" of its first sentence, which GPSNow adds.
+    int32_t ClockOffsetMs() const { return clockOffsetMs_; }
+    void SetClockOffsetMs(int32_t v) { clockOffsetMs_ = v; }
 
     // Whether the receiver is silent: OnComLoss came and no line since.
     bool Silent() const { return silent_; }
@@ -227,7 +240,9 @@ class TGPS : public tk::TComponent {
 
     // Adds received characters to LineBuffer: a "$" starts a new line, line
     // feeds are dropped, and beyond kMaxLineLength the line is marked overflowed.
-    void AppendChars(const char* p, size_t n);
+    // Returns the offset of the "$" that started a new line, or kNoDollar.
+    size_t AppendChars(const char* p, size_t n);
+    static constexpr size_t kNoDollar = static_cast<size_t>(-1);
     bool ProcessLine(std::string_view line, bool overflowed);
     bool DecodeRMC();
     bool DecodeGGA();
@@ -241,7 +256,9 @@ class TGPS : public tk::TComponent {
     tk::TTimer* lossTimer_ = nullptr;  // owned through the component model
     int32_t comTimeOut_ = kDefaultComTimeOut;
     bool silent_ = false;
-    uint32_t rmcStampMs_ = 0;  // monotonic time the last GPRMC set UTCTime
+    TArrivalTime lineArrival_;
+    TArrivalTime fixArrival_;  // of the GPRMC that set UTCTime
+    int32_t clockOffsetMs_ = 0;
 
     std::string lineBuffer_;
     bool lineOverflowed_ = false;
@@ -279,7 +296,7 @@ class TGPS : public tk::TComponent {
     TFloatUnits posUnits_ = TFloatUnits::Deg;
     bool fixLossAlarm_ = false;
     bool errorBeep_ = false;
-    std::string version_ = "1.0.0";
+    std::string version_;  // the program's version, set at construction
     TNmeaDialect dialect_ = TNmeaDialect::ndGP;
     TSatelliteIdList usedSatellites_;
     TSatellitesInView satellitesInView_;

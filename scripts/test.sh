@@ -12,7 +12,7 @@ status=0
 summary=()
 logdir=build/test-logs
 mkdir -p "$logdir"
-rm -f "$logdir"/*.log
+rm -f "$logdir"/*.log "$logdir"/package-*
 
 step() { echo; echo "=== $* ==="; }
 
@@ -47,6 +47,24 @@ run_ctest() {
     [ "$rc" -eq 0 ] && [ -n "$line" ] || fail "ctest $preset"
 }
 
+# Builds a preset's packages and runs their check script, which ends with
+# "N passed, N failed"; the counts join the closing total.
+run_package() {
+    local preset=$1 script=$2 name
+    name=package-$preset
+    step "packages ($preset)"
+    if ! cmake --build --preset "$preset" -j"$jobs" --target package >"$logdir/$name.build" 2>&1; then
+        tail -n 30 "$logdir/$name.build"
+        summary+=("$name: the packages could not be made")
+        fail "package $preset"
+        return
+    fi
+    "$script" "build/$preset" 2>&1 | tee "$logdir/$name.txt"
+    local rc=${PIPESTATUS[0]}
+    summary+=("$name: $(grep -E '^(SKIPPED|[0-9]+ passed, [0-9]+ failed)' "$logdir/$name.txt" | tail -1)")
+    [ "$rc" -eq 0 ] || fail "package $preset"
+}
+
 build() {
     local preset=$1
     step "build $preset"
@@ -57,6 +75,7 @@ build() {
 if build default; then
     step "tests (Linux)"
     run_ctest default
+    run_package default tests/package/deb.sh
 fi
 
 if [ "${PALMO_SANITIZERS:-0}" = 1 ]; then
@@ -75,6 +94,7 @@ if build mingw; then
     export WINEPREFIX=$PWD/build/mingw/wineprefix
     wineserver -p            # keep one Wine server for all test programs
     run_ctest mingw
+    run_package mingw tests/package/nsis.sh
     wineserver -k 2>/dev/null || true
 fi
 
@@ -101,10 +121,13 @@ fi
 echo
 echo "=== summary ==="
 printf '%s\n' "${summary[@]}"
-# One closing count over every ctest run.
-read -r passed failed < <(cat "$logdir"/*.log 2>/dev/null |
-    sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1 \2/p' |
-    awk '{f+=$1; t+=$2} END {print t-f, f+0}')
+# One closing count over every ctest run and package check.
+read -r passed failed < <({
+    cat "$logdir"/*.log 2>/dev/null |
+        sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1 \2/p'
+    cat "$logdir"/package-*.txt 2>/dev/null |
+        sed -nE 's/^([0-9]+) passed, ([0-9]+) failed$/\2 \1 \2/p' | awk '{print $1, $2 + $3}'
+} | awk '{f+=$1; t+=$2} END {print t-f, f+0}')
 [ "$status" -eq 0 ] || [ "${failed:-0}" -gt 0 ] || failed=1
 echo "tests: ${passed:-0} passed, ${failed:-0} failed"
 exit "$status"

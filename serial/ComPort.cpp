@@ -946,6 +946,13 @@ size_t TRirCustomComPort::ReceiveBlock(char* dest, size_t max, char stop) {
     return 1;
 }
 
+bool TRirCustomComPort::CharArrival(uint32_t back, TArrivalTime& out) {
+    if (openState_ != osOpen || !dispatcher_) {
+        return false;
+    }
+    return dispatcher_->TakenArrival(back, out);
+}
+
 void TRirCustomComPort::SendString(const std::string& s) {
     if (openState_ == osClosing) {
         return;

@@ -202,6 +202,9 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
     // including the first stop character. Fails as ReceiveChar does when
     // nothing waits; while the port closes, hands out one character 0.
     size_t ReceiveBlock(char* dest, size_t max, char stop) override;
+    // When a character of the last take came off the device (the
+    // dispatcher's arrival marks); false while closed.
+    bool CharArrival(uint32_t back, TArrivalTime& out) override;
     void SendString(const std::string& s);
     uint16_t ReadLineError();
     bool ReadLineBreak();

@@ -1,6 +1,7 @@
 #include "toolkit/SystemClock.h"
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 
 #include "toolkit/Calendar.h"
@@ -49,7 +50,18 @@ bool ClockFieldsFromDayCount(double dayCount, TClockFields& out) {
     return true;
 }
 
+double UtcNowDayCount() {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    return static_cast<double>(us) / (kMsPerDay * 1000.0) - static_cast<double>(kDayCountEpoch);
+}
+
 TSystemClock::~TSystemClock() = default;
+
+double TSystemClock::SystemNow() {
+    return UtcNowDayCount();
+}
 
 TSystemClock& CurrentSystemClock() {
     static TSystemClock platform;

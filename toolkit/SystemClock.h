@@ -25,6 +25,10 @@ struct TClockFields {
 // 30827 or not finite.
 bool ClockFieldsFromDayCount(double dayCount, TClockFields& out);
 
+// The PC's own clock now, in UTC, as a day count to the microsecond. Always
+// the platform's clock, whatever setter is installed.
+double UtcNowDayCount();
+
 // TSystemClock itself sets the platform's clock: on Windows SetSystemTime /
 // SetLocalTime; on Linux clock_settime, the local variant taking the fields
 // as local time. Each returns false when the system refuses (no right to
@@ -40,6 +44,10 @@ class TSystemClock {
     virtual bool SetSystemTime(const TClockFields& utc);
     // Sets the clock to the fields taken as local time.
     virtual bool SetLocalTime(const TClockFields& local);
+    // What the clock shows now, as a day count: in UTC (UtcNowDayCount) and
+    // as local time (the fields a local clock shows, zone offset applied).
+    virtual double SystemNow();
+    virtual double LocalNow();
 };
 
 // The clock setter in use: the one installed last, else the platform's.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "serial/diag/ErrorCodes.h"
 #include "serial/dispatch/DeviceWait.h"
@@ -182,6 +183,10 @@ int32_t TRirBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t bau
             InHead = 0;
             InTail = 0;
             InArrived = 0;
+            ArrivalMarks.clear();
+            LastTakeFirst = 0;
+            LastTakeEnd = 0;
+            ArrivalKnownFrom = RefreshStatus().InQue;
             NoticeInProgress = false;
         }
         NoticePos = 0;
@@ -287,12 +292,14 @@ int32_t TRirBaseDispatcher::ReadChar(char& c) {
         return ecBufferIsEmpty;
     }
     const uint32_t used = InputUsed();
+    const uint64_t tailPos = InArrived - used;
     if (NoticeInProgress) {
         // Handlers of one notice all read from the tail; it moves when the notice ends.
         if (TakenDuringNotice >= used) {
             return ecBufferIsEmpty;
         }
         c = InBuf[(InTail + TakenDuringNotice) % kInputRingSize];
+        LastTakeFirst = tailPos + TakenDuringNotice;
         ++TakenDuringNotice;
     } else {
         if (used == 0) {
@@ -301,7 +308,9 @@ int32_t TRirBaseDispatcher::ReadChar(char& c) {
         c = InBuf[InTail];
         InTail = (InTail + 1) % kInputRingSize;
         InFull = false;
+        LastTakeFirst = tailPos;
     }
+    LastTakeEnd = LastTakeFirst + 1;
     if (Trace.Tracing()) {
         tk::TLockGuard g(GeneralLock);
         if (Trace.Tracing()) {
@@ -324,6 +333,10 @@ uint32_t TRirBaseDispatcher::ReadBlock(char* dest, uint32_t max) {
     const uint32_t first = std::min(n, kInputRingSize - from);
     std::memcpy(dest, InBuf.get() + from, first);
     std::memcpy(dest + first, InBuf.get(), n - first);
+    if (n > 0) {
+        LastTakeFirst = InArrived - used + offset;
+        LastTakeEnd = LastTakeFirst + n;
+    }
     if (NoticeInProgress) {
         TakenDuringNotice += n;
     } else if (n > 0) {
@@ -361,6 +374,10 @@ uint32_t TRirBaseDispatcher::ReadUntil(char* dest, uint32_t max, char stop) {
             n = first + static_cast<uint32_t>(static_cast<const char*>(wrapped) - InBuf.get()) + 1;
         }
         std::memcpy(dest + first, InBuf.get(), n - first);
+    }
+    if (n > 0) {
+        LastTakeFirst = InArrived - used + offset;
+        LastTakeEnd = LastTakeFirst + n;
     }
     if (NoticeInProgress) {
         TakenDuringNotice += n;
@@ -414,6 +431,47 @@ uint32_t TRirBaseDispatcher::EndInputNotice() {
     return taken;
 }
 
+TArrivalTime TRirBaseDispatcher::ReadArrivalTime() {
+    return TArrivalTime::Now();
+}
+
+void TRirBaseDispatcher::AddArrivalMark(const TArrivalTime& time, uint32_t count) {
+    // Marks still needed: those of bytes in the ring and of the last take.
+    const uint64_t keepFrom = std::min(InArrived - InputUsed(), LastTakeFirst);
+    while (ArrivalMarks.size() >= 2 && ArrivalMarks[1].Pos <= keepFrom) {
+        ArrivalMarks.pop_front();
+    }
+    if (InArrived >= ArrivalKnownFrom) {
+        ArrivalMarks.push_back({InArrived, time});
+        return;
+    }
+    // The read starts among the bytes held at the open: those get an
+    // unknown mark, and whatever follows them the read's moment.
+    ArrivalMarks.push_back({InArrived, TArrivalTime{}});
+    if (InArrived + count > ArrivalKnownFrom) {
+        ArrivalMarks.push_back({ArrivalKnownFrom, time});
+    }
+}
+
+bool TRirBaseDispatcher::TakenArrival(uint32_t back, TArrivalTime& out) {
+    tk::TLockGuard in(InputLock);
+    if (back >= LastTakeEnd - LastTakeFirst) {
+        return false;
+    }
+    const uint64_t pos = LastTakeEnd - 1 - back;
+    // The last mark at or before the byte.
+    auto it = std::upper_bound(ArrivalMarks.begin(), ArrivalMarks.end(), pos,
+                               [](uint64_t p, const TArrivalMark& m) { return p < m.Pos; });
+    if (it == ArrivalMarks.begin()) {
+        return false;
+    }
+    if (!std::prev(it)->Time.Known()) {
+        return false;  // held by the device at the open
+    }
+    out = std::prev(it)->Time;
+    return true;
+}
+
 bool TRirBaseDispatcher::PullInput() {
     tk::TLockGuard in(InputLock);
     if (InFull) {
@@ -450,6 +508,9 @@ bool TRirBaseDispatcher::PullInput() {
             DeviceReadFailed(-1);
         }
         const uint32_t count = std::min(static_cast<uint32_t>(got), room);
+        if (count != 0) {
+            AddArrivalMark(ReadArrivalTime(), count);
+        }
         if (Log.Logging()) {
             tk::TLockGuard g(GeneralLock);
             Log.AddDispatchEntry(dlkDispatch, dlsReadCom, count, InBuf.get() + InHead, count);

@@ -25,11 +25,13 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "serial/Arrival.h"
 #include "serial/Timing.h"
 #include "serial/diag/DispatchLog.h"
 #include "serial/diag/Trace.h"
@@ -209,6 +211,11 @@ class TRirBaseDispatcher {
     // Moves what the device holds into the ring; true when the ring was full
     // or the device had bytes.
     bool PullInput();
+    // When a byte of the last take (ReadChar or ReadBlock) came off the
+    // device: back 0 is the last byte taken, 1 the one before it, up to the
+    // first byte of that take. False when nothing was taken or the byte is
+    // not in that take.
+    bool TakenArrival(uint32_t back, TArrivalTime& out);
 
     // ---- Output ring ----
     int32_t WriteBlock(const char* data, uint32_t count);
@@ -334,6 +341,13 @@ class TRirBaseDispatcher {
     // Ends the input side of a data notice: the tail moves by the most any
     // handler took. Returns that count.
     uint32_t EndInputNotice();
+    // The moment to give the bytes that a device read has just brought in,
+    // called on the dispatch thread under InputLock right after the read:
+    // the clocks now. A device layer whose own wait saw the bytes come first
+    // may give that moment instead.
+    virtual TArrivalTime ReadArrivalTime();
+    // Adds the mark of a read of count bytes starting at InArrived. Hold InputLock.
+    void AddArrivalMark(const TArrivalTime& time, uint32_t count);
     // Fills the status record from the device and ORs in the line errors;
     // returns the record.
     TComStat RefreshStatus();
@@ -416,6 +430,23 @@ class TRirBaseDispatcher {
     uint32_t InTail = 0;
     bool InFull = false;
     uint64_t InArrived = 0;  // bytes moved into the ring since the open
+
+    // Arrival marks (InputLock): beside the ring, one mark per device read
+    // that brought bytes, at the stream position (counted like InArrived) of
+    // its first byte; a byte came with the last mark at or before it. Marks
+    // of bytes that left the ring go as new ones come, so there are never
+    // more than the ring has bytes, plus the last take's.
+    struct TArrivalMark {
+        uint64_t Pos = 0;
+        TArrivalTime Time;
+    };
+    std::deque<TArrivalMark> ArrivalMarks;
+    uint64_t LastTakeFirst = 0;  // stream positions of the last take's bytes,
+    uint64_t LastTakeEnd = 0;    // first and one past the last
+    // Bytes the device already held when it was opened came at some moment
+    // before: their arrival is not known. The stream position where known
+    // arrivals begin.
+    uint64_t ArrivalKnownFrom = 0;
 
     // Output ring (OutputLock).
     std::unique_ptr<char[]> OutBuf;

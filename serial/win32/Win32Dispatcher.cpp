@@ -341,6 +341,7 @@ bool TRirWin32Dispatcher::DeviceWaitEvent(uint32_t& mask, TDeviceWaitRecord* wai
     HANDLE h = NativeHandle();
     if (WaitCommEvent(h, &rec->io->mask, &rec->io->ov)) {
         mask = rec->io->mask;
+        NoteWaitArrival(mask);
         return true;
     }
     rec->error = GetLastError();
@@ -351,6 +352,29 @@ bool TRirWin32Dispatcher::DeviceWaitEvent(uint32_t& mask, TDeviceWaitRecord* wai
     }
     SetLastError(rec->error);
     return false;
+}
+
+void TRirWin32Dispatcher::NoteWaitArrival(uint32_t mask) {
+    if (mask & EV_RXCHAR) {
+        const TArrivalTime now = TArrivalTime::Now();
+        std::lock_guard<std::mutex> g(waitMutex_);
+        waitArrival_ = now;
+    }
+}
+
+TArrivalTime TRirWin32Dispatcher::ReadArrivalTime() {
+    // The wait saw the first of these bytes come, unless a read since then
+    // (a quiet cycle's) took them already: then the moment is now.
+    const TArrivalTime now = TArrivalTime::Now();
+    TArrivalTime seen;
+    {
+        std::lock_guard<std::mutex> g(waitMutex_);
+        seen = waitArrival_;
+        waitArrival_ = TArrivalTime{};
+    }
+    const TArrivalTime result = seen.Known() && seen.MonoUs > lastReadUs_ ? seen : now;
+    lastReadUs_ = now.MonoUs;
+    return result;
 }
 
 bool TRirWin32Dispatcher::DeviceSetQueues(uint32_t inSize, uint32_t outSize) {
@@ -426,6 +450,7 @@ bool TRirWin32Dispatcher::DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord* wa
             return false;
         }
         mask = rec->io->mask;
+        NoteWaitArrival(mask);
         if (mask & (kSecondRingBit | EV_RING)) {
             RingSeen = true;
         }

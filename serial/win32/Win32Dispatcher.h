@@ -61,6 +61,10 @@ class TRirWin32Dispatcher : public TRirBaseDispatcher {
     // Creates both overlapped events; false (and none left) when either fails.
     bool CreateOverlappedEvents();
 
+    // The moment the reader's wait saw characters come, when no read has
+    // taken them since; else the clocks now.
+    TArrivalTime ReadArrivalTime() override;
+
     // DeviceRead's event and the write record's event; changed only while
     // no read can run (open) or under InputLock (close).
     void* readEvent_ = nullptr;
@@ -69,6 +73,8 @@ class TRirWin32Dispatcher : public TRirBaseDispatcher {
   private:
     // Whether the writer thread exists (an output flush then goes through it).
     bool WriterRunning();
+    // Reader thread: a completed wait with EV_RXCHAR notes the moment.
+    void NoteWaitArrival(uint32_t mask);
     struct TOverlapped;
     struct TWaitRecord;
     std::unique_ptr<TOverlapped> readRec_;   // DeviceRead's record
@@ -76,6 +82,8 @@ class TRirWin32Dispatcher : public TRirBaseDispatcher {
     std::atomic<uint32_t> waitMask_{0};
     std::mutex waitMutex_;
     TWaitRecord* activeWait_ = nullptr;  // the reader's record while it lives (waitMutex_)
+    TArrivalTime waitArrival_;           // the last wait that saw characters (waitMutex_)
+    uint64_t lastReadUs_ = 0;            // the last read that brought bytes (InputLock)
 };
 
 // A dispatcher over a communications handle that a telephony line opened: its

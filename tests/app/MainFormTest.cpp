@@ -475,7 +475,11 @@ TEST(MainForm, ClockButtons) {
     f.Button4->Click();
     EXPECT_TRUE(clock.system.empty());
     EXPECT_TRUE(clock.local.empty());
+    // A line that came from no port has no arrival time: nothing set.
     ASSERT_TRUE(f.GPS1->ProcessSentence(kRmc));
+    f.Button3->Click();
+    EXPECT_TRUE(clock.local.empty());
+    gpstest::FeedArrived(*f.GPS1, kRmc + "\r\n", TArrivalTime::Now());
     f.Button3->Click();
     ASSERT_EQ(clock.local.size(), 1u);
     EXPECT_EQ(clock.local[0].year, 2026);

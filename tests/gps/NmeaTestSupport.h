@@ -28,11 +28,21 @@ class TBufferSource : public gps::TNmeaCharSource {
     void SetOpen(bool open) { open_ = open; }
     void Append(std::string_view bytes) { data_.append(bytes); }
     size_t Waiting() const { return data_.size() - pos_; }
+    // Every character taken counts as arrived at this moment (none: unknown).
+    void SetArrival(const TArrivalTime& t) { arrival_ = t; }
+    bool CharArrival(uint32_t, TArrivalTime& out) override {
+        if (!arrival_.Known()) {
+            return false;
+        }
+        out = arrival_;
+        return true;
+    }
 
   private:
     std::string data_;
     size_t pos_ = 0;
     bool open_ = true;
+    TArrivalTime arrival_;
 };
 
 // Feeds bytes to the receiver in chunks of the given size, as trigger events would.
@@ -42,6 +52,13 @@ inline void Feed(gps::TGPS& gps, std::string_view bytes, size_t chunk = 64) {
         const size_t n = std::min(chunk, source.Waiting());
         gps.PortTriggerAvail(source, static_cast<uint16_t>(n));
     }
+}
+
+// The same, each line come off a port at the moment given.
+inline void FeedArrived(gps::TGPS& gps, std::string_view bytes, const TArrivalTime& arrival) {
+    TBufferSource source{std::string(bytes)};
+    source.SetArrival(arrival);
+    gps.PortTriggerAvail(source, static_cast<uint16_t>(source.Waiting()));
 }
 
 // "$" + payload + "*" + the two upper-case hex digits of the XOR of the payload.

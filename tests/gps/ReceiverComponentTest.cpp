@@ -11,6 +11,7 @@
 #include "gps/GPS.h"
 #include "serial/ComPort.h"
 #include "support/Pump.h"
+#include "toolkit/Clock.h"
 #include "toolkit/Sound.h"
 #include "toolkit/Sync.h"
 #include "toolkit/SystemClock.h"
@@ -18,6 +19,7 @@
 
 using namespace gps;
 using gpstest::Feed;
+using gpstest::FeedArrived;
 using gpstest::Sentence;
 using testsupport::PumpUntil;
 
@@ -151,10 +153,11 @@ TEST(ReceiverComponent, LossOfDataOncePerSilence) {
     EXPECT_TRUE(gps.Silent());
 }
 
-TEST(ReceiverComponent, SetsTheClockFromTheLastFixMovedOnByItsAge) {
+TEST(ReceiverComponent, SetsTheClockFromTheFixArrivalMovedOnByItsAgeAndTheOffset) {
     TRecordingClock clock;
     tk::TSystemClockInstall install(clock);
     TGPS gps;
+    EXPECT_EQ(gps.ClockOffsetMs(), 0);
 
     // No fix, or a fix that no GPRMC has dated yet: false, the clock untouched.
     EXPECT_FALSE(gps.SetSysClock());
@@ -164,41 +167,57 @@ TEST(ReceiverComponent, SetsTheClockFromTheLastFixMovedOnByItsAge) {
     EXPECT_EQ(gps.UTCTime(), 0.0);
     EXPECT_FALSE(gps.SetSysClock());
     EXPECT_FALSE(gps.SetLocalClock());
+    // A GPRMC that came from no port (a file): no arrival time, no clock.
+    Feed(gps, kRmc + "\r\n");
+    ASSERT_GT(gps.UTCTime(), 0.0);
+    EXPECT_FALSE(gps.FixArrival().Known());
+    double now = 0.0;
+    EXPECT_FALSE(gps.GPSNow(now));
+    EXPECT_FALSE(gps.SetSysClock());
+    EXPECT_FALSE(gps.SetLocalClock());
     EXPECT_TRUE(clock.calls.empty());
 
-    // 2094-03-23 12:35:19 UTC (two-digit years are 20xx), a Tuesday: the same
-    // fields reach both clocks.
-    const uint32_t lineAt = tk::MonotonicMs();  // no later than the line's own time
-    Feed(gps, kRmc + "\r\n");
+    // 2094-03-23 12:35:19 UTC (two-digit years are 20xx), a Tuesday, whose
+    // "$" came 200 ms ago, from a receiver that sends 50 ms into the second:
+    // the same fields reach both clocks, 250 ms and the age on.
+    gps.SetClockOffsetMs(50);
+    TArrivalTime arrival = TArrivalTime::Now();
+    arrival.MonoUs -= 200000;
+    FeedArrived(gps, kRmc + "\r\n", arrival);
+    EXPECT_EQ(gps.LineArrival(), arrival);
+    EXPECT_EQ(gps.FixArrival(), arrival);
     ASSERT_TRUE(gps.SetSysClock());
     ASSERT_TRUE(gps.SetLocalClock());
     ASSERT_EQ(clock.calls.size(), 2u);
     EXPECT_FALSE(clock.calls[0].local);
     EXPECT_TRUE(clock.calls[1].local);
+    const int64_t sentence = MsOfDay({2094, 3, 2, 23, 12, 35, 19, 0});
     for (const auto& call : clock.calls) {
         const tk::TClockFields& f = call.fields;
         EXPECT_EQ(f.year, 2094);
         EXPECT_EQ(f.month, 3);
         EXPECT_EQ(f.day, 23);
         EXPECT_EQ(f.dayOfWeek, 2);
-        EXPECT_EQ(f.hour, 12);
-        EXPECT_EQ(f.minute, 35);
-        EXPECT_EQ(f.second, 19);
+        EXPECT_GE(MsOfDay(f) - sentence, 250);
+        EXPECT_LE(MsOfDay(f) - sentence, 255);
     }
-    EXPECT_LE(clock.calls[0].fields.milliseconds, clock.calls[1].fields.milliseconds);
 
-    // A second on, the time set is a second later than the sentence's.
-    tk::Sleep(1100);
+    // Another line of the same second: its own arrival, the fix's unchanged.
+    TArrivalTime later = TArrivalTime::Now();
+    FeedArrived(gps, kGsa + "\r\n", later);
+    EXPECT_EQ(gps.LineArrival(), later);
+    EXPECT_EQ(gps.FixArrival(), arrival);
+
+    // A second on, the time set is a second later.
+    tk::Sleep(1000);
     clock.calls.clear();
+    const uint64_t before = tk::MonotonicUs();
     ASSERT_TRUE(gps.SetSysClock());
-    ASSERT_TRUE(gps.SetLocalClock());
-    const uint32_t age = tk::MonotonicMs() - lineAt;
-    const int64_t sentence = MsOfDay({2094, 3, 2, 23, 12, 35, 19, 0});
-    for (const auto& call : clock.calls) {
-        const int64_t set = MsOfDay(call.fields);
-        EXPECT_GE(set - sentence, 1100);
-        EXPECT_LE(set - sentence, age);
-    }
+    const uint64_t after = tk::MonotonicUs();
+    ASSERT_EQ(clock.calls.size(), 1u);
+    const int64_t set = MsOfDay(clock.calls[0].fields) - sentence;
+    EXPECT_GE(set, static_cast<int64_t>((before - arrival.MonoUs) / 1000) + 50);
+    EXPECT_LE(set, static_cast<int64_t>((after - arrival.MonoUs) / 1000) + 51);
 
     // The system refuses, or the setter fails: false, nothing thrown.
     clock.answer = false;
@@ -224,16 +243,17 @@ TEST(ReceiverComponent, SetsTheClockFromTheLastFixMovedOnByItsAge) {
     Feed(gps, kGsa + "\r\n");
     EXPECT_TRUE(gps.SetSysClock());
     ASSERT_EQ(clock.calls.size(), 1u);
-    EXPECT_GE(MsOfDay(clock.calls[0].fields) - sentence, 1200);
+    EXPECT_GE(MsOfDay(clock.calls[0].fields) - sentence, 1350);
 
     // The fix lost: false again.
-    Feed(gps, kRmcVoid + "\r\n");
+    FeedArrived(gps, kRmcVoid + "\r\n", TArrivalTime::Now());
     clock.calls.clear();
     EXPECT_FALSE(gps.SetSysClock());
     EXPECT_FALSE(gps.SetLocalClock());
     // A GPRMC with status A whose date does not decode dates nothing.
-    Feed(gps,
-         Sentence("GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,320394,003.1,W") + "\r\n");
+    FeedArrived(
+        gps, Sentence("GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,320394,003.1,W") + "\r\n",
+        TArrivalTime::Now());
     ASSERT_TRUE(gps.FixValid());
     EXPECT_FALSE(gps.SetSysClock());
     EXPECT_TRUE(clock.calls.empty());

@@ -104,6 +104,13 @@ TEST(GpsCatOptions, ValuesAndMistakes) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--pos-units deg|min|sec|rad"), std::string::npos);
     EXPECT_EQ(help.err, "");
+
+    // --version: the name and the receiver's own Version, and no input read.
+    const gps::TGPS receiver;
+    const TResult version = RunWith({"--version", "--units", "metric"}, kRmc);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "gpscat " + receiver.Version() + "\n");
+    EXPECT_EQ(version.err, "");
 }
 
 TEST(GpsCatText, Latin1AndTimes) {

@@ -40,6 +40,17 @@ bool SetRealtime(time_t seconds, uint16_t milliseconds) {
 
 }  // namespace
 
+double TSystemClock::LocalNow() {
+    // The zone's offset at this moment, from the broken-down local time.
+    const double utc = UtcNowDayCount();
+    const auto seconds = static_cast<time_t>((utc - 25569.0) * 86400.0);
+    tm local{};
+    if (localtime_r(&seconds, &local) == nullptr) {
+        return utc;
+    }
+    return utc + static_cast<double>(local.tm_gmtoff) / 86400.0;
+}
+
 bool TSystemClock::SetSystemTime(const TClockFields& utc) {
     tm t{};
     if (!ToTm(utc, t)) {

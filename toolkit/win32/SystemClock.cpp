@@ -2,6 +2,9 @@
 // process without the right to change the time gets false from them.
 #include <windows.h>
 
+#include <cmath>
+#include <cstdint>
+
 #include "toolkit/SystemClock.h"
 
 namespace tk {
@@ -22,6 +25,25 @@ SYSTEMTIME ToSystemTime(const TClockFields& f) {
 }
 
 }  // namespace
+
+double TSystemClock::LocalNow() {
+    // The zone's offset at this moment: local minus UTC of the same instant.
+    SYSTEMTIME utc{};
+    SYSTEMTIME local{};
+    GetSystemTime(&utc);
+    GetLocalTime(&local);
+    FILETIME u{};
+    FILETIME l{};
+    SystemTimeToFileTime(&utc, &u);
+    SystemTimeToFileTime(&local, &l);
+    const auto ticks = [](const FILETIME& f) {
+        return static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32) |
+                                    f.dwLowDateTime);
+    };
+    // Rounded to whole minutes: the two readings are not taken at once.
+    const double offsetMinutes = std::round(static_cast<double>(ticks(l) - ticks(u)) / 600000000.0);
+    return UtcNowDayCount() + offsetMinutes / 1440.0;
+}
 
 bool TSystemClock::SetSystemTime(const TClockFields& utc) {
     const SYSTEMTIME st = ToSystemTime(utc);

@@ -11,6 +11,7 @@
 #include <ostream>
 #include <system_error>
 
+#include "PalmoVersion.h"
 #include "toolkit/Calendar.h"
 
 namespace gpscat {
@@ -95,6 +96,21 @@ bool WholeNumber(const std::string& text, int32_t low, int32_t high, int32_t& va
     return true;
 }
 
+// A whole number from low to high, with an optional minus sign.
+bool SignedNumber(const std::string& text, int32_t low, int32_t high, int32_t& value) {
+    const bool negative = !text.empty() && text[0] == '-';
+    int32_t magnitude = 0;
+    if (!WholeNumber(negative ? text.substr(1) : text, 0, 999999999, magnitude)) {
+        return false;
+    }
+    const int32_t v = negative ? -magnitude : magnitude;
+    if (v < low || v > high) {
+        return false;
+    }
+    value = v;
+    return true;
+}
+
 void AppendLine(std::string& out, const Json& j) {
     out += j.dump();
     out += '\n';
@@ -107,6 +123,8 @@ std::string UsageText() {
            "       gpscat --port N [--baud B] [--timeout MS] [--trace FILE] [--log FILE] "
            "[options]\n"
            "       gpscat --port N --set-clock sys|local [--wait SECONDS] [--baud B]\n"
+           "       gpscat --port N --keep-clock sys|local [--every S] [--threshold MS]\n"
+           "       gpscat --port N --shm UNIT [--offset-ms MS]\n"
            "Feeds NMEA-0183 bytes from the files (or standard input when no file or \"-\"\n"
            "is given), or from serial port COM N, into a GPS receiver and prints one JSON\n"
            "object per event.\n"
@@ -124,6 +142,7 @@ std::string UsageText() {
            "                                    --dialect gnss also the satellites)\n"
            "  --quiet                           print no events (only the summary, if asked)\n"
            "  --help                            show this text\n"
+           "  --version                         print the program's name and version\n"
            "\n"
            "Reading a port (until Ctrl-C or SIGTERM, which close the port cleanly):\n"
            "  --port N              COM port number, 1 to 255; on Linux the N-th path of\n"
@@ -139,6 +158,18 @@ std::string UsageText() {
            "                        on Linux, an administrator on Windows)\n"
            "  --wait SECONDS        with --set-clock: how long to wait for a valid fix\n"
            "                        (default 60)\n"
+           "  --keep-clock sys|local  keep the PC clock set: every --every seconds\n"
+           "                        (default 60), from a fresh valid fix, compare it with\n"
+           "                        GPS time and set it when it is more than --threshold\n"
+           "                        milliseconds (default 100) off; prints\n"
+           "                        {\"event\":\"ClockCheck\",\"OffsetMs\":...,\"Set\":...} per "
+           "check\n"
+           "  --shm UNIT            (Linux) feed NTP shared-memory unit UNIT, the SHM\n"
+           "                        reference clock of chrony and ntpd, one sample per\n"
+           "                        valid dated RMC; units 0 and 1 need root\n"
+           "  --offset-ms MS        the receiver's output delay: its sentences leave MS\n"
+           "                        milliseconds after the start of the GPS second\n"
+           "                        (default 0); used by --set-clock, --keep-clock, --shm\n"
            "\n"
            "Exit status: 0 done (or clock set), 1 a file or the port could not be read or\n"
            "the system refused to set the clock, 2 bad usage, 3 no valid fix in time.\n";
@@ -148,6 +179,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
     bool filesOnly = false;
     std::string portOnly;  // an option that needs --port
     bool waitGiven = false;
+    std::string keepGiven;  // an option that needs --keep-clock
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (filesOnly || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -170,7 +202,9 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         const bool takesValue = name == "--units" || name == "--dialect" || name == "--pos-units" ||
                                 name == "--format" || name == "--port" || name == "--baud" ||
                                 name == "--timeout" || name == "--trace" || name == "--log" ||
-                                name == "--set-clock" || name == "--wait";
+                                name == "--set-clock" || name == "--wait" ||
+                                name == "--keep-clock" || name == "--every" ||
+                                name == "--threshold" || name == "--shm" || name == "--offset-ms";
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = "gpscat: option '" + name + "' needs a value";
@@ -238,6 +272,42 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
                 return false;
             }
             portOnly = "--set-clock";
+        } else if (name == "--keep-clock") {
+            if (value == "sys") {
+                options.keepClock = TClockChoice::Sys;
+            } else if (value == "local") {
+                options.keepClock = TClockChoice::Local;
+            } else {
+                error =
+                    "gpscat: invalid value '" + value + "' for --keep-clock (one of sys, local)";
+                return false;
+            }
+            portOnly = "--keep-clock";
+        } else if (name == "--every") {
+            if (!WholeNumber(value, 1, 86400, options.everySeconds)) {
+                error = "gpscat: invalid value '" + value + "' for --every (seconds, 1 or more)";
+                return false;
+            }
+            keepGiven = "--every";
+        } else if (name == "--threshold") {
+            if (!WholeNumber(value, 0, 86400000, options.thresholdMs)) {
+                error = "gpscat: invalid value '" + value + "' for --threshold (milliseconds)";
+                return false;
+            }
+            keepGiven = "--threshold";
+        } else if (name == "--shm") {
+            if (!WholeNumber(value, 0, 255, options.shmUnit)) {
+                error = "gpscat: invalid value '" + value + "' for --shm (a unit from 0 to 255)";
+                return false;
+            }
+            portOnly = "--shm";
+        } else if (name == "--offset-ms") {
+            if (!SignedNumber(value, -10000, 10000, options.offsetMs)) {
+                error = "gpscat: invalid value '" + value +
+                        "' for --offset-ms (milliseconds, -10000 to 10000)";
+                return false;
+            }
+            portOnly = "--offset-ms";
         } else if (name == "--wait") {
             if (!WholeNumber(value, 1, 86400, options.waitSeconds)) {
                 error = "gpscat: invalid value '" + value + "' for --wait (seconds, 1 or more)";
@@ -250,6 +320,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             options.summary = true;
         } else if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else {
             error = "gpscat: unknown option '" + arg + "' (try --help)";
             return false;
@@ -265,6 +337,14 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
     }
     if (waitGiven && options.setClock == TClockChoice::None) {
         error = "gpscat: option '--wait' needs --set-clock";
+        return false;
+    }
+    if (!keepGiven.empty() && options.keepClock == TClockChoice::None) {
+        error = "gpscat: option '" + keepGiven + "' needs --keep-clock";
+        return false;
+    }
+    if (options.keepClock != TClockChoice::None && options.setClock != TClockChoice::None) {
+        error = "gpscat: give either --set-clock or --keep-clock, not both";
         return false;
     }
     return true;
@@ -441,6 +521,10 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
     }
     if (options.help) {
         out << UsageText();
+        return kExitOk;
+    }
+    if (options.version) {
+        out << "gpscat " << palmo::kVersion << '\n';
         return kExitOk;
     }
     if (options.port != 0) {

@@ -24,6 +24,7 @@ struct TOptions {
     bool quiet = false;
     bool summary = false;
     bool help = false;
+    bool version = false;  // print the name and version and end
     gps::TNmeaDialect dialect = gps::TNmeaDialect::ndGP;
     bool satellites = false;         // print OnSatellites
     std::vector<std::string> files;  // "-" is standard input; none means standard input
@@ -36,6 +37,17 @@ struct TOptions {
     std::string log;           // dispatch log dump file, written at the close
     TClockChoice setClock = TClockChoice::None;
     int32_t waitSeconds = 60;  // for a valid fix, with setClock
+
+    // The receiver's output delay (its ClockOffsetMs): the clock setting and
+    // the shared-memory samples take the GPS second as starting this long
+    // before the "$" of its RMC came.
+    int32_t offsetMs = 0;
+    int32_t shmUnit = -1;  // NTP shared-memory unit to feed; -1 none
+    // Keeping the clock set: a check every everySeconds from a fresh fix,
+    // setting the clock when it is more than thresholdMs off.
+    TClockChoice keepClock = TClockChoice::None;
+    int32_t everySeconds = 60;
+    int32_t thresholdMs = 100;
 };
 
 // Exit statuses.

@@ -1,12 +1,15 @@
 // gpscat on a serial port: a receiver that owns the port, a message loop on
 // this thread, and a stop request that ends the loop so the port closes cleanly.
+#include <cmath>
 #include <exception>
 #include <ostream>
 
 #include "serial/ComPort.h"
 #include "toolkit/Clock.h"
+#include "toolkit/SystemClock.h"
 #include "toolkit/Timer.h"
 #include "tools/gpscat/GpsCat.h"
+#include "tools/gpscat/ShmRefClock.h"
 #include "tools/gpscat/StopRequests.h"
 
 namespace gpscat {
@@ -21,6 +24,8 @@ constexpr double kFirstDatedDay = 29221.0;
 
 // How long the loop waits at most before it looks at its deadlines again.
 constexpr uint32_t kLoopWaitMs = 250;
+
+constexpr double kMsPerDay = 86400000.0;
 
 const char* const kClockRight =
     "setting the clock needs the right to do so: root or the CAP_SYS_TIME "
@@ -120,6 +125,72 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         };
     }
 
+    // The shared-memory reference clock and the clock keeping both take the
+    // fix of a line that dated it just now (its FixArrival is the line's
+    // own), each such fix once.
+    gps.SetClockOffsetMs(options.offsetMs);
+    TShmRefClock shm;
+    if (options.shmUnit >= 0) {
+        std::string error;
+        if (!shm.Attach(options.shmUnit, error)) {
+            err << "gpscat: " << error << '\n';
+            return kExitFile;
+        }
+    }
+    bool refused = false;
+    if (shm.Attached() || options.keepClock != TClockChoice::None) {
+        gps::TFixEvent writer = gps.OnValidFix;
+        TArrivalTime lastFix;
+        bool checked = false;
+        uint64_t lastCheckUs = 0;
+        gps.OnValidFix = [&, writer, lastFix, checked, lastCheckUs](
+                             gps::TGPS& g, double lat, double lon, double sog, double cog) mutable {
+            if (writer) {
+                writer(g, lat, lon, sog, cog);
+            }
+            const TArrivalTime& fix = g.FixArrival();
+            if (refused || !g.FixValid() || g.UTCTime() < kFirstDatedDay || !fix.Known() ||
+                !(fix == g.LineArrival()) || fix == lastFix) {
+                return;
+            }
+            lastFix = fix;
+            if (shm.Attached()) {
+                shm.Write(g.UTCTime(), fix.Utc - options.offsetMs / kMsPerDay);
+            }
+            if (options.keepClock == TClockChoice::None ||
+                (checked && fix.MonoUs - lastCheckUs <
+                                static_cast<uint64_t>(options.everySeconds) * 1000000u)) {
+                return;
+            }
+            checked = true;
+            lastCheckUs = fix.MonoUs;
+            const bool local = options.keepClock == TClockChoice::Local;
+            double gpsNow = 0.0;
+            if (!g.GPSNow(gpsNow)) {
+                return;
+            }
+            tk::TSystemClock& clock = tk::CurrentSystemClock();
+            const double pcNow = local ? clock.LocalNow() : clock.SystemNow();
+            const double offsetMs = (pcNow - gpsNow) * kMsPerDay;
+            bool set = false;
+            if (std::fabs(offsetMs) > options.thresholdMs) {
+                set = local ? g.SetLocalClock() : g.SetSysClock();
+                refused = !set;
+            }
+            Json j;
+            j["event"] = "ClockCheck";
+            j["OffsetMs"] = std::llround(offsetMs);
+            j["Set"] = set;
+            lines += j.dump();
+            lines += '\n';
+            if (refused) {
+                err << "gpscat: the system refused to set the " << (local ? "local" : "system")
+                    << " clock; " << kClockRight << '\n';
+                status = kExitFile;
+            }
+        };
+    }
+
     try {
         gps.SetComBaud(options.baud);
         gps.SetComNumber(options.port);
@@ -130,7 +201,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     }
 
     const uint32_t start = tk::MonotonicMs();
-    while (!stop && !clockDone) {
+    while (!stop && !clockDone && !refused) {
         tk::WaitForMessage(kLoopWaitMs);
         tk::TMessage m;
         while (!stop && tk::TakeMessage(m)) {

@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 
+#include "PalmoVersion.h"
 #include "toolkit/Calendar.h"
 #include "tools/nmeasim/Feed.h"
 #include "tools/nmeasim/PtyLine.h"
@@ -47,11 +48,15 @@ TWake WaitUntil(TClock::time_point deadline, TPtyLine* line) {
         if (StopRequested()) {
             return TWake::Stop;
         }
+        // To the microsecond, not the millisecond: in real time the moment a
+        // line leaves is what the tests measure against.
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - TClock::now()).count();
         pollfd p[2] = {{StopDescriptor(), POLLIN, 0}, {line ? line->Master() : -1, POLLIN, 0}};
-        const int timeout = left <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left + 1, 60000));
-        const int n = poll(p, line ? 2 : 1, timeout);
+        const int64_t waitUs = left <= 0 ? 0 : std::min<int64_t>(left, 60000000);
+        const timespec timeout{static_cast<time_t>(waitUs / 1000000),
+                               static_cast<long>(waitUs % 1000000) * 1000};
+        const int n = ppoll(p, line ? 2 : 1, &timeout, nullptr);
         if (n < 0 && errno != EINTR) {
             return TWake::Stop;
         }
@@ -102,14 +107,63 @@ TClock::time_point DueAt(TClock::time_point start, double due, double speed) {
            std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(due / speed));
 }
 
-int RunStdout(TFeed& feed, const TOptions& options, std::ostream& err) {
-    const auto start = TClock::now();
+// The pace of the chunks: each due that many seconds after the start, times
+// the time factor; or, in real time, at its UTC second of the PC's clock
+// plus the delay and a jitter.
+class TPace {
+  public:
+    explicit TPace(const TOptions& options) : options_(options), rng_(std::random_device{}()) {}
+    // The first epoch's UTC second, seconds since 1970; in real time the
+    // next whole second of the PC's clock, which the pace then follows.
+    int64_t RealtimeStart() {
+        const auto wall = std::chrono::system_clock::now();
+        const auto steady = TClock::now();
+        const auto sinceEpoch = wall.time_since_epoch();
+        const int64_t next =
+            std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count() + 1;
+        // The steady clock's reading at that UTC second.
+        secondZero_ = steady + std::chrono::duration_cast<TClock::duration>(
+                                   std::chrono::seconds(next) - sinceEpoch);
+        return next;
+    }
+    void Start() { start_ = TClock::now(); }
+    TClock::time_point Due(double due) {
+        if (!options_.realtime) {
+            return DueAt(start_, due, options_.speed);
+        }
+        const double jitter = options_.jitterMs > 0 ? std::uniform_real_distribution<double>(
+                                                          0, options_.jitterMs)(rng_)
+                                                    : 0.0;
+        const double seconds = due + (options_.delayMs + jitter) / 1000.0;
+        return secondZero_ +
+               std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(seconds));
+    }
+    // In real time, an epoch whose second has gone by (while the line
+    // waited for its reader) is not sent late: it is skipped.
+    bool Missed(TClock::time_point due) const {
+        return options_.realtime && TClock::now() - due > std::chrono::milliseconds(500);
+    }
+
+  private:
+    const TOptions& options_;
+    std::mt19937_64 rng_;
+    TClock::time_point start_ = TClock::now();
+    TClock::time_point secondZero_ = TClock::now();
+};
+
+int RunStdout(TFeed& feed, TPace& pace, const TOptions& options, std::ostream& err) {
+    pace.Start();
     TChunk chunk;
     for (int64_t written = 0; options.count == 0 || written < options.count; ++written) {
         if (!feed.Next(chunk)) {
             break;
         }
-        if (WaitUntil(DueAt(start, chunk.due, options.speed), nullptr) == TWake::Stop) {
+        const TClock::time_point due = pace.Due(chunk.due);
+        if (pace.Missed(due)) {
+            --written;
+            continue;
+        }
+        if (WaitUntil(due, nullptr) == TWake::Stop) {
             return kExitOk;
         }
         if (!WriteAll(STDOUT_FILENO, chunk.bytes)) {
@@ -134,7 +188,8 @@ bool WaitForReader(TPtyLine& line) {
     return true;
 }
 
-int RunPty(TFeed& feed, const TOptions& options, std::ostream& out, std::ostream& err) {
+int RunPty(TFeed& feed, TPace& pace, const TOptions& options, std::ostream& out,
+           std::ostream& err) {
     TPtyLine line;
     std::string error;
     if (!line.Create(error)) {
@@ -152,15 +207,18 @@ int RunPty(TFeed& feed, const TOptions& options, std::ostream& out, std::ostream
     if (!WaitForReader(line)) {
         return kExitOk;
     }
-    const auto start = TClock::now();
+    pace.Start();
     TChunk chunk;
     for (int64_t written = 0; options.count == 0 || written < options.count;) {
         if (!feed.Next(chunk)) {
             break;
         }
         const bool reader = line.HasReader();
-        const TWake wake =
-            WaitUntil(DueAt(start, chunk.due, options.speed), reader ? &line : nullptr);
+        const TClock::time_point due = pace.Due(chunk.due);
+        if (pace.Missed(due)) {
+            continue;
+        }
+        const TWake wake = WaitUntil(due, reader ? &line : nullptr);
         if (wake == TWake::Stop) {
             return kExitOk;
         }
@@ -244,7 +302,14 @@ std::string UsageText() {
            "                  GPGSV, GLGSV and GAGSV with signal IDs, GNGLL), with an\n"
            "                  RTK float spell\n"
            "  --persist       when the reader closes the line, wait for the next one\n"
+           "  --realtime      the sentences carry the PC's own UTC time, and each epoch's\n"
+           "                  first byte leaves --delay ms after the start of its UTC\n"
+           "                  second plus a uniform jitter of up to --jitter ms, so the\n"
+           "                  true offset of every fix is known\n"
+           "  --delay MS      with --realtime: the receiver's output delay (default 120)\n"
+           "  --jitter MS     with --realtime: the largest jitter (default 5)\n"
            "  --help          show this text\n"
+           "  --version       print the program's name and version\n"
            "\n"
            "On a pseudo-terminal the receiver starts when a reader opens the line and\n"
            "nmeasim ends when the reader closes it (unless --persist), on Ctrl-C or\n"
@@ -256,6 +321,10 @@ std::string UsageText() {
 }
 
 bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::string& error) {
+    bool delayGiven = false;
+    bool jitterGiven = false;
+    bool startGiven = false;
+    bool speedGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -268,7 +337,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         }
         const bool takesValue = name == "--link" || name == "--replay" || name == "--rate" ||
                                 name == "--seed" || name == "--start" || name == "--speed" ||
-                                name == "--count" || name == "--dialect";
+                                name == "--count" || name == "--dialect" || name == "--delay" ||
+                                name == "--jitter";
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = "nmeasim: option '" + name + "' needs a value";
@@ -305,6 +375,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             }
             options.seed = seed;
         } else if (name == "--start") {
+            startGiven = true;
             int64_t start = 0;
             if (value == "now") {
                 options.start.reset();
@@ -315,6 +386,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             }
             options.start = start;
         } else if (name == "--speed") {
+            speedGiven = true;
             if (!ParseNumber(value, options.speed) || options.speed < 0 ||
                 !std::isfinite(options.speed)) {
                 return bad("a factor, 0 or more");
@@ -331,16 +403,41 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             } else {
                 return bad("gp or gnss");
             }
+        } else if (name == "--delay" || name == "--jitter") {
+            double ms = 0;
+            if (!ParseNumber(value, ms) || ms < 0 || ms >= 1000 || !std::isfinite(ms)) {
+                return bad("milliseconds, 0 to under 1000");
+            }
+            (name == "--delay" ? options.delayMs : options.jitterMs) = ms;
+            (name == "--delay" ? delayGiven : jitterGiven) = true;
+        } else if (name == "--realtime") {
+            options.realtime = true;
         } else if (name == "--stdout") {
             options.toStdout = true;
         } else if (name == "--persist") {
             options.persist = true;
         } else if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else {
             error = "nmeasim: unknown option '" + args[i] + "' (try --help)";
             return false;
         }
+    }
+    if ((delayGiven || jitterGiven) && !options.realtime) {
+        error =
+            std::string("nmeasim: ") + (delayGiven ? "--delay" : "--jitter") + " needs --realtime";
+        return false;
+    }
+    if (options.realtime && (!options.replay.empty() || startGiven || speedGiven)) {
+        error = std::string(
+                    "nmeasim: --realtime runs the built-in scenario on the PC's clock, "
+                    "not with ") +
+                (!options.replay.empty() ? "--replay"
+                 : startGiven            ? "--start"
+                                         : "--speed");
+        return false;
     }
     if (options.rate > 0 && options.replay.empty()) {
         error = "nmeasim: --rate needs --replay";
@@ -365,7 +462,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         out << UsageText();
         return kExitOk;
     }
+    if (options.version) {
+        out << "nmeasim " << palmo::kVersion << '\n';
+        return kExitOk;
+    }
 
+    TPace pace(options);
     std::unique_ptr<TFeed> feed;
     if (!options.replay.empty()) {
         std::ifstream in(options.replay, std::ios::binary);
@@ -380,7 +482,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     } else {
         const uint64_t seed = options.seed ? *options.seed : std::random_device{}();
         int64_t start = options.seed ? kSeededStart : 0;
-        if (options.start) {
+        if (options.realtime) {
+            start = pace.RealtimeStart();
+        } else if (options.start) {
             start = *options.start;
         } else if (!options.seed) {
             start = std::chrono::duration_cast<std::chrono::seconds>(
@@ -392,9 +496,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 
     InstallStopSignals();
     if (options.toStdout) {
-        return RunStdout(*feed, options, err);
+        return RunStdout(*feed, pace, options, err);
     }
-    return RunPty(*feed, options, out, err);
+    return RunPty(*feed, pace, options, out, err);
 }
 
 }  // namespace nmeasim

@@ -24,7 +24,14 @@ struct TOptions {
     int64_t count = 0;                // chunks to write (epochs, or lines with a rate); 0 no limit
     bool persist = false;             // wait for the next reader when one closes the line
     TDialect dialect = TDialect::GP;  // the scenario's sentences
+    // Real time: the sentences carry the PC's own UTC, and each epoch's first
+    // byte leaves delayMs after the start of its UTC second, plus a uniform
+    // jitter of 0 to jitterMs.
+    bool realtime = false;
+    double delayMs = 120;
+    double jitterMs = 5;
     bool help = false;
+    bool version = false;  // print the name and version and end
 };
 
 // Exit statuses.

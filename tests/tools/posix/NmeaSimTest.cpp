@@ -283,6 +283,12 @@ TEST(NmeaSimOptions, ValuesMistakesAndMessages) {
     EXPECT_EQ(o.speed, 0);
     EXPECT_EQ(o.count, 12);
     EXPECT_TRUE(o.persist);
+    EXPECT_FALSE(o.realtime);
+    nmeasim::TOptions rt;
+    ASSERT_TRUE(nmeasim::ParseOptions({"--realtime", "--delay", "250", "--jitter=0"}, rt, error));
+    EXPECT_TRUE(rt.realtime);
+    EXPECT_EQ(rt.delayMs, 250);
+    EXPECT_EQ(rt.jitterMs, 0);
 
     const std::vector<std::vector<std::string>> bad = {
         {"--rate", "5"},                     // without --replay
@@ -296,6 +302,10 @@ TEST(NmeaSimOptions, ValuesMistakesAndMessages) {
         {"--count"},                         // value missing
         {"--stdout=yes"},                    // takes no value
         {"--baud", "4800"},                  // unknown
+        {"--delay", "100"},                  // without --realtime
+        {"--realtime", "--jitter", "1000"},  // under a second
+        {"--realtime", "--replay", "x"},     // the scenario only
+        {"--realtime", "--speed", "2"},      // the PC's own pace
     };
     for (const std::vector<std::string>& args : bad) {
         nmeasim::TOptions fresh;
@@ -313,6 +323,9 @@ TEST(NmeaSimOptions, ValuesMistakesAndMessages) {
     childtest::TChild help(NMEASIM_EXE, {"--help"});
     EXPECT_NE(help.ReadBytes(1 << 16).find("Usage: nmeasim"), std::string::npos);
     EXPECT_EQ(help.Wait(), 0);
+    childtest::TChild version(NMEASIM_EXE, {"--version"});
+    EXPECT_EQ(version.ReadBytes(1 << 10), "nmeasim " + gps::TGPS().Version() + "\n");
+    EXPECT_EQ(version.Wait(), 0);
 
     const std::string missing = TempPath("no_such.nmea");
     childtest::TChild gone(NMEASIM_EXE, {"--replay", missing});

@@ -1,0 +1,8 @@
+#include "toolkit/ConsoleOutput.h"
+
+namespace tk {
+
+// A program started from a terminal has its standard streams already.
+void UseParentConsole() {}
+
+}  // namespace tk
