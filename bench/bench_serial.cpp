@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "gps/NMEA.h"
 #include "serial/posix/PtyOwner.h"
 #include "serial/posix/PtyPair.h"
 
@@ -26,13 +27,7 @@ std::string Sentence(int i) {
     std::snprintf(payload, sizeof payload,
                   "GPGGA,1215%02d.00,5955.%04d,N,01043.%04d,E,1,08,0.9,12.3,M,39.8,M,,", i % 60,
                   i % 10000, (i * 7) % 10000);
-    unsigned sum = 0;
-    for (const char* p = payload; *p; ++p) {
-        sum ^= static_cast<unsigned char>(*p);
-    }
-    char line[128];
-    std::snprintf(line, sizeof line, "$%s*%02X\r\n", payload, sum);
-    return line;
+    return "$" + std::string(payload) + "*" + gps::NmeaChecksum(payload) + "\r\n";
 }
 
 // Opens the port behind the pseudo-terminal with its worker threads, or

@@ -327,6 +327,9 @@ void TGPS::PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count) {
         if (endsLine) {
             if (CP.Open()) {
                 ProcessLine(lineBuffer_, lineOverflowed_);
+                if (TRirCustomComPort::FreedInEvent()) {
+                    return;  // a handler freed the receiver (and its port)
+                }
             } else {
                 AppendChars(block + n - 1, 1);
             }
@@ -428,7 +431,7 @@ bool TGPS::ProcessLine(std::string_view line, bool overflowed) {
     // handlers raised before it do to Fields.
     const bool isRmc = accepted && kind == TSentenceKind::RMC;
     RaiseEvents(result, isRmc, wasValid, oldQuality, oldDim);
-    if (satellitesChanged && OnSatellites) {
+    if (satellitesChanged && OnSatellites && !TRirCustomComPort::FreedInEvent()) {
         OnSatellites(*this, satellitesInView_.List());
     }
     return result;
@@ -480,9 +483,15 @@ bool TGPS::DecodeGSV(size_t fieldCount) {
 }
 
 void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQuality, int32_t oldDim) {
+    // A handler that frees the receiver inside its port's trigger event ends
+    // the events of the line.
+    const auto freed = [] { return TRirCustomComPort::FreedInEvent(); };
     if (wasValid && !fixValid_) {
         if (OnFixLoss) {
             OnFixLoss(*this);
+            if (freed()) {
+                return;
+            }
         }
         if (fixLossAlarm_) {
             PlayFixLossBeep();
@@ -491,6 +500,9 @@ void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQualit
     if (!result) {
         if (OnError) {
             OnError(*this, errorText_);
+            if (freed()) {
+                return;
+            }
         }
         if (errorBeep_) {
             PlayErrorBeep();
@@ -498,6 +510,9 @@ void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQualit
     }
     if (result && OnSentence) {
         OnSentence(*this, fields_[0], fields_);
+        if (freed()) {
+            return;
+        }
     }
     // Only a GPRMC that decoded whole reports a fix; Fields may still hold an
     // earlier GPRMC when this line failed. A line that failed raises no fix
@@ -510,11 +525,17 @@ void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQualit
         const double lon = Lon();
         const double sog = SOG();
         OnValidFix(*this, lat, lon, sog, cog_);
+        if (freed()) {
+            return;
+        }
     }
     if (fixDim_ != oldDim) {
         reportedDim_ = fixDim_;
         if (OnFixProgress) {
             OnFixProgress(*this, FixDimName(fixDim_), fixDim_);
+            if (freed()) {
+                return;
+            }
         }
     }
     if (fixQuality_ != oldQuality) {

@@ -35,13 +35,9 @@ std::string_view Piece(std::string_view text, size_t first, size_t count) {
     return text.substr(first, count);
 }
 
-bool IsLeapYear(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
 int DaysInMonth(int year, int month) {
     static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month == 2 && IsLeapYear(year)) {
+    if (month == 2 && tk::IsLeapYear(year)) {
         return 29;
     }
     return kDays[month - 1];

@@ -8,6 +8,7 @@
 #include "serial/Timing.h"
 #include "serial/diag/ErrorCodes.h"
 #include "serial/diag/Exceptions.h"
+#include "serial/dispatch/Dispatcher.h"
 #include "toolkit/ExceptionDisplay.h"
 
 namespace {
@@ -18,6 +19,58 @@ constexpr THWFlowOptionSet kRS485Conflicts = hwfUseRTS | hwfRequireCTS;
 
 bool Active(TTraceLogState s) {
     return s == tlOn || s == tlPause;
+}
+
+// The trigger events being delivered on this thread, innermost last: a
+// component on this list is inside one of its own trigger events, and the
+// dispatch thread that sent it waits until the event returns.
+// A component freed inside its own event marks its frames; the rest of the
+// delivery then leaves it alone.
+struct TDeliveryFrame {
+    TRirCustomComPort* port;
+    TRirBaseDispatcher* dispatcher;
+    bool freed = false;
+};
+thread_local std::vector<TDeliveryFrame*> tDeliveries;
+
+bool InsideTriggerOf(const TRirCustomComPort* port) {
+    return std::any_of(tDeliveries.begin(), tDeliveries.end(),
+                       [port](const TDeliveryFrame* f) { return f->port == port && !f->freed; });
+}
+
+bool InsideDeliveryBy(const TRirBaseDispatcher* d) {
+    return std::any_of(tDeliveries.begin(), tDeliveries.end(),
+                       [d](const TDeliveryFrame* f) { return f->dispatcher == d; });
+}
+
+// The dispatchers and windows of components freed inside their own trigger
+// events (this thread's): each goes once its threads have stopped, which
+// they do when the event has returned.
+struct TOrphan {
+    std::unique_ptr<TRirBaseDispatcher> dispatcher;
+    tk::TWindowHandle window = 0;
+};
+thread_local std::vector<TOrphan> tOrphans;
+
+// Finishes the orphan of dispatcher d on its close message; false when d
+// is no orphan. Hold RegistryLock.
+bool FinishOrphan(TRirBaseDispatcher* d, tk::TLParam lParam) {
+    const auto it = std::find_if(tOrphans.begin(), tOrphans.end(),
+                                 [d](const TOrphan& o) { return o.dispatcher.get() == d; });
+    if (it == tOrphans.end()) {
+        return false;
+    }
+    if (d->ThreadsRunning() && InsideDeliveryBy(d)) {
+        tk::PostToWindow(it->window, MsgPortClose, 0, lParam);
+        return true;
+    }
+    TOrphan orphan = std::move(*it);
+    tOrphans.erase(it);
+    orphan.dispatcher->ReleaseBuffers();
+    orphan.dispatcher->RemoveWindowHandler(orphan.window);
+    tk::DestroyNotifyWindow(orphan.window);
+    orphan.dispatcher.reset();
+    return true;
 }
 
 }  // namespace
@@ -36,6 +89,9 @@ struct TComPortWindow {
         tk::TLockGuard registry(RegistryLock());
         const uint32_t handle = (static_cast<uint32_t>(lParam) >> 16) & 0xFFFF;
         TRirBaseDispatcher* d = FindDispatcher(static_cast<int32_t>(handle));
+        if (d != nullptr && m == MsgPortClose && FinishOrphan(d, lParam)) {
+            return 0;
+        }
         if (d == nullptr || d->Owner() == nullptr) {
             return 0;
         }
@@ -51,6 +107,11 @@ struct TComPortWindow {
                     cp->DoDeviceLost();
                 }
             } else {
+                TDeliveryFrame frame{cp, d};
+                tDeliveries.push_back(&frame);
+                struct TPop {
+                    ~TPop() { tDeliveries.pop_back(); }
+                } pop;
                 cp->HandleMessage(m, wLow, data);
             }
         } catch (...) {
@@ -73,6 +134,23 @@ TRirCustomComPort::~TRirCustomComPort() {
     } catch (...) {
         // A dump that cannot be written must not stop the component going.
         tk::ShowCurrentException();
+    }
+    if (dispatcher_ && InsideTriggerOf(this)) {
+        // Freed inside its own trigger event: the dispatch thread waits for
+        // that event, so the dispatcher and the window outlive the component
+        // until it has returned, and the rest of the delivery skips it.
+        for (TDeliveryFrame* f : tDeliveries) {
+            f->freed = f->freed || f->port == this;
+        }
+        if (!dispatcher_->ClosePending()) {
+            dispatcher_->ClosePort();
+        }
+        dispatcher_->ForgetOwner();
+        const tk::TLParam lParam =
+            static_cast<tk::TLParam>(static_cast<uint32_t>(dispatcher_->Handle()) << 16);
+        tOrphans.push_back({std::move(dispatcher_), notifyWindow_});
+        tk::PostToWindow(notifyWindow_, MsgPortClose, 0, lParam);
+        notifyWindow_ = 0;
     }
     if (dispatcher_) {
         // A deferred close that had not completed: finish it here.
@@ -100,6 +178,13 @@ void TRirCustomComPort::SetComNumber(uint16_t v) {
     if (v == comNumber_) {
         return;
     }
+    if (openState_ == osClosing) {
+        // A close left to the end of a trigger event is still pending while
+        // Open reads true: the port opens on the new number once it is done.
+        comNumber_ = v;
+        reopenRequested_ = true;
+        return;
+    }
     if (openState_ != osOpen) {
         comNumber_ = v;
         return;
@@ -109,6 +194,9 @@ void TRirCustomComPort::SetComNumber(uint16_t v) {
     const TTraceLogState logging = logging_;
     SetOpen(false);
     comNumber_ = v;
+    if (openState_ == osClosing) {
+        reopenRequested_ = true;  // the close completes after the trigger event
+    }
     SetTracing(tracing);
     SetLogging(logging);
     SetOpen(true);
@@ -674,14 +762,18 @@ void TRirCustomComPort::DoClose() {
     dispatcher_->SaveTriggers(savedTriggers_);
     restoreTriggersOnOpen_ = true;
     dispatcher_->ClosePort();
-    if (dispatcher_->NoticeBusy() && notifyWindow_ != 0) {
-        // Called from inside a trigger event: the dispatcher is delivering
-        // that event and must live on until its threads have stopped.
-        tk::PostToWindow(
-            notifyWindow_, MsgPortClose, 0,
-            static_cast<tk::TLParam>(static_cast<uint32_t>(dispatcher_->Handle()) << 16));
+    if (dispatcher_->ClosePending() && InsideTriggerOf(this) && notifyWindow_ != 0) {
+        // Called from inside one of this port's trigger events: the dispatch
+        // thread waits for that event and must live on until it returns.
+        PostDeferredClose();
         PumpOneMessage();
     } else {
+        // A notice that the dispatch thread had begun but this thread was
+        // not running (sent and not yet served, or just returned) is no
+        // reason to wait: the release serves it and stops the threads now.
+        if (dispatcher_->ClosePending()) {
+            dispatcher_->ReleaseBuffers();
+        }
         FinishClose();
     }
     NotifyPortClose();
@@ -699,13 +791,25 @@ void TRirCustomComPort::FinishClose() {
     open_ = false;
 }
 
+void TRirCustomComPort::PostDeferredClose() {
+    tk::PostToWindow(notifyWindow_, MsgPortClose, 0,
+                     static_cast<tk::TLParam>(static_cast<uint32_t>(dispatcher_->Handle()) << 16));
+}
+
 void TRirCustomComPort::FinishDeferredClose(int32_t lParam) {
     if (!dispatcher_ || openState_ != osClosing) {
         return;  // a stale message: that close has completed
     }
     if (dispatcher_->ThreadsRunning()) {
-        tk::PostToWindow(notifyWindow_, MsgPortClose, 0, lParam);
-        return;
+        if (InsideTriggerOf(this)) {
+            // Served by a pump inside the event itself: the dispatch thread
+            // still waits for it, so only a later turn can finish.
+            tk::PostToWindow(notifyWindow_, MsgPortClose, 0, lParam);
+            return;
+        }
+        // The event has returned: the release stops the threads (waking a
+        // device wait that does not end by itself) and waits for them.
+        dispatcher_->ReleaseBuffers();
     }
     DoTrigger(MsgPortClose, 0, static_cast<uint16_t>(lParam & 0xFFFF));
     FinishClose();
@@ -903,8 +1007,16 @@ void TRirCustomComPort::UpdateHandlerNeed() {
     dispatcher_->RecomputeHandlerNeed(any ? 1 : 2);
 }
 
+bool TRirCustomComPort::FreedInEvent() {
+    return !tDeliveries.empty() && tDeliveries.back()->freed;
+}
+
 void TRirCustomComPort::HandleMessage(uint32_t msg, uint16_t wLow, uint16_t data) {
+    // After each event the component may be gone (freed by its handler).
     DoTrigger(static_cast<uint16_t>(msg), wLow, data);
+    if (FreedInEvent()) {
+        return;
+    }
     switch (msg) {
         case MsgTriggerAvail:
             DoTriggerAvail(wLow);
@@ -917,6 +1029,9 @@ void TRirCustomComPort::HandleMessage(uint32_t msg, uint16_t wLow, uint16_t data
             break;
         case MsgTriggerStatus: {
             DoTriggerStatus(wLow);
+            if (FreedInEvent()) {
+                return;
+            }
             // The kind is in the handle itself: no dispatcher is needed to
             // tell it (and none is opened for it).
             switch (TRirBaseDispatcher::StatusTriggerKind(static_cast<uint8_t>(wLow))) {

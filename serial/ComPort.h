@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "serial/CharSource.h"
-#include "serial/dispatch/Dispatcher.h"
+#include "serial/dispatch/SavedTriggers.h"
 #include "toolkit/Component.h"
 #include "toolkit/Messages.h"
 
@@ -27,6 +27,7 @@ enum TTraceLogState : uint8_t { tlOff, tlOn, tlDump, tlAppend, tlClear, tlPause 
 enum TOpenState : uint8_t { osClosed, osClosing, osOpen };
 
 class TRirCustomComPort;
+class TRirBaseDispatcher;
 
 using TTriggerEvent =
     std::function<void(TRirCustomComPort& CP, uint16_t Msg, uint16_t TriggerHandle, uint16_t Data)>;
@@ -200,6 +201,11 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
     // The dispatcher, or ECommNotOpen (-2007).
     TRirBaseDispatcher& RequireDispatcher();
 
+    // Whether the component whose trigger event this thread is delivering
+    // was freed by it (its handler or one it called): code that raised the
+    // event and runs on after it must then leave the component alone.
+    static bool FreedInEvent();
+
     // ---- Reading and writing ----
     char ReceiveChar() override;
     // With one copy out of the input ring: up to max characters, up to and
@@ -250,6 +256,7 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
     friend struct TComPortWindow;
     // The notification window's handling of one message for this component.
     void HandleMessage(uint32_t msg, uint16_t wLow, uint16_t data);
+    void PostDeferredClose();
     void FinishDeferredClose(int32_t lParam);
     void FinishClose();
     void SetTraceLog(bool log, TTraceLogState v);

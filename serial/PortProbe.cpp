@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "serial/ComPort.h"
+#include "serial/dispatch/Dispatcher.h"
 #include "toolkit/OsInfo.h"
 
 std::atomic<bool> ProbeThroughDispatcher{true};

@@ -13,6 +13,11 @@ constexpr int64_t kDayCountEpoch = -25569;
 // The day number of a date (month 1 to 12, day 1 to 31).
 int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day);
 
+// Whether a year has 29 February.
+constexpr bool IsLeapYear(int64_t year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
 // The date of a day number.
 void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day);
 

@@ -1,6 +1,7 @@
 #include "serial/diag/DispatchLog.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -14,6 +15,7 @@
 #include "serial/diag/MessageTable.h"
 #include "toolkit/Clock.h"
 #include "toolkit/OsInfo.h"
+#include "toolkit/RegionalFormats.h"
 
 namespace {
 
@@ -43,6 +45,17 @@ std::string CompilerName() {
     return text;
 }
 
+// The separator a picture of the user's formats puts between its fields:
+// its first character that is no field letter, space or quote.
+char SeparatorIn(const std::string& picture, char fallback) {
+    for (const char c : picture) {
+        if (std::isalpha(static_cast<unsigned char>(c)) == 0 && c != ' ' && c != '\'') {
+            return c;
+        }
+    }
+    return fallback;
+}
+
 std::string LocalDateTimeText() {
     // localtime shares one result buffer in the C library; the mutex keeps
     // two dumps from overwriting each other's.
@@ -55,9 +68,12 @@ std::string LocalDateTimeText() {
             parts = *local;
         }
     }
+    const char date = SeparatorIn(tk::ShortDateFormat(), '/');
+    const char time = SeparatorIn(tk::LongTimeFormat(), ':');
     char text[40];
-    std::snprintf(text, sizeof text, "%02d/%02d/%02d, %02d:%02d:%02d", parts.tm_mday,
-                  parts.tm_mon + 1, parts.tm_year % 100, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    std::snprintf(text, sizeof text, "%02d%c%02d%c%02d, %02d%c%02d%c%02d", parts.tm_mday, date,
+                  parts.tm_mon + 1, date, parts.tm_year % 100, parts.tm_hour, time, parts.tm_min,
+                  time, parts.tm_sec);
     return text;
 }
 

@@ -93,8 +93,7 @@ void TRirBaseDispatcher::Shutdown() {
     }
     // Serve this thread's messages while worker threads finish: one of them
     // may be waiting for a notice to be handled here.
-    PumpUntil([this] { return __atomic_load_n(&LiveThreadCount, __ATOMIC_SEQ_CST) == 0; },
-              tk::kInfinite);
+    PumpUntil([this] { return LiveThreadCount.load() == 0; }, tk::kInfinite);
     JoinFinishedThreads();
 }
 
@@ -194,6 +193,7 @@ int32_t TRirBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t bau
         }
         NoticePos = 0;
         NoticeCount = 0;
+        AvailNoticeLost = false;
         ResetStatusHits();
         {
             tk::TLockGuard g(GeneralLock);
@@ -245,12 +245,8 @@ void TRirBaseDispatcher::ReleaseBuffers() {
         // left to it, or a stop that the dispatch thread's end runs into).
         // A worker leaves it to that thread; any other thread waits for it.
         if (!OnWorkerThread()) {
-            PumpUntil(
-                [this] {
-                    return !Releasing.load() &&
-                           __atomic_load_n(&LiveThreadCount, __ATOMIC_SEQ_CST) == 0;
-                },
-                tk::kInfinite);
+            PumpUntil([this] { return !Releasing.load() && LiveThreadCount.load() == 0; },
+                      tk::kInfinite);
         }
         return;
     }
@@ -674,6 +670,14 @@ uint32_t TRirBaseDispatcher::OutputCount() {
 uint32_t TRirBaseDispatcher::OutputRoom() {
     const uint32_t used = OutputCount();
     return used >= OutputSize_ ? 0 : OutputSize_ - used;
+}
+
+void TRirBaseDispatcher::EmptyOutputRing() {
+    tk::TLockGuard out(OutputLock);
+    OutHead = 0;
+    OutTail = 0;
+    OutFull = false;
+    ++OutFlushes;
 }
 
 int32_t TRirBaseDispatcher::ClearOutput() {

@@ -36,6 +36,7 @@
 #include "serial/diag/DispatchLog.h"
 #include "serial/diag/Trace.h"
 #include "serial/dispatch/LineState.h"
+#include "serial/dispatch/SavedTriggers.h"
 #include "toolkit/Messages.h"
 #include "toolkit/Sync.h"
 
@@ -113,14 +114,6 @@ struct TStatusTriggerRec {
     uint16_t Value = 0;
     uint8_t Armed = 0;
     uint8_t HitThisCycle = 0;
-};
-
-// A copy of a dispatcher's triggers, kept by the port component across a close.
-struct TSavedTriggers {
-    uint32_t AvailThreshold = 0;
-    std::unique_ptr<std::vector<TTimerTriggerRec>> Timers;
-    std::unique_ptr<std::vector<TDataTriggerRec>> Data;
-    std::unique_ptr<std::vector<TStatusTriggerRec>> Status;
 };
 
 class TRirBaseDispatcher {
@@ -309,6 +302,8 @@ class TRirBaseDispatcher {
 
     // ---- State ----
     TRirComPort* Owner() const { return owner_; }
+    // The owner is gone; the dispatcher finishes its close on its own.
+    void ForgetOwner() { owner_ = nullptr; }
     int32_t Handle() const { return handle_; }
     int32_t DeviceHandle() const { return DeviceHandle_.load(); }
     bool IsOpen() const { return DeviceHandle_.load() >= 0; }
@@ -345,6 +340,10 @@ class TRirBaseDispatcher {
     void CopyIntoOutputRing(const char* src, uint32_t count);
     // Bytes waiting in the output ring, for a device layer's DeviceStatus.
     uint32_t OutputRingUsed();
+    // Empties the output ring for a flush (under OutputLock) and counts the
+    // flush, so that the writer does not account a stretch it took before
+    // against the emptied ring, wherever that stretch began.
+    void EmptyOutputRing();
     // Used bytes of the input ring. Hold InputLock.
     uint32_t InputUsed() const {
         if (InTail == InHead) {
@@ -387,6 +386,10 @@ class TRirBaseDispatcher {
     bool OnWorkerThread() const;
     // Makes those of the six thread events that do not exist.
     void MakeThreadEvents();
+    // Wakes the workers so that they see the kill flag (set first when kill
+    // is true): the reader's device wait is cancelled, the reader's wait for
+    // the dispatch cycle ends, and AckEvent is cleared for their answers.
+    void WakeWorkers(bool kill);
 
     // Device.
     std::atomic<int32_t> DeviceHandle_{-1};
@@ -427,6 +430,9 @@ class TRirBaseDispatcher {
     // still tell that bytes arrived.
     uint64_t ScanCount = 0;    // dispatch thread
     uint64_t NoticeCount = 0;  // dispatch thread
+    // The last data-available notice timed out at a window: the bytes still
+    // unread are offered again even though none came since.
+    bool AvailNoticeLost = false;  // dispatch thread
     uint32_t AvailThreshold_ = 0;
     bool StatusHitThisCycle = false;
 
@@ -465,6 +471,7 @@ class TRirBaseDispatcher {
     uint32_t OutTail = 0;
     bool OutFull = false;
     std::atomic<bool> OutputSentPending{false};
+    uint32_t OutFlushes = 0;  // flushes since the open
 
     // Threads. The references (GeneralLock) are cleared by ThreadFinished;
     // the objects of ended threads wait in FinishedThreads until a thread
@@ -486,7 +493,7 @@ class TRirBaseDispatcher {
     std::atomic<bool> ThreadsRunning_{false};
     std::atomic<bool> ReleasePending{false};
     std::atomic<bool> Releasing{false};  // a ReleaseBuffers is under way
-    volatile int32_t LiveThreadCount = 0;
+    std::atomic<int32_t> LiveThreadCount{0};
 
     // Flags.
     std::atomic<bool> NoticeBusy_{false};

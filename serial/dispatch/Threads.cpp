@@ -39,6 +39,8 @@ constexpr uint32_t kDispatchIdleMs = 50;
 constexpr uint32_t kStartAckMs = 3000;
 // Ticks of each of the two bounded waits for the dispatch thread at a stop.
 constexpr int32_t kStopWaitTicks = 36;
+// How often a stop repeats the wake-up of a reader that has not gone.
+constexpr uint32_t kWakeRepeatMs = 100;
 // Slice of a synchronized delivery's wait for the main thread; between
 // slices the dispatch thread looks whether the port is going away.
 constexpr uint32_t kSyncSliceMs = 250;
@@ -104,7 +106,7 @@ void TRirBaseDispatcher::StartThreads() {
     // All three are counted before any exists: the count cannot fall to 0
     // (and clear ThreadsRunning) while the start goes on, and a destructor
     // that waits for 0 never misses a thread that is still starting.
-    __atomic_add_fetch(&LiveThreadCount, 3, __ATOMIC_SEQ_CST);
+    LiveThreadCount += 3;
     auto start = [&](std::unique_ptr<TRirDispatcherThread> thread,
                      std::unique_ptr<TRirDispatcherThread>& ref, int level) {
         {
@@ -166,16 +168,12 @@ void TRirBaseDispatcher::StopThreads() {
         }
         PumpUntil(gone(WriterThread), tk::kInfinite);
     }
-    // Reader: the cancelled device wait and DoneEvent let it see the kill flag.
-    if (!gone(ReaderThread)()) {
-        DeviceCancelWait();
-        if (DoneEvent) {
-            DoneEvent->Set();
-        }
-        if (AckEvent) {
-            AckEvent->Reset();
-        }
-        PumpUntil(gone(ReaderThread), tk::kInfinite);
+    // Reader: the cancelled device wait and DoneEvent let it see the kill
+    // flag. A cancel that came before the wait began, or that the device
+    // did not act on, is repeated until the reader has gone.
+    while (!gone(ReaderThread)()) {
+        WakeWorkers(true);
+        PumpUntil(gone(ReaderThread), kWakeRepeatMs);
     }
     // Dispatch thread: it may be delivering a notice to this thread, which is
     // served while waiting. Two bounded waits, then one without limit: the
@@ -203,8 +201,7 @@ void TRirBaseDispatcher::StopThreads() {
     }
     // Every worker has cleared its reference; wait until each has also left
     // its last step, then join them.
-    PumpUntil([this] { return __atomic_load_n(&LiveThreadCount, __ATOMIC_SEQ_CST) == 0; },
-              tk::kInfinite);
+    PumpUntil([this] { return LiveThreadCount.load() == 0; }, tk::kInfinite);
     JoinFinishedThreads();
     CloseThreadEvents();
 }
@@ -224,6 +221,19 @@ void TRirBaseDispatcher::MakeThreadEvents() {
     make(OutputReadyEvent, false);
     make(WriteDoneEvent, true);
     make(FlushEvent, false);
+}
+
+void TRirBaseDispatcher::WakeWorkers(bool kill) {
+    if (kill) {
+        KillThreads = true;
+    }
+    DeviceCancelWait();
+    if (DoneEvent) {
+        DoneEvent->Set();
+    }
+    if (AckEvent) {
+        AckEvent->Reset();
+    }
 }
 
 void TRirBaseDispatcher::CloseThreadEvents() {
@@ -267,14 +277,13 @@ void TRirBaseDispatcher::ThreadFinished(TRirDispatcherThread* thread) {
     }
     // The last thread clears ThreadsRunning before its count goes: whoever
     // sees the count at 0 sees the flag cleared, and touches nothing after.
-    int32_t live = __atomic_load_n(&LiveThreadCount, __ATOMIC_SEQ_CST);
+    int32_t live = LiveThreadCount.load();
     for (;;) {
         if (live == 1) {
             ThreadsRunning_ = false;
         }
         // A start that came in between has set the flag again itself.
-        if (__atomic_compare_exchange_n(&LiveThreadCount, &live, live - 1, false, __ATOMIC_SEQ_CST,
-                                        __ATOMIC_SEQ_CST)) {
+        if (LiveThreadCount.compare_exchange_weak(live, live - 1)) {
             return;
         }
     }
@@ -472,6 +481,7 @@ void TRirBaseDispatcher::SendPending() {
         const char* data = nullptr;
         uint32_t count = 0;
         uint32_t tail = 0;
+        uint32_t flushes = 0;
         {
             tk::TLockGuard out(OutputLock);
             if (!OutBuf || OutputSize_ == 0 || (!OutFull && OutHead == OutTail)) {
@@ -494,6 +504,7 @@ void TRirBaseDispatcher::SendPending() {
                 }
             }
             tail = OutTail;
+            flushes = OutFlushes;
             data = OutBuf.get() + OutTail;
         }
         const int32_t written = DeviceWriteStretch(data, count);
@@ -504,7 +515,7 @@ void TRirBaseDispatcher::SendPending() {
             return;
         }
         tk::TLockGuard out(OutputLock);
-        if (!OutBuf || OutTail != tail) {
+        if (!OutBuf || OutTail != tail || OutFlushes != flushes) {
             return;  // emptied meanwhile (a flush that did not wait for us)
         }
         const uint32_t used = OutFull              ? OutputSize_

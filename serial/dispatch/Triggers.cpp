@@ -102,7 +102,8 @@ bool TRirBaseDispatcher::NotifyHandlers(uint32_t msg, uint32_t trigger, uint32_t
         static_cast<int32_t>((static_cast<uint32_t>(handle_) << 16) + std::min(value, 0xFFFFu));
 
     bool result = true;
-    bool stopped = false;  // a close came during the notice
+    bool stopped = false;      // a close came during the notice
+    bool undelivered = false;  // a live window did not take it in time
     // Runs one handler: each starts reading at the tail; the notice takes
     // the most that any one handler took. False once a close is pending.
     auto runHandler = [&](const std::function<void()>& call) {
@@ -190,14 +191,22 @@ bool TRirBaseDispatcher::NotifyHandlers(uint32_t msg, uint32_t trigger, uint32_t
             }
             const TWindowHandlerRec& rec = *WindowHandlers[i];
             if (!rec.Deleted) {
-                call = [window = rec.Window, msg, trigger, lParam] {
-                    tk::SendToWindow(window, msg, trigger, lParam, kNoticeSendTimeoutMs, nullptr);
+                call = [window = rec.Window, msg, trigger, lParam, &undelivered] {
+                    if (!tk::SendToWindow(window, msg, trigger, lParam, kNoticeSendTimeoutMs,
+                                          nullptr) &&
+                        tk::IsWindowAlive(window)) {
+                        undelivered = true;
+                    }
                 };
             }
         }
         runHandler(call);
     }
 
+    if (msg == MsgTriggerAvail) {
+        // Bytes of a notice that a busy owner never took are offered again.
+        AvailNoticeLost = undelivered && !stopped;
+    }
     if (!stopped && inputNotice) {
         uint32_t most = 0;
         {
@@ -393,7 +402,7 @@ bool TRirBaseDispatcher::ScanInput() {
 
     const uint32_t n = InputCount();
     const uint32_t threshold = AvailThreshold();
-    if (threshold != 0 && NoticeCount != arrived && n >= threshold) {
+    if (threshold != 0 && (NoticeCount != arrived || AvailNoticeLost) && n >= threshold) {
         AddDispatchEntry(dlkTrigger, dlsAvail, n, nullptr, 0);
         const bool result = NotifyHandlers(MsgTriggerAvail, n, 0);
         NoticeCount = arrived;

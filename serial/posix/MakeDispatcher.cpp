@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "serial/ComPort.h"
+#include "serial/dispatch/Dispatcher.h"
 #include "serial/posix/PortNames.h"
 #include "serial/posix/PosixDispatcher.h"
 #include "serial/posix/PosixErrors.h"

@@ -208,14 +208,8 @@ int32_t TRirPosixDispatcher::DeviceClose() {
         // kill flag is left to the stop that follows: a dispatch thread that
         // saw it now would take the release upon itself and close the thread
         // events while this close still uses them.
-        DeviceCancelWait();
         Signal(flushFd_);
-        if (DoneEvent) {
-            DoneEvent->Set();
-        }
-        if (AckEvent) {
-            AckEvent->Reset();
-        }
+        WakeWorkers(false);
     }
     if (r != 0 && err != EINTR) {
         posixdev::SetLastErrorFromErrno(err);
@@ -347,10 +341,7 @@ int32_t TRirPosixDispatcher::DeviceFlush(int32_t side) {
         // its answer and a later emptying it could take a new stretch of the
         // old bytes and send them after the flush, from memory that new
         // output is already being copied into.
-        tk::TLockGuard out(OutputLock);
-        OutHead = 0;
-        OutTail = 0;
-        OutFull = false;
+        EmptyOutputRing();
     }
     // Only while the device is open: after a close the dispatch thread may be
     // releasing the thread events.

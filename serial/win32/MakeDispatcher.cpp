@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "serial/ComPort.h"
+#include "serial/dispatch/Dispatcher.h"
 #include "serial/win32/Win32Dispatcher.h"
 
 std::unique_ptr<TRirBaseDispatcher> MakePlatformDispatcher(TRirComPort* owner, bool tapi,

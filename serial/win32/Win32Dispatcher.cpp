@@ -7,8 +7,10 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "serial/diag/ErrorCodes.h"
 #include "toolkit/OsInfo.h"
@@ -25,6 +27,11 @@ constexpr uint32_t kFlushAckMs = 5000;
 
 // The pause after a device wait that the device refused.
 constexpr int kRefusedWaitPauseMs = 50;
+// A pending device wait is waited for in slices; once the threads are to
+// stop, a wait that cancels have not ended after this many slices is given
+// up (a handle closed under it may never complete it).
+constexpr DWORD kWaitSliceMs = 100;
+constexpr int kStopWaitSlices = 5;
 
 // How long a write that a flush abandoned may take to report its cancellation.
 constexpr DWORD kCancelWaitMs = 5000;
@@ -55,7 +62,9 @@ struct TRirWin32Dispatcher::TOverlapped {
 
 // The reader thread's wait record: its own overlapped record and event. It
 // is known to the dispatcher while it lives, so that a cancel from another
-// thread can end a wait that a cleared event mask does not end.
+// thread can end a wait that a cleared event mask does not end. A wait given
+// up while still pending leaves its overlapped record and event to the
+// system, which may still complete it, for the life of the process.
 struct TRirWin32Dispatcher::TWaitRecord final : TDeviceWaitRecord {
     explicit TWaitRecord(TRirWin32Dispatcher& d) : owner(d) {}
     ~TWaitRecord() override {
@@ -65,13 +74,20 @@ struct TRirWin32Dispatcher::TWaitRecord final : TDeviceWaitRecord {
                 owner.activeWait_ = nullptr;
             }
         }
-        if (ov.hEvent) {
-            CloseHandle(ov.hEvent);
+        if (!io->ov.hEvent) {
+            return;
         }
+        if (HasOverlappedIoCompleted(&io->ov)) {
+            CloseHandle(io->ov.hEvent);
+            return;
+        }
+        static std::mutex m;
+        static std::vector<std::unique_ptr<TOverlapped>> leftToSystem;
+        std::lock_guard<std::mutex> g(m);
+        leftToSystem.push_back(std::move(io));
     }
     TRirWin32Dispatcher& owner;
-    OVERLAPPED ov{};
-    DWORD mask = 0;
+    std::unique_ptr<TOverlapped> io = std::make_unique<TOverlapped>();
     DWORD error = 0;  // the last error of a wait that did not complete at once
 };
 
@@ -144,14 +160,7 @@ int32_t TRirWin32Dispatcher::DeviceClose() {
         CloseOverlappedEvents();
     }
     if (ThreadsRunning_.load()) {
-        KillThreads = true;
-        DeviceCancelWait();
-        if (DoneEvent) {
-            DoneEvent->Set();
-        }
-        if (AckEvent) {
-            AckEvent->Reset();
-        }
+        WakeWorkers(true);
     }
     // The handle is forgotten before it is closed: the system may hand its
     // value out again at once, and no thread may use it by then.
@@ -201,12 +210,7 @@ int32_t TRirWin32Dispatcher::DeviceFlush(int32_t side) {
         // its answer and a later emptying it could take a new stretch of the
         // old bytes and send them after the flush. Then the writer abandons a
         // pending write and acknowledges, or the wait runs out.
-        {
-            tk::TLockGuard out(OutputLock);
-            OutFull = false;
-            OutHead = 0;
-            OutTail = 0;
-        }
+        EmptyOutputRing();
         FlushEvent->Set();
         AckEvent->Wait(kFlushAckMs);
         tk::TLockGuard out(OutputLock);
@@ -335,8 +339,8 @@ bool TRirWin32Dispatcher::DeviceWaitEvent(uint32_t& mask, TDeviceWaitRecord* wai
         return true;
     }
     HANDLE h = NativeHandle();
-    if (WaitCommEvent(h, &rec->mask, &rec->ov)) {
-        mask = rec->mask;
+    if (WaitCommEvent(h, &rec->io->mask, &rec->io->ov)) {
+        mask = rec->io->mask;
         NoteWaitArrival(mask);
         return true;
     }
@@ -344,7 +348,7 @@ bool TRirWin32Dispatcher::DeviceWaitEvent(uint32_t& mask, TDeviceWaitRecord* wai
     if (rec->error == ERROR_IO_PENDING && KillThreads.load()) {
         // The stop cleared the event mask just before this wait began, so
         // the mask change cannot end it: cancel it instead.
-        CancelIoEx(h, &rec->ov);
+        CancelIoEx(h, &rec->io->ov);
     }
     SetLastError(rec->error);
     return false;
@@ -399,8 +403,8 @@ bool TRirWin32Dispatcher::WriterRunning() {
 
 std::unique_ptr<TDeviceWaitRecord> TRirWin32Dispatcher::DeviceBeginWaits() {
     auto rec = std::make_unique<TWaitRecord>(*this);
-    rec->ov.hEvent = NewOverlappedEvent();
-    if (!rec->ov.hEvent) {
+    rec->io->ov.hEvent = NewOverlappedEvent();
+    if (!rec->io->ov.hEvent) {
         return nullptr;
     }
     {
@@ -422,16 +426,35 @@ bool TRirWin32Dispatcher::DeviceFinishWait(uint32_t& mask, TDeviceWaitRecord* wa
     auto* rec = static_cast<TWaitRecord*>(wait);
     HANDLE h = NativeHandle();
     if (rec->error == ERROR_IO_PENDING) {
+        OVERLAPPED& ov = rec->io->ov;
+        int slicesStopping = 0;
+        for (;;) {
+            const DWORD w = WaitForSingleObject(ov.hEvent, kWaitSliceMs);
+            if (w == WAIT_OBJECT_0) {
+                break;
+            }
+            if (w != WAIT_TIMEOUT) {
+                return false;
+            }
+            if (KillThreads.load()) {
+                if (++slicesStopping > kStopWaitSlices) {
+                    return false;
+                }
+                if (HANDLE now = NativeHandle()) {
+                    CancelIoEx(now, &ov);
+                }
+            }
+        }
         DWORD unused = 0;
-        if (!GetOverlappedResult(h, &rec->ov, &unused, TRUE)) {
+        if (!GetOverlappedResult(h, &ov, &unused, FALSE)) {
             return false;
         }
-        mask = rec->mask;
+        mask = rec->io->mask;
         NoteWaitArrival(mask);
         if (mask & (kSecondRingBit | EV_RING)) {
             RingSeen = true;
         }
-        ResetEvent(rec->ov.hEvent);
+        ResetEvent(ov.hEvent);
     } else if (rec->error == ERROR_INVALID_PARAMETER && (waitMask_.load() & kSecondRingBit)) {
         waitMask_ = kMaskNT;
         SetCommMask(h, kMaskNT);
@@ -454,7 +477,7 @@ void TRirWin32Dispatcher::DeviceCancelWait() {
         // on every system; a stop cancels it outright.
         std::lock_guard<std::mutex> g(waitMutex_);
         if (activeWait_) {
-            CancelIoEx(h, &activeWait_->ov);
+            CancelIoEx(h, &activeWait_->io->ov);
         }
     }
 }

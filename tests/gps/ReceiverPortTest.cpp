@@ -2,6 +2,8 @@
 // under Wine, the test playing the GPS at the remote end.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,8 @@
 #include "serial/ComPortTestSupport.h"
 #include "serial/diag/ErrorCodes.h"
 #include "toolkit/Clock.h"
+#include "toolkit/Messages.h"
+#include "toolkit/Sync.h"
 #include "toolkit/Timer.h"
 
 using namespace gps;
@@ -61,6 +65,34 @@ struct TLineClock {
         };
         gps.OnComLoss = [this](TGPS&) { losses.push_back(tk::MonotonicMs()); };
     }
+};
+
+// A window of another thread that takes the port's notices only after a
+// while: until then the dispatch thread waits for it, with its notice under
+// way, though no trigger event runs on the test thread.
+class TLateWindow {
+  public:
+    explicit TLateWindow(uint32_t lateMs)
+        : thread_([this, lateMs] {
+              window_ = tk::CreateNotifyWindow("lateWindow", [](auto...) { return 0; });
+              made_.Set();
+              tk::Sleep(lateMs);
+              PumpUntil([this] { return stop_.load(); }, 60000);
+              tk::DestroyNotifyWindow(window_);
+          }) {
+        made_.Wait(5000);
+    }
+    ~TLateWindow() {
+        stop_ = true;
+        thread_.WaitFor(tk::kInfinite);
+    }
+    tk::TWindowHandle Window() const { return window_; }
+
+  private:
+    tk::TEvent made_{true, false};
+    std::atomic<bool> stop_{false};
+    tk::TWindowHandle window_ = 0;
+    tk::TThread thread_;
 };
 
 }  // namespace
@@ -232,6 +264,76 @@ TEST(ReceiverPort, ComNumberChangedWhileOpen) {
     }
     EXPECT_FALSE(gps.ComOpen());
     EXPECT_EQ(gps.ComNumber(), kMissingPort);
+}
+
+// A notice still under way on the dispatch thread (here: waiting for a
+// slow window of another thread) is no trigger event of this thread: the
+// close is not left pending, and the port opens again on the new number.
+TEST(ReceiverPort, ComNumberChangedWhileANoticeIsUnderWay) {
+    REQUIRE_PORTS();
+    TPorts ports;
+    TFar remoteA(ports, kPortA);
+    TFar remoteB(ports, kPortB);
+    ASSERT_TRUE(remoteA.Ok());
+    ASSERT_TRUE(remoteB.Ok());
+    TGPS gps;
+    TLineClock clock(gps);
+    int opens = 0;
+    gps.ComPort().SetOnPortOpen([&](tk::TComponent&) { ++opens; });
+    UsePort(gps, kPortA);
+    gps.SetComOpen(true);
+    TLateWindow late(500);
+    gps.ComPort().RequireDispatcher().AddWindowHandler(late.Window());
+    ASSERT_TRUE(remoteA.Write(kRmc + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return clock.lines == 1; }));
+    ASSERT_TRUE(gps.ComPort().RequireDispatcher().NoticeBusy());
+
+    gps.SetComNumber(kPortB);
+    EXPECT_EQ(opens, 2);
+    EXPECT_TRUE(gps.ComOpen());
+    ASSERT_TRUE(remoteB.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return clock.lines == 2; }));
+
+    // From inside a trigger event the close waits for the event's end, and
+    // then the port opens on the number asked for.
+    gps.OnSentence = [&](TGPS& g, const std::string&, const TDataArray&) {
+        ++clock.lines;
+        g.SetComNumber(kPortA);
+    };
+    ASSERT_TRUE(remoteB.Write(kGsa + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return opens == 3; }));
+    gps.OnSentence = [&](TGPS&, const std::string&, const TDataArray&) { ++clock.lines; };
+    EXPECT_EQ(gps.ComNumber(), kPortA);
+    ASSERT_TRUE(remoteA.Write(kRmc + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return clock.lines == 4; }));
+}
+
+// A receiver freed by one of its event handlers: no later event, no hang,
+// and the port is free for the next receiver.
+TEST(ReceiverPort, FreedByItsOwnEventHandler) {
+    REQUIRE_PORTS();
+    TPorts ports;
+    TFar remote(ports, kPortA);
+    ASSERT_TRUE(remote.Ok());
+    auto gps = std::make_unique<TGPS>();
+    int sentences = 0;
+    gps->OnSentence = [&](TGPS&, const std::string&, const TDataArray&) {
+        ++sentences;
+        gps.reset();
+    };
+    UsePort(*gps, kPortA);
+    gps->SetComOpen(true);
+    ASSERT_TRUE(remote.Write(kGsa + "\r\n" + kGsa + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return gps == nullptr; }));
+    PumpFor(200);
+    EXPECT_EQ(sentences, 1);
+
+    TGPS again;
+    TLineClock clock(again);
+    UsePort(again, kPortA);
+    again.SetComOpen(true);
+    ASSERT_TRUE(remote.Write(kRmc + "\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return clock.lines == 1; }));
 }
 
 TEST(ReceiverPort, SendStrAndOpenFailures) {

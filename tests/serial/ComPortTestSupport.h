@@ -18,6 +18,7 @@
 
 #include "serial/ComPort.h"
 #include "serial/diag/Exceptions.h"
+#include "serial/dispatch/Dispatcher.h"
 #include "support/Pump.h"
 #include "toolkit/Messages.h"
 
@@ -59,19 +60,24 @@ inline int32_t CodeOf(const std::function<void()>& fn) {
 
 #define REQUIRE_PORTS() REQUIRE_COM_PAIRS()
 
-// Under Wine every COM number opens, and one with nothing behind it fails
-// only when its queues are set up: a probe cannot tell it from a real port.
-inline bool MissingPortsOpen() {
-    return winports::UnderWine();
-}
-
 inline bool UnderWine() {
     return winports::UnderWine();
 }
 
+// Under Wine every COM number opens, and one with nothing behind it fails
+// only when its queues are set up: a probe cannot tell it from a real port.
+inline bool MissingPortsOpen() {
+    return UnderWine();
+}
+
+// Each test starts with empty pairs, as new pseudo-terminal pairs are.
 class TPorts {
   public:
-    TPorts() = default;
+    TPorts() {
+        for (int n = 1; n <= 4; ++n) {
+            winports::DropInput(n);
+        }
+    }
 };
 
 // The far end of component port n.
@@ -92,11 +98,11 @@ class TFar {
 
 #define REQUIRE_PORTS()
 
-inline bool MissingPortsOpen() {
+inline bool UnderWine() {
     return false;
 }
 
-inline bool UnderWine() {
+inline bool MissingPortsOpen() {
     return false;
 }
 
@@ -127,6 +133,11 @@ class TFar {
 };
 
 #endif
+
+// Whether a port in use refuses a second holder: Wine lets one in.
+inline bool SecondHolderRefused() {
+    return !UnderWine();
+}
 
 // A component that counts every message its window handles (DoTrigger runs
 // for each, whether or not an event is assigned).

@@ -41,13 +41,10 @@ TEST(PortProbe, FreeHeldAndMissingPorts) {
             CountBusyPorts = false;
             const bool heldNotCounted = ProbePort(kPortA);
             CountBusyPorts = true;
-#ifndef _WIN32
             EXPECT_TRUE(held);
-            EXPECT_FALSE(heldNotCounted);
-#else
-            (void)heldNotCounted;
-            EXPECT_TRUE(held);
-#endif
+            if (SecondHolderRefused()) {
+                EXPECT_FALSE(heldNotCounted);
+            }
             // A probe changes nothing of the open component.
             EXPECT_TRUE(p->Open());
             EXPECT_EQ(p->OpenState(), osOpen);

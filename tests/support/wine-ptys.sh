@@ -12,7 +12,10 @@
 # file "vanish-N" there makes the pair of COMN vanish: its socat is killed, so
 # both pseudo-terminals lose their other side; the file is removed when done.
 #
-# Runs that need the pairs are serialised (a lock per build tree). Every socat
+# Runs that need the pairs are serialised (a lock per build tree, held on
+# descriptor 8 by this script alone: what it starts gets the descriptor
+# closed, since Wine's service processes outlive the program and would hold
+# the lock for good). Every socat
 # is stopped on exit; the exit status is the program's, and a failure when the
 # program crashed.
 set -u
@@ -27,7 +30,7 @@ program="$1"
 run_program() {
     local out status
     out="$(mktemp)"
-    "$build/wine-run.sh" "$@" >"$out" 2>&1
+    "$build/wine-run.sh" "$@" >"$out" 2>&1 8>&-
     status=$?
     cat "$out"
     if grep -qa -e "^wine: Unhandled" -e "^Unhandled exception:" "$out"; then
@@ -64,7 +67,7 @@ trap 'exit 130' INT TERM
 rm -f "$com"/com[1-9] "$com"/vanish-*
 for first in 1 3 5 7; do
     second=$((first + 1))
-    socat "pty,raw,echo=0,link=$com/com$first" "pty,raw,echo=0,link=$com/com$second" &
+    socat "pty,raw,echo=0,link=$com/com$first" "pty,raw,echo=0,link=$com/com$second" 8>&- &
     pair_pid[$first]=$!
 done
 # Wait (at most 5 s) until every link is there.
@@ -103,7 +106,7 @@ done
         done
         sleep 0.05
     done
-) &
+) 8>&- &
 watcher=$!
 
 export PALMO_WINE_COM="Z:${com//\//\\}"

@@ -27,6 +27,8 @@ fail() {
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # The COM links are shared with the other Wine tests: one user at a time.
+# The lock is on descriptor 8, which wine-run.sh closes for the Wine
+# processes it starts (they may outlive this script).
 take_com_links() {
     mkdir -p "$com"
     exec 8>"$com/.lock"

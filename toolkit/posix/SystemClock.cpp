@@ -3,6 +3,7 @@
 // Without CAP_SYS_TIME the call fails with EPERM and false comes back.
 #include <time.h>
 
+#include "toolkit/Calendar.h"
 #include "toolkit/SystemClock.h"
 
 namespace tk {
@@ -16,8 +17,7 @@ bool ToTm(const TClockFields& f, tm& out) {
         f.hour > 23 || f.minute > 59 || f.second > 59 || f.milliseconds > 999) {
         return false;
     }
-    const bool leap = (f.year % 4 == 0 && f.year % 100 != 0) || f.year % 400 == 0;
-    if (f.month == 2 && f.day == 29 && !leap) {
+    if (f.month == 2 && f.day == 29 && !IsLeapYear(f.year)) {
         return false;
     }
     out = tm{};

@@ -269,9 +269,8 @@ bool ParseUtc(const std::string& text, int64_t& seconds) {
     const unsigned mi = number(14, 2);
     const unsigned s = number(17, 2);
     static constexpr unsigned kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
     if (y < 1980 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] ||
-        (mo == 2 && d == 29 && !leap) || h > 23 || mi > 59 || s > 59) {
+        (mo == 2 && d == 29 && !tk::IsLeapYear(y)) || h > 23 || mi > 59 || s > 59) {
         return false;
     }
     seconds = tk::DaysFromCivil(y, mo, d) * 86400 + int64_t{h} * 3600 + mi * 60 + s;

@@ -44,7 +44,7 @@ fi
 exec 7>"$build/wineprefix-gui.display.lock"
 flock 7
 fdfile="$(mktemp)"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 7>&- &
 xvfb=$!
 export PALMO_WINEPREFIX="$build/wineprefix-gui"
 cleanup() {
@@ -67,5 +67,5 @@ if [ ! -s "$fdfile" ]; then
 fi
 export DISPLAY=":$(head -n1 "$fdfile")"
 set_managed
-"$@"
+"$@" 7>&-
 exit $?

@@ -7,6 +7,7 @@
 
 #include "DiagTestFiles.h"
 #include "serial/diag/ErrorCodes.h"
+#include "toolkit/RegionalFormats.h"
 
 namespace {
 
@@ -221,4 +222,15 @@ TEST(DispatchLog, SystemBannerTexts) {
     const std::string stamp = text.substr(date, text.find("\r\n", date) - date);
     ASSERT_EQ(stamp.size(), 18u) << stamp;
     EXPECT_EQ(stamp.substr(8, 2), ", ");
+
+    // The separators are the user's.
+    tk::SetDateTimeFormatOverride("dd.MM.yyyy", "HH'h'mm-ss");
+    ASSERT_EQ(log.WriteDispatchLogFile(name, false, false, false), ecOK);
+    tk::ClearDateTimeFormatOverride();
+    const std::string local = ReadWholeFile(name);
+    const size_t at = local.find("Date/time: ") + 11;
+    const std::string regional = local.substr(at, local.find("\r\n", at) - at);
+    ASSERT_EQ(regional.size(), 18u) << regional;
+    EXPECT_EQ(std::string() + regional[2] + regional[5] + regional[12] + regional[15], "..--")
+        << regional;
 }

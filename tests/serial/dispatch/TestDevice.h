@@ -48,6 +48,8 @@ class TTestDispatcher : public TRirBaseDispatcher {
     }
     // Lets writes that blockWrites holds back go on.
     void UnblockWrites() { unblock_.Set(); }
+    // Empties the output ring as a flush does, without asking the writer.
+    void EmptyOutputAsAFlushDoes() { EmptyOutputRing(); }
     void QueueLineErrors(uint32_t bits) {
         std::lock_guard<std::mutex> g(m_);
         errors_ |= bits;
@@ -73,6 +75,7 @@ class TTestDispatcher : public TRirBaseDispatcher {
     bool realThreads = false;               // all three worker threads (set before the open)
     std::atomic<bool> blockWrites{false};   // a write waits for UnblockWrites or a flush
     std::atomic<bool> failWait{false};      // the reader's wait fails
+    std::atomic<int> ignoreCancels{0};      // cancels of the reader's wait that do nothing
     std::atomic<bool> throwInWait{false};   // the reader's wait throws
     std::atomic<bool> throwInRead{false};   // DeviceRead (dispatch thread) throws
     std::atomic<bool> throwInWrite{false};  // the writer's write throws
@@ -168,7 +171,7 @@ class TTestDispatcher : public TRirBaseDispatcher {
     void SetNoticeBusy(bool busy) { NoticeBusy_ = busy; }
     void SetRingSeen() { RingSeen = true; }
     TTraceRecorder& TraceRecorder() { return Trace; }
-    int32_t Live() { return __atomic_load_n(&LiveThreadCount, __ATOMIC_SEQ_CST); }
+    int32_t Live() { return LiveThreadCount.load(); }
     bool HasThread(int which) {
         tk::TLockGuard g(GeneralLock);
         const std::unique_ptr<TRirDispatcherThread>* refs[] = {&ReaderThread, &DispatchThread,
@@ -266,10 +269,7 @@ class TTestDispatcher : public TRirBaseDispatcher {
                 FlushEvent->Set();
                 AckEvent->Wait(5000);
             }
-            tk::TLockGuard out(OutputLock);
-            OutHead = 0;
-            OutTail = 0;
-            OutFull = false;
+            EmptyOutputRing();
         } else {
             std::lock_guard<std::mutex> g(m_);
             pending_.clear();
@@ -348,6 +348,10 @@ class TTestDispatcher : public TRirBaseDispatcher {
         return true;
     }
     void DeviceCancelWait() override {
+        if (ignoreCancels.load() > 0) {
+            --ignoreCancels;
+            return;
+        }
         {
             std::lock_guard<std::mutex> g(m_);
             cancelled_ = true;
@@ -394,7 +398,7 @@ class TTestDispatcher : public TRirBaseDispatcher {
         ThreadsRunning_ = true;
         KillThreads = false;
         MakeThreadEvents();
-        tk::AtomicIncrement(&LiveThreadCount);
+        ++LiveThreadCount;
         {
             tk::TLockGuard g(GeneralLock);
             WriterThread = std::make_unique<TOutThread>(*this);
@@ -415,14 +419,7 @@ class TTestDispatcher : public TRirBaseDispatcher {
         Record("Close");
         if (ThreadsRunning_.load()) {
             // As a device layer does: the workers see the kill flag.
-            KillThreads = true;
-            DeviceCancelWait();
-            if (DoneEvent) {
-                DoneEvent->Set();
-            }
-            if (AckEvent) {
-                AckEvent->Reset();
-            }
+            WakeWorkers(true);
         }
         DeviceHandle_ = -1;
         return 0;

@@ -43,6 +43,17 @@ inline void MakePairVanish(int n) {
     std::ofstream(PairFolder() + "\\vanish-" + std::to_string(n)).put('x');
 }
 
+// Drops what waits to be read at end n: the pairs live as long as the test
+// program, and a test must not see bytes an earlier one left behind.
+inline void DropInput(int n) {
+    HANDLE h = CreateFileA(ComName(n).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
+        CloseHandle(h);
+    }
+}
+
 inline uint32_t Now() {
     return GetTickCount();
 }
