@@ -346,83 +346,82 @@ TEST(GpsCatRun, NoMadeUpDates) {
     // A real one is still printed.
     const TResult real = RunWith({"--summary"}, kRmc);
     EXPECT_EQ(real.lines.back()["UTCTime"], "2094-03-23T12:35:19Z");
+}
 
-    namespace {
+namespace {
 
-    // FNV-1a, 64 bits: a compact fingerprint of a whole output.
-    uint64_t Fingerprint(const std::string& text) {
-        uint64_t h = 0xcbf29ce484222325u;
-        for (const char c : text) {
-            h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+// FNV-1a, 64 bits: a compact fingerprint of a whole output.
+uint64_t Fingerprint(const std::string& text) {
+    uint64_t h = 0xcbf29ce484222325u;
+    for (const char c : text) {
+        h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+    }
+    return h;
+}
+
+}  // namespace
+
+TEST(GpsCatRun, SampleLogOutputIsPinnedWithoutTheSatelliteOptions) {
+    // The output of the sample log as it was before the dialects and the
+    // satellites existed; --dialect gp and --satellites without GSV change
+    // nothing. (A deliberate change of the output needs new fingerprints.)
+    const std::string sample = PALMO_SOURCE_DIR "/samples/receiver.nmea";
+    const TResult plain = RunWith({sample});
+    ASSERT_EQ(plain.status, gpscat::kExitOk) << plain.err;
+    EXPECT_EQ(plain.out.size(), 114425u);
+    EXPECT_EQ(Fingerprint(plain.out), 0xb6ae6687cea30d16u);
+    const TResult summary = RunWith({"--dialect", "gp", "--summary", sample});
+    EXPECT_EQ(Fingerprint(summary.out), 0x0dc8cb6db707e6d8u);
+    const TResult converted = RunWith(
+        {"--units", "metric", "--pos-units", "rad", "--format", "ddddd", "--summary", sample});
+    EXPECT_EQ(Fingerprint(converted.out), 0xc6940006db38b8a7u);
+
+    // --satellites only adds its own lines.
+    const TResult satellites = RunWith({"--satellites", sample});
+    std::string others;
+    size_t groups = 0;
+    std::istringstream lines(satellites.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("{\"event\":\"OnSatellites\"", 0) == 0) {
+            ++groups;
+        } else {
+            others += line + "\n";
         }
-        return h;
     }
+    EXPECT_GT(groups, 0u);
+    EXPECT_EQ(others, plain.out);
+}
 
-    }  // namespace
-
-    TEST(GpsCatRun, SampleLogOutputIsPinnedWithoutTheSatelliteOptions) {
-        // The output of the sample log as it was before the dialects and the
-        // satellites existed; --dialect gp and --satellites without GSV change
-        // nothing. (A deliberate change of the output needs new fingerprints.)
-        const std::string sample = PALMO_SOURCE_DIR "/samples/receiver.nmea";
-        const TResult plain = RunWith({sample});
-        ASSERT_EQ(plain.status, gpscat::kExitOk) << plain.err;
-        EXPECT_EQ(plain.out.size(), 114425u);
-        EXPECT_EQ(Fingerprint(plain.out), 0xb6ae6687cea30d16u);
-        const TResult summary = RunWith({"--dialect", "gp", "--summary", sample});
-        EXPECT_EQ(Fingerprint(summary.out), 0x0dc8cb6db707e6d8u);
-        const TResult converted = RunWith(
-            {"--units", "metric", "--pos-units", "rad", "--format", "ddddd", "--summary", sample});
-        EXPECT_EQ(Fingerprint(converted.out), 0xc6940006db38b8a7u);
-
-        // --satellites only adds its own lines.
-        const TResult satellites = RunWith({"--satellites", sample});
-        std::string others;
-        size_t groups = 0;
-        std::istringstream lines(satellites.out);
-        for (std::string line; std::getline(lines, line);) {
-            if (line.rfind("{\"event\":\"OnSatellites\"", 0) == 0) {
-                ++groups;
-            } else {
-                others += line + "\n";
-            }
-        }
-        EXPECT_GT(groups, 0u);
-        EXPECT_EQ(others, plain.out);
-    }
-
-    TEST(GpsCatRun, GnssDialectSatellitesAndSummary) {
-        const std::string input =
-            "$GNRMC,083559.00,A,4717.11437,N,00833.91522,E,0.004,77.52,091202,,,A,V*33\r\n"
-            "$GNGSA,A,3,02,05,,,,,,,,,,,1.10,0.64,0.89,1*05\r\n"
-            "$GNGSA,A,3,65,,,,,,,,,,,,1.10,0.64,0.89,2*02\r\n"
-            "$GPGSV,1,1,02,02,45,123,38,07,12,,,1*5A\r\n";
-        const TResult r = RunWith({"--dialect", "gnss", "--satellites", "--summary"}, input);
-        ASSERT_EQ(r.status, gpscat::kExitOk) << r.err;
-        EXPECT_EQ(EventNames(r), (std::vector<std::string>{"OnSentence", "OnValidFix", "OnSentence",
-                                                           "OnFixProgress", "OnSentence",
-                                                           "OnSentence", "OnSatellites", "State"}));
-        // Keys in the order written, null for an empty field.
-        EXPECT_NE(
-            r.out.find(
-                R"({"event":"OnSatellites","Satellites":[{"System":"GPS","PRN":2,"Elevation":45,)"
-                R"("Azimuth":123,"SNR":38,"Used":true},{"System":"GPS","PRN":7,"Elevation":12,)"
-                R"("Azimuth":null,"SNR":null,"Used":false}]})"
-                "\n"),
-            std::string::npos)
-            << r.out;
-        EXPECT_NE(
-            r.out.find(R"("UsedSatellites":[{"System":"GPS","PRN":2},{"System":"GPS","PRN":5},)"
-                       R"({"System":"GLONASS","PRN":65}],"SatellitesInView":[)"),
-            std::string::npos);
-        const json& state = r.lines.back();
-        EXPECT_EQ(state.at("SatellitesInView").size(), 2u);
-        // The GP dialect reads none of the GN lines and adds nothing to the summary.
-        const TResult gp = RunWith({"--summary"}, input);
-        EXPECT_FALSE(gp.lines.back().contains("UsedSatellites"));
-        EXPECT_EQ(gp.lines.back().at("FixValid"), false);
-        std::string error;
-        gpscat::TOptions options;
-        EXPECT_FALSE(gpscat::ParseOptions({"--dialect", "glonass"}, options, error));
-        EXPECT_NE(error.find("one of gp, gnss"), std::string::npos) << error;
-    }
+TEST(GpsCatRun, GnssDialectSatellitesAndSummary) {
+    const std::string input =
+        "$GNRMC,083559.00,A,4717.11437,N,00833.91522,E,0.004,77.52,091202,,,A,V*33\r\n"
+        "$GNGSA,A,3,02,05,,,,,,,,,,,1.10,0.64,0.89,1*05\r\n"
+        "$GNGSA,A,3,65,,,,,,,,,,,,1.10,0.64,0.89,2*02\r\n"
+        "$GPGSV,1,1,02,02,45,123,38,07,12,,,1*5A\r\n";
+    const TResult r = RunWith({"--dialect", "gnss", "--satellites", "--summary"}, input);
+    ASSERT_EQ(r.status, gpscat::kExitOk) << r.err;
+    EXPECT_EQ(EventNames(r),
+              (std::vector<std::string>{"OnSentence", "OnValidFix", "OnSentence", "OnFixProgress",
+                                        "OnSentence", "OnSentence", "OnSatellites", "State"}));
+    // Keys in the order written, null for an empty field.
+    EXPECT_NE(r.out.find(
+                  R"({"event":"OnSatellites","Satellites":[{"System":"GPS","PRN":2,"Elevation":45,)"
+                  R"("Azimuth":123,"SNR":38,"Used":true},{"System":"GPS","PRN":7,"Elevation":12,)"
+                  R"("Azimuth":null,"SNR":null,"Used":false}]})"
+                  "\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(R"("UsedSatellites":[{"System":"GPS","PRN":2},{"System":"GPS","PRN":5},)"
+                         R"({"System":"GLONASS","PRN":65}],"SatellitesInView":[)"),
+              std::string::npos);
+    const json& state = r.lines.back();
+    EXPECT_EQ(state.at("SatellitesInView").size(), 2u);
+    // The GP dialect reads none of the GN lines and adds nothing to the summary.
+    const TResult gp = RunWith({"--summary"}, input);
+    EXPECT_FALSE(gp.lines.back().contains("UsedSatellites"));
+    EXPECT_EQ(gp.lines.back().at("FixValid"), false);
+    std::string error;
+    gpscat::TOptions options;
+    EXPECT_FALSE(gpscat::ParseOptions({"--dialect", "glonass"}, options, error));
+    EXPECT_NE(error.find("one of gp, gnss"), std::string::npos) << error;
+}
