@@ -1123,3 +1123,7 @@ void TRirCustomComPort::DoWaitChar(char c) {
         waitCharHandler_(*this, c);
     }
 }
+
+bool TRirCustomComPort::DeviceLost() const {
+    return dispatcher_ && openState_ == osOpen && dispatcher_->DeviceLost();
+}

@@ -167,9 +167,7 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
     const tk::TNotifyEvent& OnDeviceLost() const { return onDeviceLost_; }
     void SetOnDeviceLost(tk::TNotifyEvent e) { onDeviceLost_ = std::move(e); }
     // Whether the open port's device has gone away.
-    bool DeviceLost() const {
-        return dispatcher_ && openState_ == osOpen && dispatcher_->DeviceLost();
-    }
+    bool DeviceLost() const;
 
     // ---- Unpublished state ----
     TOpenState OpenState() const { return openState_; }
