@@ -137,7 +137,9 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
             if (writer) {
                 writer(g, lat, lon, sog, cog);
             }
-            if (clockDone || g.UTCTime() < kFirstDatedDay) {
+            // A line the port held before it opened has no arrival time, so
+            // no clock time can be told from it: the next fix sets the clock.
+            if (clockDone || g.UTCTime() < kFirstDatedDay || !g.FixArrival().Known()) {
                 return;
             }
             clockDone = true;

@@ -225,6 +225,8 @@ TEST(DispatchLog, SystemBannerTexts) {
 
     // The separators are the user's.
     tk::SetDateTimeFormatOverride("dd.MM.yyyy", "HH'h'mm-ss");
+    ASSERT_EQ(log.InitDispatchLog(100), ecOK);
+    EXPECT_TRUE(log.AddDispatchEntry(dlkTrigger, dlsAvail, 1, nullptr, 0));
     ASSERT_EQ(log.WriteDispatchLogFile(name, false, false, false), ecOK);
     tk::ClearDateTimeFormatOverride();
     const std::string local = ReadWholeFile(name);

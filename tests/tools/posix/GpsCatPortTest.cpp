@@ -259,7 +259,7 @@ TEST(GpsCatSetClock, SetRefusedOrNoFixInTime) {
         tk::TSystemClockInstall install(clock);
         const TRun r = RunOnPty({"--port", "1", "--set-clock", "sys"}, kFix);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(clock.system.size(), 1u);
+        EXPECT_EQ(clock.system.size(), 1u) << r.err << r.out;
         EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("CAP_SYS_TIME"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("administrator"), std::string::npos) << r.err;
