@@ -72,6 +72,9 @@ TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
     // behind a pseudo-terminal: the dispatch thread's quiet cycle (50 ms)
     // reads them, and that moment is their mark.
     const double toleranceMs = UnderWine() ? 75.0 : 2.0;
+    // The wall and monotonic times of a mark are two readings; Wine's wall
+    // clock was seen half a millisecond off its monotonic one.
+    const double clockAgreeMs = UnderWine() ? 2.0 : 0.5;
 
     // The far end writes from a thread of its own while this one serves the
     // port's notices.
@@ -115,7 +118,7 @@ TEST(ArrivalMarks, EachLineCarriesTheMomentItsDollarWasWritten) {
             EXPECT_GE(m.MonoUs, before[i].MonoUs) << phase << " line " << i;
             const double monoMs = (static_cast<double>(m.MonoUs) - w.MonoUs) / 1000.0;
             const double wallMs = (m.Utc - w.Utc) * 86400000.0;
-            EXPECT_NEAR(wallMs, monoMs, 0.5) << phase << " line " << i;
+            EXPECT_NEAR(wallMs, monoMs, clockAgreeMs) << phase << " line " << i;
             EXPECT_LE(monoMs, 250.0) << phase << " line " << i;
             lags.push_back(monoMs);
         }
