@@ -43,11 +43,14 @@ int main(int argc, char** argv) {
     const TStartOptions options =
         ParseStartOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     if (options.Help) {
-        tk::UseParentConsole();
+        const bool printed = tk::UseParentConsole();
         std::fputs(StartOptionsUsage().c_str(), stdout);
         std::fflush(stdout);
+        // A window program with nowhere to print (started from the desktop)
+        // shows the options in a box instead.
         std::string unused;
-        if (tk::WindowedProgramsHaveNoConsole() && tk::InstallGuiBackend(argc, argv, unused)) {
+        if (!printed && tk::WindowedProgramsHaveNoConsole() &&
+            tk::InstallGuiBackend(argc, argv, unused)) {
             Tell(StartOptionsUsage());
         }
         return 0;

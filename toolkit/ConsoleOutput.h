@@ -7,7 +7,7 @@ namespace tk {
 // started from. A Windows window program starts with neither unless they were
 // redirected; this attaches the parent's console when there is one and leaves
 // redirected streams as they are. Elsewhere the streams are always there and
-// this does nothing.
-void UseParentConsole();
+// this does nothing. True when standard output now leads somewhere.
+bool UseParentConsole();
 
 }  // namespace tk

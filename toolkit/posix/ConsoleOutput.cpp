@@ -3,6 +3,8 @@
 namespace tk {
 
 // A program started from a terminal has its standard streams already.
-void UseParentConsole() {}
+bool UseParentConsole() {
+    return true;
+}
 
 }  // namespace tk

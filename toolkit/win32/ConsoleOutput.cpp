@@ -16,11 +16,14 @@ bool Usable(DWORD which) {
 
 }  // namespace
 
-void UseParentConsole() {
+bool UseParentConsole() {
     const bool out = Usable(STD_OUTPUT_HANDLE);
     const bool err = Usable(STD_ERROR_HANDLE);
-    if ((out && err) || !AttachConsole(ATTACH_PARENT_PROCESS)) {
-        return;
+    if (out && err) {
+        return true;
+    }
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) {
+        return out;
     }
     FILE* f = nullptr;
     if (!out) {
@@ -29,6 +32,7 @@ void UseParentConsole() {
     if (!err) {
         freopen_s(&f, "CONOUT$", "w", stderr);
     }
+    return true;
 }
 
 }  // namespace tk
