@@ -176,6 +176,11 @@ std::string UsageText() {
            "                        (default 0); used by --set-clock, --keep-clock, --shm\n"
            "  --no-reconnect        end with status 1 when the device goes away, instead\n"
            "                        of opening it again once a second until it is back\n"
+           "  --switch-port M       switch the open port to COM M and back again every\n"
+           "                        --switch-every seconds (default 30), printing\n"
+           "                        {\"event\":\"PortSwitch\",\"Port\":...,\"Path\":...} after "
+           "each\n"
+           "  --switch-every S      with --switch-port: seconds between switches"
            "\n"
            "Exit status: 0 done (or clock set), 1 a file or the port could not be read or\n"
            "the system refused to set the clock, 2 bad usage, 3 no valid fix in time.\n";
@@ -186,6 +191,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
     std::string portOnly;  // an option that needs --port
     bool waitGiven = false;
     std::string keepGiven;  // an option that needs --keep-clock
+    bool switchEveryGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (filesOnly || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -210,7 +216,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
                                 name == "--timeout" || name == "--trace" || name == "--log" ||
                                 name == "--set-clock" || name == "--wait" ||
                                 name == "--keep-clock" || name == "--every" ||
-                                name == "--threshold" || name == "--shm" || name == "--offset-ms";
+                                name == "--threshold" || name == "--shm" || name == "--offset-ms" ||
+                                name == "--switch-port" || name == "--switch-every";
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = "gpscat: option '" + name + "' needs a value";
@@ -320,6 +327,22 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
                 return false;
             }
             waitGiven = true;
+        } else if (name == "--switch-port") {
+            int32_t port = 0;
+            if (!WholeNumber(value, 1, 255, port)) {
+                error = "gpscat: invalid value '" + value +
+                        "' for --switch-port (a number from 1 to 255)";
+                return false;
+            }
+            options.switchPort = static_cast<uint16_t>(port);
+            portOnly = name;
+        } else if (name == "--switch-every") {
+            if (!WholeNumber(value, 1, 86400, options.switchSeconds)) {
+                error =
+                    "gpscat: invalid value '" + value + "' for --switch-every (seconds, 1 or more)";
+                return false;
+            }
+            switchEveryGiven = true;
         } else if (name == "--no-reconnect") {
             options.reconnect = false;
             portOnly = name;
@@ -342,6 +365,14 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
     }
     if (options.port == 0 && !portOnly.empty()) {
         error = "gpscat: option '" + portOnly + "' needs --port";
+        return false;
+    }
+    if (switchEveryGiven && options.switchPort == 0) {
+        error = "gpscat: option '--switch-every' needs --switch-port";
+        return false;
+    }
+    if (options.switchPort != 0 && options.switchPort == options.port) {
+        error = "gpscat: --switch-port needs a port other than --port";
         return false;
     }
     if (waitGiven && options.setClock == TClockChoice::None) {

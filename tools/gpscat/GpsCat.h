@@ -38,6 +38,10 @@ struct TOptions {
     TClockChoice setClock = TClockChoice::None;
     int32_t waitSeconds = 60;  // for a valid fix, with setClock
     bool reconnect = true;     // reopen a device that went away once it is back
+    // Switching the open port between COM port and COM switchPort every
+    // switchSeconds; 0 never switches.
+    uint16_t switchPort = 0;
+    int32_t switchSeconds = 30;
 
     // The receiver's output delay (its ClockOffsetMs): the clock setting and
     // the shared-memory samples take the GPS second as starting this long

@@ -252,6 +252,33 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         gps.SetComOpen(false);
     };
 
+    // Switching between two ports: the receiver closes the one and opens the
+    // other, as a change of its port number while open does.
+    uint32_t lastSwitch = tk::MonotonicMs();
+    auto switchPort = [&] {
+        lastSwitch = tk::MonotonicMs();
+        const uint16_t next = gps.ComNumber() == options.port ? options.switchPort : options.port;
+        if (dumped) {
+            if (!options.trace.empty()) {
+                port.SetTracing(tlAppend);
+            }
+            if (!options.log.empty()) {
+                port.SetLogging(tlAppend);
+            }
+        }
+        dumped = true;
+        try {
+            gps.SetComNumber(next);
+        } catch (const std::exception& e) {
+            err << "gpscat: COM" << next << ": " << e.what() << '\n';
+            status = kExitFile;
+            return;
+        }
+        if (!options.quiet) {
+            lines += DeviceEvent("PortSwitch", next, PortPath(next));
+        }
+    };
+
     int writeError = 0;
     bool waitingForDevice = false;
     uint32_t lastTry = 0;
@@ -271,17 +298,18 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
             // The device went away: close, then open it again once a second
             // (the loop's wait paces it) until it is back.
             deviceLost = false;
-            const std::string path = PortPath(options.port);
+            const uint16_t number = gps.ComNumber();
+            const std::string path = PortPath(number);
             if (!options.quiet) {
-                lines += DeviceEvent("OnDeviceLost", options.port, path);
+                lines += DeviceEvent("OnDeviceLost", number, path);
             }
             try {
                 closePort();
             } catch (const std::exception& e) {
-                err << "gpscat: closing COM" << options.port << ": " << e.what() << '\n';
+                err << "gpscat: closing COM" << number << ": " << e.what() << '\n';
             }
             if (!options.reconnect) {
-                err << "gpscat: COM" << options.port << ": " << path << " has gone away\n";
+                err << "gpscat: COM" << number << ": " << path << " has gone away\n";
                 status = kExitFile;
             }
             waitingForDevice = true;
@@ -298,11 +326,16 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
                 gps.SetComOpen(true);
                 waitingForDevice = false;
                 if (!options.quiet) {
-                    lines += DeviceEvent("OnDeviceBack", options.port, PortPath(options.port));
+                    lines +=
+                        DeviceEvent("OnDeviceBack", gps.ComNumber(), PortPath(gps.ComNumber()));
                 }
             } catch (const std::exception&) {
                 // Not back yet.
             }
+        } else if (options.switchPort != 0 && !waitingForDevice &&
+                   tk::MonotonicMs() - lastSwitch >=
+                       static_cast<uint32_t>(options.switchSeconds) * 1000u) {
+            switchPort();
         }
         Flush(lines, out, writeError);
         if (writeError != 0) {
@@ -323,7 +356,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
             closePort();
         }
     } catch (const std::exception& e) {
-        err << "gpscat: closing COM" << options.port << ": " << e.what() << '\n';
+        err << "gpscat: closing COM" << gps.ComNumber() << ": " << e.what() << '\n';
         status = status == kExitOk ? kExitFile : status;
     }
     if (options.summary) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -73,9 +74,9 @@ TWake WaitUntil(TClock::time_point deadline, TPtyLine* line) {
 }
 
 // Writes all bytes to a descriptor, waiting for room; false on a stop, a
-// hang-up or an error (errno then tells which).
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
+// hang-up or an error (errno then tells which). done tells how many went.
+bool WriteAll(int fd, const std::string& bytes, size_t& done) {
+    done = 0;
     while (done < bytes.size()) {
         if (StopRequested()) {
             errno = EINTR;
@@ -151,7 +152,21 @@ class TPace {
     TClock::time_point secondZero_ = TClock::now();
 };
 
-int RunStdout(TFeed& feed, TPace& pace, const TOptions& options, std::ostream& err) {
+// The whole lines written so far, for --stats.
+class TLineTally {
+  public:
+    void Add(const std::string& bytes, size_t written) {
+        lines_ += static_cast<uint64_t>(
+            std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(written), '\n'));
+    }
+    uint64_t Lines() const { return lines_; }
+
+  private:
+    uint64_t lines_ = 0;
+};
+
+int RunStdout(TFeed& feed, TPace& pace, const TOptions& options, TLineTally& tally,
+              std::ostream& err) {
     pace.Start();
     TChunk chunk;
     for (int64_t written = 0; options.count == 0 || written < options.count; ++written) {
@@ -166,7 +181,10 @@ int RunStdout(TFeed& feed, TPace& pace, const TOptions& options, std::ostream& e
         if (WaitUntil(due, nullptr) == TWake::Stop) {
             return kExitOk;
         }
-        if (!WriteAll(STDOUT_FILENO, chunk.bytes)) {
+        size_t done = 0;
+        const bool whole = WriteAll(STDOUT_FILENO, chunk.bytes, done);
+        tally.Add(chunk.bytes, done);
+        if (!whole) {
             if (errno == EPIPE || errno == EINTR) {
                 return kExitOk;  // the reader went away, or a stop signal
             }
@@ -188,7 +206,7 @@ bool WaitForReader(TPtyLine& line) {
     return true;
 }
 
-int RunPty(TFeed& feed, TPace& pace, const TOptions& options, std::ostream& out,
+int RunPty(TFeed& feed, TPace& pace, const TOptions& options, TLineTally& tally, std::ostream& out,
            std::ostream& err) {
     TPtyLine line;
     std::string error;
@@ -208,9 +226,20 @@ int RunPty(TFeed& feed, TPace& pace, const TOptions& options, std::ostream& out,
         return kExitOk;
     }
     pace.Start();
+    // Without a pace nothing is lost by waiting: a persisting receiver
+    // sleeps until the next reader, and what the last one did not take is
+    // the next one's, instead of running through its scenario into nowhere.
+    const bool hold = options.persist && options.speed <= 0;
+    std::string held;  // the part of a chunk that no reader took yet
     TChunk chunk;
     for (int64_t written = 0; options.count == 0 || written < options.count;) {
-        if (!feed.Next(chunk)) {
+        if (hold && !line.HasReader() && !WaitForReader(line)) {
+            return kExitOk;
+        }
+        if (!held.empty()) {
+            chunk.bytes = std::move(held);
+            held.clear();
+        } else if (!feed.Next(chunk)) {
             break;
         }
         const bool reader = line.HasReader();
@@ -226,11 +255,20 @@ int RunPty(TFeed& feed, TPace& pace, const TOptions& options, std::ostream& out,
             if (!options.persist) {
                 return kExitOk;  // the far end closed the line
             }
+            if (hold) {
+                held = std::move(chunk.bytes);
+            }
             continue;  // nobody listens: the chunk is lost, as on a real line
         }
-        if (!WriteAll(line.Master(), chunk.bytes)) {
+        size_t done = 0;
+        const bool whole = WriteAll(line.Master(), chunk.bytes, done);
+        tally.Add(chunk.bytes, done);
+        if (!whole) {
             if (errno == EINTR || !options.persist) {
                 return kExitOk;
+            }
+            if (hold) {
+                held = chunk.bytes.substr(done);
             }
             continue;
         }
@@ -302,6 +340,8 @@ std::string UsageText() {
            "                  GPGSV, GLGSV and GAGSV with signal IDs, GNGLL), with an\n"
            "                  RTK float spell\n"
            "  --persist       when the reader closes the line, wait for the next one\n"
+           "  --stats         at the end, print how many lines were written (to standard\n"
+           "                  error: nmeasim: N lines written)\n"
            "  --realtime      the sentences carry the PC's own UTC time, and each epoch's\n"
            "                  first byte leaves --delay ms after the start of its UTC\n"
            "                  second plus a uniform jitter of up to --jitter ms, so the\n"
@@ -416,6 +456,8 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             options.toStdout = true;
         } else if (name == "--persist") {
             options.persist = true;
+        } else if (name == "--stats") {
+            options.stats = true;
         } else if (name == "--help" || name == "-h") {
             options.help = true;
         } else if (name == "--version") {
@@ -495,10 +537,13 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
 
     InstallStopSignals();
-    if (options.toStdout) {
-        return RunStdout(*feed, pace, options, err);
+    TLineTally tally;
+    const int status = options.toStdout ? RunStdout(*feed, pace, options, tally, err)
+                                        : RunPty(*feed, pace, options, tally, out, err);
+    if (options.stats) {
+        err << "nmeasim: " << tally.Lines() << " lines written\n";
     }
-    return RunPty(*feed, pace, options, out, err);
+    return status;
 }
 
 }  // namespace nmeasim

@@ -23,6 +23,7 @@ struct TOptions {
     double speed = 1;                 // time factor; 0 writes without waiting
     int64_t count = 0;                // chunks to write (epochs, or lines with a rate); 0 no limit
     bool persist = false;             // wait for the next reader when one closes the line
+    bool stats = false;               // print the number of lines written at the end
     TDialect dialect = TDialect::GP;  // the scenario's sentences
     // Real time: the sentences carry the PC's own UTC, and each epoch's first
     // byte leaves delayMs after the start of its UTC second, plus a uniform
