@@ -41,13 +41,24 @@ function checksum_ok(line,    star, sum, i) {
     return sum == hexval(substr(line, star + 1, 1)) * 16 + hexval(substr(line, star + 2, 1))
 }
 
-# The next line port p's simulator sent, without its CR.
-function next_sent(p,    line) {
-    if ((cmd[p] | getline line) <= 0) {
-        print "soak-check: the reference of port " p " ended" > "/dev/stderr"
-        exit 2
+# The k-th line port p's simulator sent after those accounted for, without
+# its CR; the lines looked at stay queued for next_sent.
+function peek(p, k,    line) {
+    while (qt[p] - qh[p] < k) {
+        if ((cmd[p] | getline line) <= 0) {
+            print "soak-check: the reference of port " p " ended" > "/dev/stderr"
+            exit 2
+        }
+        sub(/\r$/, "", line)
+        q[p, ++qt[p]] = line
     }
-    sub(/\r$/, "", line)
+    return q[p, qh[p] + k]
+}
+
+# The next line port p's simulator sent, now accounted for.
+function next_sent(p,    line) {
+    line = peek(p, 1)
+    delete q[p, ++qh[p]]
     consumed[p]++
     return line
 }
@@ -64,31 +75,31 @@ function tell(p, text) {
 }
 
 # A received token while port p is in step with its simulator.
-function in_step(p, token,    line, skipped, first) {
+function in_step(p, token,    line, k) {
     line = next_sent(p)
     if (same(token, line)) {
         if (token == "") damaged[p]++; else matched[p]++
         return
     }
+    lost[p]++
     if (token == "") {
-        lost[p]++  # a good line arrived changed
         tell(p, "line " consumed[p] " arrived damaged: " line)
         return
     }
     # Lines are missing: find the token further on.
-    skipped = 0
-    first = line
-    while (line != token) {
-        lost[p]++
-        if (++skipped > 100000) {
-            print "soak-check: a received line was never sent: " token > "/dev/stderr"
-            errors++
-            return
-        }
-        line = next_sent(p)
+    for (k = 1; k <= 20000; k++) {
+        if (peek(p, k) == token) break
     }
-    tell(p, skipped " lines missing from line " (consumed[p] - skipped) ", " NR - last_switch \
-         " events after the switch: " first)
+    if (k > 20000) {
+        tell(p, "a received line was never sent: " token)
+        errors++
+        return
+    }
+    tell(p, k " lines missing from line " consumed[p] ", " NR - last_switch \
+         " events after the switch: " line)
+    lost[p] += k - 1
+    for (; k > 1; k--) next_sent(p)
+    next_sent(p)
     matched[p]++
 }
 
@@ -96,20 +107,18 @@ function in_step(p, token,    line, skipped, first) {
 # first RMC sentence (one of a kind: it carries the time): finds that RMC
 # among the lines sent, then matches the tokens before it backwards. The
 # lines sent before the first match were lost to the switch.
-function resync(p,    rmc, line, n, first, i, j, k) {
+function resync(p,    rmc, n, i, j, k) {
     rmc = held[p, held_n[p]]
-    first = consumed[p] + 1
-    n = 0
-    for (;;) {
-        line = next_sent(p)
-        ring[++n] = line
-        if (line == rmc) break
-        if (n > 200000) {
-            print "soak-check: port " p ": a received RMC was never sent: " rmc > "/dev/stderr"
-            errors++
-            return
-        }
+    for (n = 1; n <= 200000; n++) {
+        if (peek(p, n) == rmc) break
     }
+    if (n > 200000) {
+        tell(p, "a received RMC was never sent: " rmc)
+        errors++
+        held_n[p] = 0
+        return
+    }
+    for (k = 1; k <= n; k++) ring[k] = next_sent(p)
     matched[p]++
     i = n - 1
     for (j = held_n[p] - 1; j >= 1 && i >= 1; j--) {

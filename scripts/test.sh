@@ -76,6 +76,15 @@ if build default; then
     step "tests (Linux)"
     run_ctest default
     run_package default tests/package/deb.sh
+    # One minute of the soak test: a line lost outside the port switches, or
+    # growth of gpscat's descriptors, threads or memory, fails the run.
+    step "soak test (1 minute)"
+    if SOAK_LOG="$logdir/soak.txt" bench/soak.sh 1; then
+        summary+=("soak: passed (1 minute)")
+    else
+        summary+=("soak: FAILED (see $logdir/soak.txt)")
+        fail "soak test"
+    fi
 fi
 
 if [ "${PALMO_SANITIZERS:-0}" = 1 ]; then

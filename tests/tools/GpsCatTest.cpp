@@ -297,6 +297,23 @@ TEST(GpsCatOptions, PortOptionsAndTheirMistakes) {
         EXPECT_EQ(r.err, error + "\n");
     }
 
+    gpscat::TOptions switching;
+    ASSERT_TRUE(gpscat::ParseOptions({"--port", "1", "--switch-port", "2", "--switch-every=5"},
+                                     switching, error))
+        << error;
+    EXPECT_EQ(switching.switchPort, 2);
+    EXPECT_EQ(switching.switchSeconds, 5);
+    const std::vector<std::string> badSwitches[] = {
+        {"--switch-port", "2"},
+        {"--port", "1", "--switch-every", "5"},
+        {"--port", "1", "--switch-port", "1"},
+        {"--port", "1", "--switch-port", "0"},
+        {"--port=1", "--switch-port=2", "--switch-every=0"}};
+    for (const std::vector<std::string>& args : badSwitches) {
+        gpscat::TOptions fresh;
+        EXPECT_FALSE(gpscat::ParseOptions(args, fresh, error)) << args.back();
+    }
+
     const TResult help = RunWith({"--help"});
     for (const char* text : {"--port N", "--baud B", "--timeout MS", "--trace FILE", "--log FILE",
                              "--set-clock sys|local", "--wait SECONDS", "PALMOGPS_PORTS",

@@ -340,6 +340,8 @@ std::string UsageText() {
            "                  GPGSV, GLGSV and GAGSV with signal IDs, GNGLL), with an\n"
            "                  RTK float spell\n"
            "  --persist       when the reader closes the line, wait for the next one\n"
+           "                  (with --speed 0 without running on: the next reader gets\n"
+           "                  first what the last one left unsent)\n"
            "  --stats         at the end, print how many lines were written (to standard\n"
            "                  error: nmeasim: N lines written)\n"
            "  --realtime      the sentences carry the PC's own UTC time, and each epoch's\n"

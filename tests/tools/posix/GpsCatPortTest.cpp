@@ -399,6 +399,52 @@ TEST(GpsCatPortProgram, FollowsAVanishedDeviceBackToItsPath) {
     std::remove(log.c_str());
 }
 
+TEST(GpsCatPortProgram, SwitchesBetweenTwoPortsAndBack) {
+    // Each far end repeats a line of its own, so every sentence tells its port.
+    ptytest::TPtyPair one;
+    ptytest::TPtyPair two;
+    ASSERT_TRUE(one.Ok() && two.Ok());
+    std::atomic<bool> done{false};
+    std::thread receivers([&] {
+        while (!done) {
+            one.Write(kNoFix);
+            two.Write(kFix);
+            usleep(20000);
+        }
+    });
+    childtest::TChild cat(
+        GPSCAT_EXE, {"--port", "1", "--switch-port", "2", "--switch-every", "1", "--timeout", "0"},
+        {"PALMOGPS_PORTS=" + one.Path() + ":" + two.Path()});
+    const std::string lines[] = {kNoFix.substr(0, kNoFix.size() - 2),
+                                 kFix.substr(0, kFix.size() - 2)};
+    std::vector<json> switches;
+    size_t port = 0;
+    size_t sentences[2][3] = {};  // per port, per stretch between switches
+    while (switches.size() < 3) {
+        const std::optional<std::string> line = cat.ReadLine(5000);
+        ASSERT_TRUE(line) << cat.ErrText();
+        const json j = json::parse(*line);
+        if (j["event"] == "PortSwitch") {
+            switches.push_back(j);
+            port = 1 - port;
+        } else if (j["event"] == "OnSentence") {
+            // A line of the other port would show a switch that let it through.
+            EXPECT_EQ(j["Sentence"], lines[port]) << switches.size();
+            ++sentences[port][switches.size()];
+        }
+    }
+    cat.Signal(SIGTERM);
+    EXPECT_EQ(cat.Wait(), 0) << cat.ErrText();
+    done = true;
+    receivers.join();
+    EXPECT_EQ(switches[0], json({{"event", "PortSwitch"}, {"Port", "COM2"}, {"Path", two.Path()}}));
+    EXPECT_EQ(switches[1], json({{"event", "PortSwitch"}, {"Port", "COM1"}, {"Path", one.Path()}}));
+    // About 50 lines a second: each stretch brings its port's lines.
+    EXPECT_GT(sentences[0][0], 10u);
+    EXPECT_GT(sentences[1][1], 10u);
+    EXPECT_GT(sentences[0][2], 10u);
+}
+
 // Output that cannot be written ends the program with a message and
 // status 1, after the port was closed cleanly (trace written); --trace
 // writes its heading even when no byte arrived.

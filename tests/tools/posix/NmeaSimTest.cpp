@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -411,6 +412,65 @@ TEST(NmeaSimProgram, EndsWhenTheReaderHangsUpOrOnASignal) {
     EXPECT_NE(refused.ErrText().find("not a symbolic link"), std::string::npos);
     EXPECT_EQ(ReadFile(link), "keep");
     std::remove(link.c_str());
+}
+
+TEST(NmeaSimProgram, WithoutAPaceAPersistingReceiverWaitsForItsNextReader) {
+    // At full rate the receiver does not run on while nobody reads: the next
+    // reader's sentences follow closely on the last reader's.
+    const std::string link = TempPath("full_rate_link");
+    childtest::TChild sim(NMEASIM_EXE,
+                          {"--link", link, "--seed", "5", "--speed", "0", "--persist", "--stats"});
+    ASSERT_TRUE(sim.ReadLine()) << sim.ErrText();
+    auto readSome = [&link] {
+        const int fd = open(link.c_str(), O_RDONLY | O_NOCTTY);
+        EXPECT_GE(fd, 0);
+        std::string got;
+        char buf[4096];
+        while (got.size() < 20000) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 5000) <= 0) {
+                break;
+            }
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n <= 0) {
+                break;
+            }
+            got.append(buf, static_cast<size_t>(n));
+        }
+        close(fd);
+        return got;
+    };
+    const std::string first = readSome();
+    usleep(300 * 1000);
+    const std::string second = readSome();
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+
+    // The same sentences from the start, as far as 2 MB.
+    childtest::TChild stream(NMEASIM_EXE, {"--stdout", "--seed", "5", "--speed", "0"});
+    const std::string sent = stream.ReadBytes(2 << 20);
+    stream.CloseOutput();
+    ASSERT_EQ(first, sent.substr(0, first.size()));
+    // The last complete line the first reader got, the first the second got.
+    const size_t lastEnd = first.rfind("\r\n", first.size() - 3) + 2;
+    const std::string last = first.substr(lastEnd, first.find("\r\n", lastEnd) - lastEnd);
+    const size_t nextStart = second.find("\r\n$") + 2;
+    const std::string next = second.substr(nextStart, second.find("\r\n", nextStart) - nextStart);
+    const size_t lastAt = sent.find(last);
+    const size_t nextAt = sent.find(next, lastAt);
+    ASSERT_NE(nextAt, std::string::npos) << next;
+    // Between them at most what the line held when the first reader closed.
+    EXPECT_LT(nextAt - lastAt, 70000u);
+
+    // --stats counts the lines written: at least those read.
+    const auto lines = [](const std::string& s) { return std::count(s.begin(), s.end(), '\n'); };
+    const std::string err = sim.ErrText();
+    const size_t at = err.find("nmeasim: ");
+    ASSERT_NE(at, std::string::npos) << err;
+    const long written = std::stol(err.substr(at + 9));
+    EXPECT_EQ(err.substr(err.find(' ', at + 9)), " lines written\n");
+    EXPECT_GE(written, lines(first) + lines(second));
+    EXPECT_LT(written, lines(first) + lines(second) + 3000);
 }
 
 TEST(NmeaSimProgram, StandardOutputClosedByTheReader) {
