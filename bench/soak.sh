@@ -116,6 +116,7 @@ for n in 1 2; do
     kill -TERM "${simpid[$n]}" 2>/dev/null
     wait "${simpid[$n]}"
 done
+pids=()
 
 report() {
     local failed=0 n sent consumed matched damaged gap lost fragments tail
