@@ -172,6 +172,9 @@ BEGIN {
 }
 
 /^\{"event":"PortSwitch"/ {
+    # Lines of the port left before it was placed again cannot be placed now.
+    fragments[port] += held_n[port]
+    held_n[port] = 0
     port = $0 ~ /"Port":"COM1"/ ? 1 : 2
     syncing[port] = 1
     held_n[port] = 0
