@@ -323,38 +323,14 @@ int32_t TRirBaseDispatcher::ReadChar(char& c) {
 }
 
 uint32_t TRirBaseDispatcher::ReadBlock(char* dest, uint32_t max) {
-    tk::TLockGuard in(InputLock);
-    if (!InBuf) {
-        return 0;
-    }
-    const uint32_t used = InputUsed();
-    const uint32_t offset = NoticeInProgress ? TakenDuringNotice : 0;
-    const uint32_t avail = used > offset ? used - offset : 0;
-    const uint32_t n = std::min(max, avail);
-    const uint32_t from = (InTail + offset) % kInputRingSize;
-    const uint32_t first = std::min(n, kInputRingSize - from);
-    std::memcpy(dest, InBuf.get() + from, first);
-    std::memcpy(dest + first, InBuf.get(), n - first);
-    if (n > 0) {
-        LastTakeFirst = InArrived - used + offset;
-        LastTakeEnd = LastTakeFirst + n;
-    }
-    if (NoticeInProgress) {
-        TakenDuringNotice += n;
-    } else if (n > 0) {
-        InTail = (InTail + n) % kInputRingSize;
-        InFull = false;
-    }
-    if (n > 0 && Trace.Tracing()) {
-        tk::TLockGuard g(GeneralLock);
-        for (uint32_t i = 0; i < n && Trace.Tracing(); ++i) {
-            Trace.AddTraceEntry(trReceive, static_cast<uint8_t>(dest[i]));
-        }
-    }
-    return n;
+    return TakeInput(dest, max, nullptr);
 }
 
 uint32_t TRirBaseDispatcher::ReadUntil(char* dest, uint32_t max, char stop) {
+    return TakeInput(dest, max, &stop);
+}
+
+uint32_t TRirBaseDispatcher::TakeInput(char* dest, uint32_t max, const char* stop) {
     tk::TLockGuard in(InputLock);
     if (!InBuf) {
         return 0;
@@ -365,14 +341,14 @@ uint32_t TRirBaseDispatcher::ReadUntil(char* dest, uint32_t max, char stop) {
     uint32_t n = std::min(max, avail);
     const uint32_t from = (InTail + offset) % kInputRingSize;
     const uint32_t first = std::min(n, kInputRingSize - from);
-    // One copy, up to the stop byte, from each of the ring's two pieces.
+    // One copy from each of the ring's two pieces, cut after the stop byte.
     const char* head = InBuf.get() + from;
-    if (const void* hit = std::memchr(head, stop, first)) {
+    if (const void* hit = stop ? std::memchr(head, *stop, first) : nullptr) {
         n = static_cast<uint32_t>(static_cast<const char*>(hit) - head) + 1;
         std::memcpy(dest, head, n);
     } else {
         std::memcpy(dest, head, first);
-        if (const void* wrapped = std::memchr(InBuf.get(), stop, n - first)) {
+        if (const void* wrapped = stop ? std::memchr(InBuf.get(), *stop, n - first) : nullptr) {
             n = first + static_cast<uint32_t>(static_cast<const char*>(wrapped) - InBuf.get()) + 1;
         }
         std::memcpy(dest + first, InBuf.get(), n - first);

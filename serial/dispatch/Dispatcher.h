@@ -511,6 +511,9 @@ class TRirBaseDispatcher {
     friend class TOutThread;
 
     void WriterPriority(int base);
+    // ReadBlock and ReadUntil: takes up to max unread bytes, cut after the
+    // first byte equal to *stop when stop is set.
+    uint32_t TakeInput(char* dest, uint32_t max, const char* stop);
     // Thread bodies.
     void ReaderBody();
     void DispatchBody();
