@@ -213,7 +213,7 @@ ThreadId CurrentThreadId() {
 
 namespace {
 
-// Nice values for the seven steps. An unprivileged process may only raise
+// Nice offsets for the seven steps. An unprivileged process may only raise
 // its nice value; anything refused is ignored.
 int NiceFor(TThreadPriority p) {
     switch (p) {
@@ -235,10 +235,18 @@ int NiceFor(TThreadPriority p) {
     return 0;
 }
 
+#ifdef __linux__
+// The nice value the process was started with: the steps count from it, as
+// Windows thread priorities count from the process's class, so a program
+// started under `nice` keeps its workers niced.
+const int gBaseNice = getpriority(PRIO_PROCESS, 0);
+#endif
+
 void ApplyNice(long kernelTid, TThreadPriority p) {
 #ifdef __linux__
     // On Linux the nice value is per thread, addressed by its kernel id.
-    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(kernelTid), NiceFor(p));
+    const int nice = std::clamp(gBaseNice + NiceFor(p), -20, 19);
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(kernelTid), nice);
 #else
     (void)kernelTid;
     (void)p;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "toolkit/Messages.h"
@@ -95,7 +96,8 @@ TEST(PosixToolkit, LowerPrioritiesReachTheNiceValue) {
     t.SetPriority(tk::TThreadPriority::Lowest);
     set.Set();
     ASSERT_EQ(done.Wait(5000), tk::kWaitObject0);
-    EXPECT_EQ(niceSeen.load(), 10);
+    // Counted from the nice value the process runs at (ctest may run under nice).
+    EXPECT_EQ(niceSeen.load(), std::min(getpriority(PRIO_PROCESS, 0) + 10, 19));
     EXPECT_EQ(t.Priority(), tk::TThreadPriority::Lowest);
 }
 

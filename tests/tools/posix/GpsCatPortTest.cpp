@@ -424,9 +424,10 @@ TEST(GpsCatPortProgram, UnwritableOutputAndAnEmptyTrace) {
 
     // No byte at all: the trace is its heading alone.
     ptytest::TPtyPair quiet(false);
-    childtest::TChild cat(GPSCAT_EXE, {"--port", "1", "--trace", trace},
+    childtest::TChild cat(GPSCAT_EXE, {"--port", "1", "--trace", trace, "--timeout", "200"},
                           {"PALMOGPS_PORTS=" + quiet.Path()});
-    usleep(300 * 1000);
+    // The loss notice shows the port open and the program ready for SIGTERM.
+    EXPECT_EQ(cat.ReadLine(), R"({"event":"OnComLoss"})") << cat.ErrText();
     cat.Signal(SIGTERM);
     EXPECT_EQ(cat.Wait(), 0) << cat.ErrText();
     EXPECT_EQ(ReadFile(trace), "Receive: \r\n");
