@@ -182,9 +182,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const bool goodChecksum = in.ConsumeIntegral<uint8_t>() >= 16;
         const std::string line = Line(Join(f), goodChecksum);
-        const bool accepted = goodChecksum && UpperTalker(talker);
-        const bool isGsv = accepted && kind == kGSV;
-        const bool isGsa = accepted && kind == kGSA;
+        // Any line with a good checksum is accepted (and ends a GSA group);
+        // only a talker of two capitals makes it a GSV or GSA.
+        const bool accepted = goodChecksum;
+        const bool isGsv = accepted && UpperTalker(talker) && kind == kGSV;
+        const bool isGsa = accepted && UpperTalker(talker) && kind == kGSA;
 
         // The satellites a GSV line gives (as the decoder reads them), and
         // whether the whole line decodes as one complete single-message group.
