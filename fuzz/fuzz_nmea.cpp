@@ -12,56 +12,13 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/FuzzCommon.h"
 #include "gps/GPS.h"
 #include "gps/NMEA.h"
 #include "gps/NavUtils.h"
 
-namespace {
-
-class TFuzzSource : public gps::TNmeaCharSource {
-  public:
-    TFuzzSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    char ReceiveChar() override {
-        if (pos_ >= size_) {
-            std::abort();  // the receiver took more than it was offered
-        }
-        return static_cast<char>(data_[pos_++]);
-    }
-    // A block up to the stop character, as the port's ring hands it out.
-    size_t ReceiveBlock(char* dest, size_t max, char stop) override {
-        if (!blocks_) {
-            return TCharSource::ReceiveBlock(dest, max, stop);
-        }
-        if (max > size_ - pos_) {
-            std::abort();  // the receiver asked for more than it was offered
-        }
-        const void* hit = std::memchr(data_ + pos_, stop, max);
-        const size_t n =
-            hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - (data_ + pos_)) + 1 : max;
-        std::memcpy(dest, data_ + pos_, n);
-        pos_ += n;
-        return n;
-    }
-    bool Open() const override { return open_; }
-    void SetOpen(bool open) { open_ = open; }
-    void SetBlocks(bool blocks) { blocks_ = blocks; }
-    size_t Waiting() const { return size_ - pos_; }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
-    bool open_ = true;
-    bool blocks_ = false;
-};
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-}  // namespace
+using fuzz::Check;
+using fuzz::TFuzzSource;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The first byte picks the chunking and the settings; the rest is the stream.
@@ -120,16 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     receiver.OnSatellites = [&](gps::TGPS& g, const gps::TSatelliteList& list) {
         // Sorted, one entry per satellite, marked used from the GSA union.
         Check(&list == &g.SatellitesInView());
-        const gps::TSatelliteIdList& used = g.UsedSatellites();
-        Check(std::is_sorted(used.begin(), used.end()));
-        Check(std::adjacent_find(used.begin(), used.end()) == used.end());
-        for (size_t i = 0; i < list.size(); ++i) {
-            const gps::TSatelliteId id{list[i].System, list[i].PRN};
-            if (i > 0) {
-                Check(gps::TSatelliteId{list[i - 1].System, list[i - 1].PRN} < id);
-            }
-            Check(list[i].Used == std::binary_search(used.begin(), used.end(), id));
-            texts += gps::GnssSystemName(list[i].System).size();
+        fuzz::CheckSatellites(g, &list);
+        for (const gps::TSatellite& sat : list) {
+            texts += gps::GnssSystemName(sat.System).size();
         }
     };
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the Linux build, the Windows build under Wine,
 # and a bounded fuzz run. Exits non-zero on any failure.
-#   FUZZ_SECONDS   length of the fuzz run (default 60)
+#   FUZZ_SECONDS   length of the whole fuzz run, shared by the fuzzers (default 60)
 #   PALMO_SANITIZERS=1  also runs the asan and tsan presets
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -108,9 +108,14 @@ if build mingw; then
 fi
 
 if build fuzz; then
-    secs=${FUZZ_SECONDS:-60}
+    fuzzers=()
     for f in build/fuzz/fuzz/fuzz_*; do
-        [ -x "$f" ] || continue
+        [ -f "$f" ] && [ -x "$f" ] && fuzzers+=("$f")
+    done
+    # The fuzz time is shared evenly, at least a second each.
+    secs=$(( ${FUZZ_SECONDS:-60} / (${#fuzzers[@]} > 0 ? ${#fuzzers[@]} : 1) ))
+    [ "$secs" -ge 1 ] || secs=1
+    for f in "${fuzzers[@]}"; do
         name=$(basename "$f")
         step "fuzz $name (${secs}s)"
         work=$(mktemp -d)
