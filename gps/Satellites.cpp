@@ -137,10 +137,15 @@ bool TSatellitesInView::Add(std::span<const std::string> fields, size_t fieldCou
     if (rest % 4 == 1) {
         key += fields[4 + 4 * count];
     }
+    // An unfinished group not continued within the drop-out time is dead.
+    std::erase_if(pending_, [&](const TGroup& g) { return nowMs - g.heardMs >= kDropOutMs; });
     auto group = std::find_if(pending_.begin(), pending_.end(),
                               [&](const TGroup& g) { return g.key == key; });
     if (message == 1) {
         if (group == pending_.end()) {
+            if (pending_.size() >= kMaxGroups) {
+                pending_.erase(pending_.begin());  // the one started longest ago
+            }
             group = pending_.insert(pending_.end(), TGroup{});
             group->key = key;
         }
@@ -169,13 +174,19 @@ bool TSatellitesInView::Add(std::span<const std::string> fields, size_t fieldCou
         group->satellites.push_back(sat);
     }
     group->next = message + 1;
+    group->heardMs = nowMs;
     if (message != total) {
         return false;
     }
-    group->heardMs = nowMs;
     auto part =
         std::find_if(parts_.begin(), parts_.end(), [&](const TGroup& g) { return g.key == key; });
     if (part == parts_.end()) {
+        if (parts_.size() >= kMaxGroups) {
+            parts_.erase(std::max_element(parts_.begin(), parts_.end(),
+                                          [&](const TGroup& a, const TGroup& b) {
+                                              return nowMs - a.heardMs < nowMs - b.heardMs;
+                                          }));
+        }
         parts_.push_back(std::move(*group));
     } else {
         *part = std::move(*group);

@@ -71,6 +71,10 @@ void AddSatelliteId(TSatelliteIdList& list, TSatelliteId id);
 class TSatellitesInView {
   public:
     static constexpr uint32_t kDropOutMs = 5000;
+    // Unfinished groups and parts kept at most, each: far more talker and
+    // signal pairs than a receiver has, so corrupt or hostile lines with
+    // ever-new keys cannot grow the lists (the least recently heard goes).
+    static constexpr size_t kMaxGroups = 64;
 
     // One GSV sentence, split (fields[0] the identifier); fieldCount is the
     // number of fields the sentence had (the array may hold fewer). True
@@ -82,6 +86,8 @@ class TSatellitesInView {
     // Drops the parts not heard for kDropOutMs; true when the list changed.
     bool DropOut(uint32_t nowMs, const TSatelliteIdList& used);
     bool HasParts() const { return !parts_.empty(); }
+    // Unfinished groups and parts held now.
+    size_t GroupsHeld() const { return pending_.size() + parts_.size(); }
     void Clear();
     const TSatelliteList& List() const { return list_; }
 

@@ -214,6 +214,27 @@ TEST(Gnss, GsvGroupsDropOutAndComLoss) {
     ASSERT_TRUE(testsupport::PumpUntil([&] { return lost; }));
 }
 
+// Corrupt or hostile GSV lines with ever-new signal IDs neither pile up
+// unfinished groups nor parts, and a group left unfinished for the drop-out
+// time cannot be completed later.
+TEST(Gnss, GsvGroupsHeldStayBounded) {
+    TSatellitesInView view;
+    const TSatelliteIdList used;
+    auto add = [&](std::vector<std::string> f, uint32_t nowMs) {
+        return view.Add(f, f.size(), nowMs, used);
+    };
+    for (int i = 0; i < 5000; ++i) {
+        add({"GPGSV", "2", "1", "02", "01", "40", "083", "46", std::to_string(i)}, 1000);
+        add({"GLGSV", "1", "1", "01", "65", "40", "083", "46", std::to_string(i)}, 1000);
+    }
+    EXPECT_LE(view.GroupsHeld(), 2 * TSatellitesInView::kMaxGroups);
+    EXPECT_FALSE(add({"GAGSV", "2", "1", "02", "301", "40", "083", "46", "7"}, 1000));
+    EXPECT_FALSE(add({"GAGSV", "2", "2", "02", "302", "40", "083", "46", "7"}, 6000));
+    EXPECT_FALSE(add({"GAGSV", "2", "1", "02", "301", "40", "083", "46", "7"}, 6000));
+    EXPECT_TRUE(add({"GAGSV", "2", "2", "02", "302", "40", "083", "46", "7"}, 6100));
+    EXPECT_EQ(Text(view.List()), "Galileo 301 40/83/46;Galileo 302 40/83/46;");
+}
+
 TEST(Gnss, GpDialectKeepsItsEventsOnAMultiSystemStream) {
     // The classic receiver sees the GN lines as undecoded, and the satellites
     // event changes no other event.
