@@ -108,7 +108,8 @@ class TGPS : public tk::TComponent, private TNmeaListener {
     void SetClockOffsetMs(int32_t v) { clockOffsetMs_ = v; }
 
     // The UTC time the clock functions start from: UTCTime of the last valid
-    // GPRMC that decoded whole (a line that failed leaves it), 0 before any.
+    // GPRMC that decoded whole (a line that failed leaves it) with the
+    // fraction of its second, 0 before any.
     double ClockTime() const { return decoder_.ClockTime(); }
 
     // Whether the receiver is silent: OnComLoss came and no line since.
@@ -116,7 +117,8 @@ class TGPS : public tk::TComponent, private TNmeaListener {
 
     // Takes exactly Count characters from CP: "$" starts a new line, line
     // feeds are dropped, a carriage return while CP is open processes the
-    // line (which stays in LineBuffer until the next "$").
+    // line and empties LineBuffer (a CR with nothing before it, such as the
+    // second of CR CR LF, is ignored).
     void PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count);
 
     // Processes one completed line: checksum test, split, decode, events.
@@ -157,8 +159,9 @@ class TGPS : public tk::TComponent, private TNmeaListener {
     // The fix in the units asked for.
     double Lat() const;
     double Lon() const;
+    // Speed in Units and course in degrees as received; NaN when not known.
     double SOG() const;
-    double COG() const { return decoder_.COG(); }  // degrees as received
+    double COG() const { return decoder_.COG(); }
     double Altitude() const;
     std::string LatAsStr() const;
     std::string LonAsStr() const;

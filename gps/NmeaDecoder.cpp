@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "toolkit/Clock.h"
 
@@ -12,6 +13,8 @@ namespace {
 bool IsExactly(const std::string& field, char letter) {
     return field.size() == 1 && field[0] == letter;
 }
+
+constexpr double kNotKnown = std::numeric_limits<double>::quiet_NaN();
 
 // Speeds, courses, altitudes and dilutions beyond this come from corrupted
 // lines (an 8-bit checksum lets one in 256 through), not from a receiver.
@@ -238,13 +241,17 @@ bool TNmeaDecoder::Feed(TNmeaCharSource& source, size_t count) {
             }
         }
         if (endsLine) {
-            if (source.Open()) {
+            if (!source.Open()) {
+                AppendChars(block + n - 1, 1);
+            } else if (!lineBuffer_.empty() || lineOverflowed_) {
+                // The carriage return ends the line and empties the buffer, so
+                // the second CR of a CR CR LF ending finds nothing to process.
                 bool result = false;
                 if (!ProcessLine(lineBuffer_, lineOverflowed_, result)) {
                     return false;
                 }
-            } else {
-                AppendChars(block + n - 1, 1);
+                lineBuffer_.clear();
+                lineOverflowed_ = false;
             }
         }
     }
@@ -315,18 +322,27 @@ bool TNmeaDecoder::ProcessLine(std::string_view line, bool overflowed, bool& res
                 result = DecodeRMC();
                 break;
             case TSentenceKind::GSA:
-                result = DecodeGSA();
+                result = DecodeGSA(fieldCount);
                 break;
             case TSentenceKind::GGA:
                 result = DecodeGGA();
                 break;
             case TSentenceKind::GSV:
                 result = true;
-                satellitesChanged = DecodeGSV(fieldCount);
+                satellitesChanged = DecodeGSV(fieldCount) || satellitesChanged;
                 break;
             case TSentenceKind::Other:
                 result = true;
                 break;
+        }
+        // The used marks of the satellites in view follow the used set once
+        // its GSA group is whole: at the next other line (ndGNSS groups), or
+        // at the GSA itself (ndGP).
+        const bool groupEnds = dialect_ == TNmeaDialect::ndGNSS
+                                   ? gsaGroupOpen_ && kind != TSentenceKind::GSA
+                                   : kind == TSentenceKind::GSA;
+        if (groupEnds && satellitesInView_.MarkUsed(usedSatellites_)) {
+            satellitesChanged = true;
         }
         gsaGroupOpen_ = kind == TSentenceKind::GSA;
         if (!result && dialect_ == TNmeaDialect::ndGNSS) {
@@ -334,7 +350,8 @@ bool TNmeaDecoder::ProcessLine(std::string_view line, bool overflowed, bool& res
         }
     }
     if (kind != TSentenceKind::GSV && satellitesInView_.HasParts()) {
-        satellitesChanged = satellitesInView_.DropOut(SatelliteClockMs(), usedSatellites_);
+        satellitesChanged =
+            satellitesInView_.DropOut(SatelliteClockMs(), usedSatellites_) || satellitesChanged;
     }
     report.Line = line;
     report.Result = result;
@@ -355,12 +372,13 @@ bool TNmeaDecoder::ProcessLine(std::string_view line, bool overflowed, bool& res
 }
 
 TSentenceKind TNmeaDecoder::KindOf(const std::string& id) const {
-    // A talker of two upper-case letters (ndGP: GP only) and the sentence type.
+    // A talker of two upper-case letters (ndGP: GP only) and the sentence
+    // type. "P" starts a proprietary sentence ($PGRMC is Garmin's), never a talker.
     if (id.size() != 5) {
         return TSentenceKind::Other;
     }
     if (dialect_ == TNmeaDialect::ndGNSS) {
-        if (id[0] < 'A' || id[0] > 'Z' || id[1] < 'A' || id[1] > 'Z') {
+        if (id[0] < 'A' || id[0] > 'Z' || id[0] == 'P' || id[1] < 'A' || id[1] > 'Z') {
             return TSentenceKind::Other;
         }
     } else if (id[0] != 'G' || id[1] != 'P') {
@@ -401,6 +419,7 @@ bool TNmeaDecoder::DecodeGSV(size_t fieldCount) {
 
 bool TNmeaDecoder::DecodeRMC() {
     const TDataArray& f = fields_;
+    const bool wasValid = fixValid_;
     // NMEA 2.3 mode indicator "N": no fix, whatever the status says.
     fixValid_ =
         IsExactly(f[2], 'A') && !(dialect_ == TNmeaDialect::ndGNSS && IsExactly(f[12], 'N'));
@@ -410,15 +429,21 @@ bool TNmeaDecoder::DecodeRMC() {
     const double time = NmeaDateTime(f[9], f[1]);
     utcTime_ = time;
     fixArrival_ = lineArrival_;
-    // Each value is checked before it is stored, so no impossible one is kept.
+    // Each value is checked before it is stored, so no impossible one is
+    // kept. A receiver that stands still leaves speed or course empty: not
+    // known (NaN), which is no failure.
     bool ok =
         ParseAngle(f[3], 90.0, f[4], 'S', latDeg_) && ParseAngle(f[5], 180.0, f[6], 'W', lonDeg_);
-    double speed = 0.0;
-    ok = ok && ParsePlausible(f[7], speed) && speed >= 0.0;
+    double speed = kNotKnown;
+    ok = ok && (f[7].empty() || (ParsePlausible(f[7], speed) && speed >= 0.0));
     if (ok) {
         speedKnots_ = speed;
     }
-    ok = ok && ParsePlausible(f[8], cog_);
+    double course = kNotKnown;
+    ok = ok && (f[8].empty() || ParsePlausible(f[8], course));
+    if (ok) {
+        cog_ = course;
+    }
     if (ok && !f[10].empty()) {
         double variation = 0.0;
         ok = ParsePlausible(f[10], variation);
@@ -428,11 +453,14 @@ bool TNmeaDecoder::DecodeRMC() {
         }
     }
     if (!ok) {
+        // A corrupted line does not make the fix valid.
+        fixValid_ = wasValid;
         errorText_ = kRmcInvalid;
         return false;
     }
-    // The clock is set only from a line that decoded whole.
-    clockTime_ = time;
+    // The clock is set only from a line that decoded whole, to the fraction
+    // of its second (receivers of several fixes a second send .20, .50 ...).
+    clockTime_ = time > 0.0 ? time + NmeaTimeFraction(f[1]) / 86400.0 : time;
     clockArrival_ = lineArrival_;
     return true;
 }
@@ -482,8 +510,14 @@ bool TNmeaDecoder::DecodeGGA() {
     return ok;
 }
 
-bool TNmeaDecoder::DecodeGSA() {
+bool TNmeaDecoder::DecodeGSA(size_t fieldCount) {
     const TDataArray& f = fields_;
+    // Seventeen fields, or eighteen with the NMEA 4.10 system ID: with any
+    // other count the satellite slots and dilutions are not where they belong.
+    if (fieldCount != 18 && fieldCount != 19) {
+        errorText_ = kGsaInvalid;
+        return false;
+    }
     if (f[1].empty()) {
         errorText_ = kGsaInvalid;
         return false;

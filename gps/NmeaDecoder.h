@@ -104,7 +104,8 @@ class TNmeaDecoder {
 
     // Takes exactly count characters from source: "$" starts a new line,
     // line feeds are dropped, a carriage return while the source is open
-    // processes the line (which stays in LineBuffer until the next "$").
+    // processes the line and empties LineBuffer (a CR with nothing before
+    // it, such as the second of CR CR LF, is ignored).
     // Returns false when a listener destroyed the decoder.
     bool Feed(TNmeaCharSource& source, size_t count);
     // Bytes of a file or stream, as an open port gives them (no arrival times).
@@ -125,7 +126,8 @@ class TNmeaDecoder {
     const TArrivalTime& LineArrival() const { return lineArrival_; }
     const TArrivalTime& FixArrival() const { return fixArrival_; }
     // UTCTime of the last valid GPRMC that decoded whole (a line that
-    // failed leaves it), 0 before any; and the arrival of that line.
+    // failed leaves it) with the fraction of its second, 0 before any; and
+    // the arrival of that line.
     double ClockTime() const { return clockTime_; }
     const TArrivalTime& ClockArrival() const { return clockArrival_; }
 
@@ -140,6 +142,7 @@ class TNmeaDecoder {
     double UTCTime() const { return utcTime_; }
     double LatDeg() const { return latDeg_; }
     double LonDeg() const { return lonDeg_; }
+    // Speed and course as received; NaN when the receiver left them empty.
     double SpeedKnots() const { return speedKnots_; }
     double COG() const { return cog_; }
     bool HasMagVar() const { return hasMagVar_; }
@@ -182,7 +185,7 @@ class TNmeaDecoder {
     bool ProcessLine(std::string_view line, bool overflowed, bool& result);
     bool DecodeRMC();
     bool DecodeGGA();
-    bool DecodeGSA();
+    bool DecodeGSA(size_t fieldCount);
     bool DecodeGSV(size_t fieldCount);
     void NameSentenceInError();
     uint32_t SatelliteClockMs() const;
