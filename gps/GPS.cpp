@@ -4,6 +4,7 @@
 
 #include "PalmoVersion.h"
 #include "serial/ComPort.h"
+#include "toolkit/Calendar.h"
 #include "toolkit/Clock.h"
 #include "toolkit/ExceptionDisplay.h"
 #include "toolkit/Sound.h"
@@ -18,7 +19,6 @@ constexpr double kRadPerDeg = 0.017453292519943295;
 constexpr double kMphPerKnot = 1.150779;
 constexpr double kKmhPerKnot = 1.852;
 constexpr double kFeetPerMetre = 3.2808;
-constexpr double kMsPerDay = 86400000.0;
 constexpr int32_t kReceiverBaud = 4800;
 
 }  // namespace
@@ -159,7 +159,7 @@ bool TGPS::GPSNow(double& utc) const {
     }
     const uint64_t elapsedUs = tk::MonotonicUs() - arrival.MonoUs;
     utc = decoder_.ClockTime() +
-          (static_cast<double>(elapsedUs) / 1000.0 + clockOffsetMs_) / kMsPerDay;
+          (static_cast<double>(elapsedUs) / 1000.0 + clockOffsetMs_) / tk::kMsPerDay;
     return true;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "toolkit/Numbers.h"
+
 namespace gps {
 
 // The payload of a line: what follows the first "$" (or, with no "$", the
@@ -31,7 +33,9 @@ bool ParseNumber(std::string_view text, double& result);
 
 // Integer conversion of a whole field: optional sign and decimal digits within
 // the 32-bit range. Anything else fails (false, result untouched).
-bool ParseInteger(std::string_view text, int32_t& result);
+inline bool ParseInteger(std::string_view text, int32_t& result) {
+    return tk::TryStrToInt(text, result);
+}
 
 // An angle field ddmm.mmmm or dddmm.mmmm as degrees. False when the field has
 // no ".", fewer than three characters before it, anything but digits around

@@ -21,7 +21,7 @@ constexpr double kNotKnown = std::numeric_limits<double>::quiet_NaN();
 constexpr double kMaxMagnitude = 1e6;
 
 // A number field with a magnitude a receiver can mean.
-bool ParsePlausible(const std::string& field, double& value) {
+bool ParsePlausible(std::string_view field, double& value) {
     double v = 0.0;
     if (!ParseNumber(field, v) || !(v >= -kMaxMagnitude && v <= kMaxMagnitude)) {
         return false;
@@ -41,8 +41,8 @@ bool ParseAngle(const std::string& field, double limit, const std::string& hemis
     return true;
 }
 
-// SplitSentence, telling how many fields the payload has (a count above
-// kDataArraySize only says that some were dropped).
+// SplitSentence, telling how many fields the payload has, those beyond the
+// array included.
 size_t SplitFields(std::string_view line, TDataArray& fields) {
     // One pass over the payload; fields are short, so a plain scan beats
     // a library search per field. Empty fields and the entries past the
@@ -72,7 +72,8 @@ size_t SplitFields(std::string_view line, TDataArray& fields) {
             break;
         }
     }
-    const size_t count = dropped ? i + 1 : i;
+    // The fields dropped are counted too: a GSA of 24 satellite slots is told by its count.
+    const size_t count = dropped ? i + 1 + static_cast<size_t>(std::count(p, end, ',')) : i;
     for (; i < fields.size(); ++i) {
         fields[i].clear();
     }
@@ -512,9 +513,16 @@ bool TNmeaDecoder::DecodeGGA() {
 
 bool TNmeaDecoder::DecodeGSA(size_t fieldCount) {
     const TDataArray& f = fields_;
-    // Seventeen fields, or eighteen with the NMEA 4.10 system ID: with any
-    // other count the satellite slots and dilutions are not where they belong.
-    if (fieldCount != 18 && fieldCount != 19) {
+    // Twelve satellite slots: 17 fields, or 18 with the NMEA 4.10 system ID.
+    // Some receivers send 24 slots (29 or 30 fields), and some without a fix
+    // only the mode and the dimension; with any other count the slots and
+    // dilutions are not where they belong.
+    size_t slots = 0;
+    if (fieldCount == 18 || fieldCount == 19) {
+        slots = 12;
+    } else if (fieldCount == 30 || fieldCount == 31) {
+        slots = 24;
+    } else if (fieldCount < 3 || fieldCount >= 18 || f[2] != "1") {
         errorText_ = kGsaInvalid;
         return false;
     }
@@ -540,16 +548,28 @@ bool TNmeaDecoder::DecodeGSA(size_t fieldCount) {
     if (!fixValid_) {
         return true;
     }
+    // The fields as views: those of 24 slots reach past the split array.
+    std::array<std::string_view, 31> v;
+    if (slots == 12) {
+        std::copy(f.begin(), f.begin() + static_cast<std::ptrdiff_t>(fieldCount), v.begin());
+    } else {
+        std::string_view rest = NmeaPayload(nmeaSentence_);
+        for (size_t i = 0; i < fieldCount; ++i) {
+            const size_t comma = rest.find(',');
+            v[i] = rest.substr(0, comma);
+            rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
+        }
+    }
     // The NMEA 4.10 system ID, else the talker and the number, give the system.
     int32_t systemId = 0;
-    const bool hasSystemId = ParseInteger(f[18], systemId);
-    const std::string_view talker = std::string_view(f[0]).substr(0, 2);
+    const bool hasSystemId = fieldCount == slots + 7 && ParseInteger(v[slots + 6], systemId);
+    const std::string_view talker = v[0].substr(0, 2);
     bool ok = true;
-    for (size_t i = 3; ok && i <= 14; ++i) {
+    for (size_t i = 3; ok && i < 3 + slots; ++i) {
         // An integer is taken; other numbers fail; any other text is skipped.
         int32_t n = 0;
-        if (f[i].empty() || !ParseInteger(f[i], n)) {
-            ok = !IsNumber(f[i]);
+        if (v[i].empty() || !ParseInteger(v[i], n)) {
+            ok = !IsNumber(v[i]);
             continue;
         }
         if (n >= 0 && n <= 31) {
@@ -561,8 +581,8 @@ bool TNmeaDecoder::DecodeGSA(size_t fieldCount) {
                 {hasSystemId ? GnssSystemOfId(systemId, n) : GnssSystemOf(talker, n), n});
         }
     }
-    ok = ok && ParsePlausible(f[15], pdop_) && ParsePlausible(f[16], hdop_) &&
-         ParsePlausible(f[17], vdop_);
+    ok = ok && ParsePlausible(v[slots + 3], pdop_) && ParsePlausible(v[slots + 4], hdop_) &&
+         ParsePlausible(v[slots + 5], vdop_);
     if (!ok) {
         // A corrupted line does not make the fix valid.
         fixValid_ = wasValid;

@@ -117,6 +117,10 @@ TGnssSystem GnssSystemOfId(int32_t systemId, int32_t prn) {
     }
 }
 
+void SortSatellites(TSatelliteList& list) {
+    std::stable_sort(list.begin(), list.end(), SatelliteOrder);
+}
+
 void AddSatelliteId(TSatelliteIdList& list, TSatelliteId id) {
     const auto at = std::lower_bound(list.begin(), list.end(), id);
     if (at == list.end() || *at != id) {
@@ -146,7 +150,7 @@ bool TSatellitesInView::Add(std::span<const std::string> fields, size_t fieldCou
     }
     const std::string* signal = rest % 4 == 1 ? &fields[4 + 4 * whole] : nullptr;
     // An unfinished group not continued within the drop-out time is dead.
-    std::erase_if(pending_, [&](const TGroup& g) { return nowMs - g.heardMs >= kDropOutMs; });
+    std::erase_if(pending_, [&](const TGroup& g) { return Silent(g, nowMs); });
     auto group = std::find_if(pending_.begin(), pending_.end(), [&](const TGroup& g) {
         return g.talker == talker && g.total == total;
     });
@@ -208,7 +212,7 @@ bool TSatellitesInView::Add(std::span<const std::string> fields, size_t fieldCou
     std::erase_if(parts_, [&](const TGroup& g) {
         return g.talker == group->talker && sharesSignal(g, *group);
     });
-    std::erase_if(parts_, [&](const TGroup& g) { return nowMs - g.heardMs >= kDropOutMs; });
+    std::erase_if(parts_, [&](const TGroup& g) { return Silent(g, nowMs); });
     if (parts_.size() >= kMaxGroups) {
         parts_.erase(
             std::max_element(parts_.begin(), parts_.end(), [&](const TGroup& a, const TGroup& b) {
@@ -222,12 +226,15 @@ bool TSatellitesInView::Add(std::span<const std::string> fields, size_t fieldCou
 }
 
 bool TSatellitesInView::DropOut(uint32_t nowMs, const TSatelliteIdList& used) {
-    if (std::erase_if(parts_, [&](const TGroup& g) { return nowMs - g.heardMs >= kDropOutMs; }) ==
-        0) {
+    if (std::erase_if(parts_, [&](const TGroup& g) { return Silent(g, nowMs); }) == 0) {
         return false;
     }
     Rebuild(used);
     return true;
+}
+
+bool TSatellitesInView::Silent(const TGroup& group, uint32_t nowMs) {
+    return nowMs - group.heardMs >= kDropOutMs;
 }
 
 bool TSatellitesInView::MarkUsed(const TSatelliteIdList& used) {
@@ -255,13 +262,10 @@ void TSatellitesInView::Rebuild(const TSatelliteIdList& used) {
     // Strongest SNR first within each satellite, then one entry each; a
     // position only another signal's entry carries is kept.
     std::stable_sort(list_.begin(), list_.end(), [](const TSatellite& a, const TSatellite& b) {
-        if (a.System != b.System) {
-            return a.System < b.System;
+        if (SatelliteOrder(a, b) || SatelliteOrder(b, a)) {
+            return SatelliteOrder(a, b);
         }
-        if (a.PRN != b.PRN) {
-            return a.PRN < b.PRN;
-        }
-        return Stronger(a.SNR, b.SNR);
+        return Stronger(a.SNR, b.SNR);  // the same satellite: strongest first
     });
     size_t out = 0;
     for (size_t i = 0; i < list_.size(); ++i) {

@@ -59,6 +59,12 @@ TGnssSystem GnssSystemOf(std::string_view talker, int32_t prn);
 // Unknown for any other ID.
 TGnssSystem GnssSystemOfId(int32_t systemId, int32_t prn);
 
+// The order of satellite lists: by system, then number.
+inline bool SatelliteOrder(const TSatellite& a, const TSatellite& b) {
+    return a.System != b.System ? a.System < b.System : a.PRN < b.PRN;
+}
+void SortSatellites(TSatelliteList& list);
+
 // Adds a satellite to a sorted list unless it is there already.
 void AddSatelliteId(TSatelliteIdList& list, TSatelliteId id);
 
@@ -105,6 +111,7 @@ class TSatellitesInView {
         uint32_t heardMs = 0;
         TSatelliteList satellites;
     };
+    static bool Silent(const TGroup& group, uint32_t nowMs);  // not heard for kDropOutMs
     void Rebuild(const TSatelliteIdList& used);
     void DropPending(std::string_view talker);
 

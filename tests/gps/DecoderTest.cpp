@@ -252,6 +252,31 @@ TEST(DecodeGSA, FailuresAtEachStep) {
     EXPECT_EQ(v, 100.0);
 }
 
+TEST(DecodeGSA, FieldCountPlacesSlotsAndDilutions) {
+    TGPS gps;
+    gps.SetDialect(TNmeaDialect::ndGNSS);
+    double h = 0;
+    double v = 0;
+    double p = 0;
+    // 12 slots plus a system ID, read as PDOP/HDOP/VDOP when a count is off.
+    EXPECT_FALSE(Process(gps, "GNGSA,A,3,1,2,3,4,5,6,7,8,9,10,11,12,13,14,30,1.0,0.9,0.5,1"));
+    EXPECT_FALSE(
+        Process(gps, "GPGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,13,14,16,1.5,0.9,1.2"));
+    EXPECT_EQ(gps.ErrorText(), "GPGSA is invalid");
+    EXPECT_EQ(gps.FixDim(), 0);
+    // 24 slots (a NAVIOR-24 board): dilutions from the last three fields.
+    EXPECT_TRUE(Process(gps, "GPGSA,A,3,23,13,07,25,,,,,,,,,,,,,,,,,,,,,09.2,07.2,05.7"));
+    gps.GDOP(h, v, p);
+    EXPECT_DOUBLE_EQ(p, 9.2);
+    EXPECT_DOUBLE_EQ(h, 7.2);
+    EXPECT_DOUBLE_EQ(v, 5.7);
+    EXPECT_EQ(gps.FixSatSet(), (1u << 23) | (1u << 13) | (1u << 7) | (1u << 25));
+    // Mode and dimension only, without a fix (an i.Trek M3).
+    EXPECT_TRUE(Process(gps, "GPGSA,A,1,,,"));
+    EXPECT_EQ(gps.FixDim(), 1);
+    EXPECT_FALSE(Process(gps, "GPGSA,A,3,,,"));
+}
+
 TEST(FixUnits, AnglesSpeedAltitudeAndTexts) {
     TGPS gps;
     EXPECT_EQ(gps.LatAsStr(), "--");
