@@ -728,8 +728,9 @@ TEST(NmeaSimProgram, RealtimeAtFiveHzEachEpochLeavesAtTheTimeItCarries) {
         "worst %.1f ms\n",
         lagMs.size(), lagMs[lagMs.size() / 2], lagMs.back());
     // Never before its time; on a quiet machine within a few milliseconds of
-    // it, and on a busy one still far from the neighbouring epoch's.
+    // it (on one busy with builds a median of about 10 ms and up to 50 ms),
+    // and always far from the neighbouring epoch's.
     EXPECT_GE(lagMs.front(), -2.0);
-    EXPECT_LE(lagMs[lagMs.size() / 2], 20.0);
+    EXPECT_LE(lagMs[lagMs.size() / 2], 50.0);
     EXPECT_LE(lagMs.back(), 150.0);
 }
