@@ -8,10 +8,13 @@
 #include "serial/ComPort.h"
 #include "serial/ComSelectForm.h"
 #include "serial/PortProbe.h"
+#include "toolkit/Clock.h"
 #include "toolkit/ExceptionDisplay.h"
 #include "toolkit/RegionalFormats.h"
 
 const std::string TForm1::kStatusText = " Palmo GPS Receiver - made by the PalmoGPS developers";
+const std::string TForm1::kGnssHint =
+    "This receiver sends GNSS sentences - right-click and choose All satellite systems (GNSS)";
 
 namespace {
 
@@ -32,6 +35,13 @@ int32_t StrToInt(const std::string& text) {
 // already counts as closed: Open reads true until it completes.
 bool PortOpen(const gps::TGPS& g) {
     return g.ComOpen() && g.ComPort().OpenState() == osOpen;
+}
+
+// An RMC or GGA of a satellite system's talker other than GPS (GNRMC,
+// GLGGA, ...); proprietary sentences (P...) are none.
+bool OtherTalkerFix(const std::string& id) {
+    return id.size() == 5 && id.compare(0, 2, "GP") != 0 && id[0] != 'P' &&
+           (id.compare(2, 3, "RMC") == 0 || id.compare(2, 3, "GGA") == 0);
 }
 
 tk::TFont WithBold(tk::TFont f) {
@@ -65,7 +75,8 @@ void DrawGradient(tk::TCanvas& canvas, int32_t W, int32_t H, tk::TColor startCol
     }
 }
 
-TForm1::TForm1(tk::TComponent* owner) : tk::TForm(owner) {
+TForm1::TForm1(tk::TComponent* owner)
+    : tk::TForm(owner), hintClock_([] { return tk::MonotonicUs() / 1000; }) {
     SetName("Form1");
     GPS1 = new gps::TGPS(this);  // owned by the form until FormDestroy frees it
     GPS1->SetName("GPS1");
@@ -276,6 +287,17 @@ void TForm1::GnssItemClick(tk::TMenuItem&) {
     if (GPS1 != nullptr) {
         GPS1->SetDialect(GnssItem->Checked() ? gps::TNmeaDialect::ndGNSS : gps::TNmeaDialect::ndGP);
     }
+    UpdateGnssHint();
+}
+
+void TForm1::UpdateGnssHint() {
+    const bool show = GPS1 != nullptr && GPS1->Dialect() == gps::TNmeaDialect::ndGP &&
+                      otherTalkerFixLines_ >= kGnssHintLines &&
+                      (!lastGprmc_ || hintClock_() - *lastGprmc_ >= kGnssHintQuietMs);
+    if (show != gnssHintShown_) {
+        gnssHintShown_ = show;
+        StatusBar1->SetCaption(show ? kGnssHint : kStatusText);
+    }
 }
 
 void TForm1::SatellitesItemClick(tk::TMenuItem&) {
@@ -468,6 +490,12 @@ void TForm1::GPS1Sentence(gps::TGPS&, const std::string& SenID, const gps::TData
     if (CheckBox2->Checked()) {
         Memo1->AddLine(SenID + ": " + GPS1->NmeaSentence() + "\r");
     }
+    if (SenID == "GPRMC") {
+        lastGprmc_ = hintClock_();
+    } else if (OtherTalkerFix(SenID) && otherTalkerFixLines_ < kGnssHintLines) {
+        ++otherTalkerFixLines_;
+    }
+    UpdateGnssHint();
 }
 
 void TForm1::Button4Click(tk::TButton&) {

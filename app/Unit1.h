@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "app/StartOptions.h"
 #include "gps/GPS.h"
@@ -25,6 +28,13 @@ class TForm1 : public tk::TForm {
     // The sentence log keeps this many lines, the oldest going first.
     static constexpr size_t kMemoMaxLines = 1000;
     static const std::string kStatusText;
+    // What the status bar says in place of kStatusText while a receiver of
+    // several satellite systems is read in the GPS-only mode.
+    static const std::string kGnssHint;
+    // The hint comes after this many RMC or GGA lines of other talkers (GN,
+    // GL, ...) and when no GPRMC came for kGnssHintQuietMs.
+    static constexpr int kGnssHintLines = 5;
+    static constexpr uint64_t kGnssHintQuietMs = 10000;
 
     // Builds the window with its controls and GPS1, applies the stored
     // values of GPS1, then runs FormCreate.
@@ -98,11 +108,24 @@ class TForm1 : public tk::TForm {
     // --open and --satellites are for the caller, once the window shows.
     std::vector<std::string> ApplyStartOptions(const TStartOptions& options);
 
+    // The milliseconds clock of the GNSS hint's quiet time (by default the
+    // monotonic clock); tests give their own.
+    void SetHintClock(std::function<uint64_t()> msClock) { hintClock_ = std::move(msClock); }
+    bool GnssHintShown() const { return gnssHintShown_; }
+
   private:
     void CreateControls();
     void CreateMenu();
     void ApplyStoredValues();
 
+    // Shows or takes back the GNSS hint as the receiver's mode and what it
+    // heard so far call for.
+    void UpdateGnssHint();
+
     bool deviceLost_ = false;  // the port's device went away; no tick since
+    std::function<uint64_t()> hintClock_;
+    int otherTalkerFixLines_ = 0;        // RMC and GGA lines of talkers other than GP
+    std::optional<uint64_t> lastGprmc_;  // when the last GPRMC came, by hintClock_
+    bool gnssHintShown_ = false;
     TSatellitesForm* satellitesForm_ = nullptr;
 };
