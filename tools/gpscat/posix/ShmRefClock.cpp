@@ -1,6 +1,8 @@
 // The SHM reference clock on Linux: a System V segment with ntpd's record.
 #include "tools/gpscat/ShmRefClock.h"
 
+#include "toolkit/Calendar.h"
+
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -37,7 +39,8 @@ struct TShmTime {
 // A day count as whole seconds since 1970 and nanoseconds, to the
 // microsecond (all that a double day count holds today).
 void Split(double dayCount, time_t& seconds, unsigned& ns) {
-    const auto us = static_cast<long long>(std::llround((dayCount - 25569.0) * 86400e6));
+    const auto us =
+        static_cast<long long>(std::llround(tk::UnixSecondsFromDayCount(dayCount) * 1e6));
     long long whole = us / 1000000;
     long long rest = us % 1000000;
     if (rest < 0) {
