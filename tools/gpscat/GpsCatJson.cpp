@@ -1,7 +1,6 @@
 #include "tools/gpscat/GpsCatJson.h"
 
 #include <cmath>
-#include <cstdio>
 #include <memory>
 
 #include "toolkit/SystemClock.h"
@@ -62,10 +61,19 @@ std::string IsoTime(double dayCount) {
         !tk::ClockFieldsFromDayCount(std::round(dayCount * 86400.0) / 86400.0, f)) {
         return {};
     }
-    char text[48];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", unsigned{f.year},
-                  unsigned{f.month}, unsigned{f.day}, unsigned{f.hour}, unsigned{f.minute},
-                  unsigned{f.second});
+    // Digits written by hand: this runs for every fix.
+    char text[] = "0000-00-00T00:00:00Z";
+    const auto put = [&text](size_t at, unsigned value, size_t digits) {
+        for (size_t i = digits; i-- > 0; value /= 10) {
+            text[at + i] = static_cast<char>('0' + value % 10);
+        }
+    };
+    put(0, f.year, 4);
+    put(5, f.month, 2);
+    put(8, f.day, 2);
+    put(11, f.hour, 2);
+    put(14, f.minute, 2);
+    put(17, f.second, 2);
     return text;
 }
 

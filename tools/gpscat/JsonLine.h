@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -88,72 +89,101 @@ class TJsonLine {
     void Close() { out_ += '}'; }
 
     // A string as a JSON string with its escapes.
-    static void Quote(std::string& out, std::string_view value) {
-        static constexpr char kHex[] = "0123456789abcdef";
-        out += '"';
-        size_t run = 0;  // characters that need no escape, copied at once
-        for (size_t i = 0; i < value.size(); ++i) {
-            const auto c = static_cast<unsigned char>(value[i]);
-            if (c >= 0x20 && c != '"' && c != '\\') {
-                continue;
-            }
-            out.append(value.data() + run, i - run);
-            run = i + 1;
-            out += '\\';
-            switch (c) {
-                case '"':
-                    out += '"';
-                    break;
-                case '\\':
-                    out += '\\';
-                    break;
-                case '\b':
-                    out += 'b';
-                    break;
-                case '\t':
-                    out += 't';
-                    break;
-                case '\n':
-                    out += 'n';
-                    break;
-                case '\f':
-                    out += 'f';
-                    break;
-                case '\r':
-                    out += 'r';
-                    break;
-                default:
-                    out += "u00";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 0x0F];
-                    break;
-            }
-        }
-        out.append(value.data() + run, value.size() - run);
-        out += '"';
-    }
+    static void Quote(std::string& out, std::string_view value) { QuoteAs(out, value, false); }
 
     // Bytes as Latin-1 in a JSON string: bytes from 0x80 become two UTF-8 bytes.
-    static void QuoteLatin1(std::string& out, std::string_view bytes) {
-        size_t high = 0;
-        for (const char c : bytes) {
-            high += static_cast<unsigned char>(c) >> 7;
-        }
-        if (high == 0) {
-            Quote(out, bytes);
-            return;
-        }
-        Quote(out, Latin1ToUtf8(bytes));
-    }
+    static void QuoteLatin1(std::string& out, std::string_view bytes) { QuoteAs(out, bytes, true); }
 
   private:
-    void Key(std::string_view key) {
-        if (!first_) {
-            out_ += ',';
+    static bool NeedsEscape(char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b < 0x20 || b == '"' || b == '\\';
+    }
+    // The first byte from p that needs more than a copy: an escape, or (as
+    // Latin-1) a byte from 0x80. Eight bytes a time while none does.
+    static const char* PlainRun(const char* p, const char* end, bool latin1) {
+        constexpr uint64_t kOnes = 0x0101010101010101u;
+        constexpr uint64_t kHigh = 0x8080808080808080u;
+        while (end - p >= 8) {
+            uint64_t w = 0;
+            std::memcpy(&w, p, 8);
+            const uint64_t quote = w ^ (kOnes * '"');
+            const uint64_t slash = w ^ (kOnes * '\\');
+            // A byte below 0x20, a zero byte of quote or slash, or a high bit.
+            const uint64_t low = (w - kOnes * 0x20) & ~w;
+            const uint64_t hits =
+                (low | ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | (latin1 ? w : 0)) &
+                kHigh;
+            if (hits != 0) {
+                break;
+            }
+            p += 8;
         }
+        while (p != end && !NeedsEscape(*p) && !(latin1 && (*p & 0x80) != 0)) {
+            ++p;
+        }
+        return p;
+    }
+    static void QuoteAs(std::string& out, std::string_view value, bool latin1) {
+        out += '"';
+        const char* p = value.data();
+        const char* const end = p + value.size();
+        for (;;) {
+            const char* run = p;
+            p = PlainRun(p, end, latin1);
+            out.append(run, static_cast<size_t>(p - run));
+            if (p == end) {
+                break;
+            }
+            const auto c = static_cast<unsigned char>(*p++);
+            if (c >= 0x80) {
+                const char utf8[] = {static_cast<char>(0xC0 | (c >> 6)),
+                                     static_cast<char>(0x80 | (c & 0x3F))};
+                out.append(utf8, 2);
+            } else {
+                Escape(out, c);
+            }
+        }
+        out += '"';
+    }
+    static void Escape(std::string& out, unsigned char c) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default: {
+                const char text[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0x0F]};
+                out.append(text, sizeof text);
+                break;
+            }
+        }
+    }
+    // Keys are the program's own names: nothing in them to escape.
+    void Key(std::string_view key) {
+        const char open[] = {',', '"'};
+        out_.append(first_ ? open + 1 : open, first_ ? 1 : 2);
         first_ = false;
-        Quoted(key);
-        out_ += ':';
+        out_.append(key);
+        out_.append("\":", 2);
     }
     void Quoted(std::string_view value) { Quote(out_, value); }
 
