@@ -187,15 +187,11 @@ void TGPS::LineProcessed(const TNmeaDecoder& decoder, const TLineReport& report)
     RaiseLineEvents(decoder, report, *this);
 }
 
-bool TGPS::Alive(const std::weak_ptr<char>& alive) {
-    return !alive.expired();
-}
-
 bool TGPS::RaiseFixLoss() {
-    const std::weak_ptr<char> alive = alive_;
     if (OnFixLoss) {
+        const tk::TLiveness::TWatch watch(liveness_);
         OnFixLoss(*this);
-        if (!Alive(alive)) {
+        if (watch.Gone()) {
             return false;
         }
     }
@@ -206,10 +202,10 @@ bool TGPS::RaiseFixLoss() {
 }
 
 bool TGPS::RaiseError(const std::string& message) {
-    const std::weak_ptr<char> alive = alive_;
     if (OnError) {
+        const tk::TLiveness::TWatch watch(liveness_);
         OnError(*this, message);
-        if (!Alive(alive)) {
+        if (watch.Gone()) {
             return false;
         }
     }
@@ -220,39 +216,43 @@ bool TGPS::RaiseError(const std::string& message) {
 }
 
 bool TGPS::RaiseSentence(const std::string& id, const TDataArray& fields) {
-    const std::weak_ptr<char> alive = alive_;
-    if (OnSentence) {
-        OnSentence(*this, id, fields);
+    if (!OnSentence) {
+        return true;
     }
-    return Alive(alive);
+    const tk::TLiveness::TWatch watch(liveness_);
+    OnSentence(*this, id, fields);
+    return !watch.Gone();
 }
 
 bool TGPS::RaiseValidFix() {
-    const std::weak_ptr<char> alive = alive_;
     // A handler before this one may have changed the units: read them now.
-    if (FixValid() && OnValidFix) {
-        const double lat = Lat();
-        const double lon = Lon();
-        const double sog = SOG();
-        OnValidFix(*this, lat, lon, sog, COG());
+    if (!FixValid() || !OnValidFix) {
+        return true;
     }
-    return Alive(alive);
+    const double lat = Lat();
+    const double lon = Lon();
+    const double sog = SOG();
+    const tk::TLiveness::TWatch watch(liveness_);
+    OnValidFix(*this, lat, lon, sog, COG());
+    return !watch.Gone();
 }
 
 bool TGPS::RaiseFixProgress(const std::string& name, int32_t dim) {
-    const std::weak_ptr<char> alive = alive_;
-    if (OnFixProgress) {
-        OnFixProgress(*this, name, dim);
+    if (!OnFixProgress) {
+        return true;
     }
-    return Alive(alive);
+    const tk::TLiveness::TWatch watch(liveness_);
+    OnFixProgress(*this, name, dim);
+    return !watch.Gone();
 }
 
 bool TGPS::RaiseFixQuality(const std::string& name, int32_t quality) {
-    const std::weak_ptr<char> alive = alive_;
-    if (OnFixQuality) {
-        OnFixQuality(*this, name, quality);
+    if (!OnFixQuality) {
+        return true;
     }
-    return Alive(alive);
+    const tk::TLiveness::TWatch watch(liveness_);
+    OnFixQuality(*this, name, quality);
+    return !watch.Gone();
 }
 
 void TGPS::RaiseSatellites(const TSatelliteList& list) {

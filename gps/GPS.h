@@ -38,7 +38,7 @@ using TQalEvent = std::function<void(TGPS& Sender, const std::string& Quality, i
 using TErrEvent = std::function<void(TGPS& Sender, const std::string& ErrMsg)>;
 using TSatEvent = std::function<void(TGPS& Sender, const TSatelliteList& Satellites)>;
 
-class TGPS : public tk::TComponent, private TNmeaListener, private TLineEventSink {
+class TGPS : public tk::TComponent, private TNmeaListener {
   public:
     // Longest line kept in LineBuffer (the decoder's limit).
     static constexpr size_t kMaxLineLength = TNmeaDecoder::kMaxLineLength;
@@ -224,14 +224,15 @@ class TGPS : public tk::TComponent, private TNmeaListener, private TLineEventSin
     void LineProcessed(const TNmeaDecoder& decoder, const TLineReport& report) override;
     void Silence(const TNmeaDecoder& decoder) override;
     // The line's events, raised as the receiver's.
-    static bool Alive(const std::weak_ptr<char>& alive);
-    bool RaiseFixLoss() override;
-    bool RaiseError(const std::string& message) override;
-    bool RaiseSentence(const std::string& id, const TDataArray& fields) override;
-    bool RaiseValidFix() override;
-    bool RaiseFixProgress(const std::string& name, int32_t dim) override;
-    bool RaiseFixQuality(const std::string& name, int32_t quality) override;
-    void RaiseSatellites(const TSatelliteList& list) override;
+    template <typename TSink>
+    friend void RaiseLineEvents(const TNmeaDecoder&, const TLineReport&, TSink&);
+    bool RaiseFixLoss();
+    bool RaiseError(const std::string& message);
+    bool RaiseSentence(const std::string& id, const TDataArray& fields);
+    bool RaiseValidFix();
+    bool RaiseFixProgress(const std::string& name, int32_t dim);
+    bool RaiseFixQuality(const std::string& name, int32_t quality);
+    void RaiseSatellites(const TSatelliteList& list);
 
     TRirComPort* comPort_ = nullptr;   // owned through the component model
     tk::TTimer* lossTimer_ = nullptr;  // owned through the component model
@@ -243,9 +244,9 @@ class TGPS : public tk::TComponent, private TNmeaListener, private TLineEventSin
     bool fixLossAlarm_ = false;
     bool errorBeep_ = false;
     std::string version_;  // the program's version, set at construction
-    // Expires with the receiver, so that an event handler that frees it
+    // Tells an event under way that its handler freed the receiver, which
     // ends the events of the line.
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    tk::TLiveness liveness_;
     TNmeaDecoder decoder_;
 };
 

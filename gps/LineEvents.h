@@ -4,42 +4,40 @@
 // them as JSON; both from the decoder's report through one function.
 #pragma once
 
-#include <cstdint>
-#include <string>
-
 #include "gps/NmeaDecoder.h"
 
 namespace gps {
 
-// Each event returns false to end the line's events (its receiver is gone).
-class TLineEventSink {
-  public:
-    virtual ~TLineEventSink() = default;
-    virtual bool RaiseFixLoss() { return true; }
-    virtual bool RaiseError(const std::string& message) {
-        (void)message;
-        return true;
+// Raises on the sink the events of the line the report tells of. The sink
+// has, each returning false to end the line's events (its receiver is
+// gone): RaiseFixLoss(), RaiseError(message), RaiseSentence(id, fields),
+// RaiseValidFix(), RaiseFixProgress(name, dim), RaiseFixQuality(name,
+// quality), and void RaiseSatellites(list). A template, so that the
+// receiver's path makes no virtual calls.
+template <typename TSink>
+void RaiseLineEvents(const TNmeaDecoder& d, const TLineReport& report, TSink& sink) {
+    if (report.FixLost && !sink.RaiseFixLoss()) {
+        return;
     }
-    virtual bool RaiseSentence(const std::string& id, const TDataArray& fields) {
-        (void)id;
-        (void)fields;
-        return true;
+    if (!report.Result) {
+        if (!sink.RaiseError(d.ErrorText())) {
+            return;
+        }
+    } else {
+        // Only an RMC that decoded whole reports a fix, and a line that failed
+        // no change: its values are not to be trusted.
+        if (!sink.RaiseSentence(d.Fields()[0], d.Fields()) ||
+            (report.ValidFix && !sink.RaiseValidFix()) ||
+            (report.ProgressChanged &&
+             !sink.RaiseFixProgress(FixDimName(d.FixDim()), d.FixDim())) ||
+            (report.QualityChanged &&
+             !sink.RaiseFixQuality(QualityName(d.FixQuality(), d.Dialect()), d.FixQuality()))) {
+            return;
+        }
     }
-    virtual bool RaiseValidFix() { return true; }
-    virtual bool RaiseFixProgress(const std::string& name, int32_t dim) {
-        (void)name;
-        (void)dim;
-        return true;
+    if (report.SatellitesChanged) {
+        sink.RaiseSatellites(d.SatellitesInView());
     }
-    virtual bool RaiseFixQuality(const std::string& name, int32_t quality) {
-        (void)name;
-        (void)quality;
-        return true;
-    }
-    virtual void RaiseSatellites(const TSatelliteList& list) { (void)list; }
-};
-
-// Raises on the sink the events of the line the report tells of.
-void RaiseLineEvents(const TNmeaDecoder& decoder, const TLineReport& report, TLineEventSink& sink);
+}
 
 }  // namespace gps

@@ -1,9 +1,9 @@
 #include "gps/NmeaDecoder.h"
-#include "gps/LineEvents.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <span>
 
 #include "toolkit/Clock.h"
 
@@ -171,28 +171,46 @@ void TNmeaDecoder::AddListener(TNmeaListener* listener) {
     if (listener != nullptr &&
         std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) {
         listeners_.push_back(listener);
+        byteListeners_ += listener->WantsBytes() ? 1 : 0;
     }
 }
 
 void TNmeaDecoder::RemoveListener(TNmeaListener* listener) {
-    std::erase(listeners_, listener);
+    const auto at = std::find(listeners_.begin(), listeners_.end(), listener);
+    if (at != listeners_.end()) {
+        byteListeners_ -= listener->WantsBytes() ? 1 : 0;
+        listeners_.erase(at);
+    }
 }
 
 template <typename F>
 bool TNmeaDecoder::Notify(F&& f) {
-    if (listeners_.empty()) {
-        return true;
+    const tk::TLiveness::TWatch watch(liveness_);
+    if (listeners_.size() == 1) {
+        f(*listeners_[0]);
+        return !watch.Gone();
     }
-    // A listener may remove listeners or destroy the decoder: walk a copy,
-    // and stop once the decoder is gone.
-    const std::weak_ptr<char> alive = alive_;
-    const std::vector<TNmeaListener*> listeners = listeners_;
+    // A listener may remove listeners or destroy the decoder: walk a copy
+    // (on the stack for the few listeners there are), and stop once the
+    // decoder is gone.
+    std::array<TNmeaListener*, 8> few;
+    std::vector<TNmeaListener*> many;
+    std::span<TNmeaListener* const> listeners;
+    if (listeners_.size() <= few.size()) {
+        for (size_t i = 0; i < listeners_.size(); ++i) {
+            few[i] = listeners_[i];
+        }
+        listeners = std::span(few.data(), listeners_.size());
+    } else {
+        many = listeners_;
+        listeners = many;
+    }
     for (TNmeaListener* l : listeners) {
         if (std::find(listeners_.begin(), listeners_.end(), l) == listeners_.end()) {
             continue;
         }
         f(*l);
-        if (alive.expired()) {
+        if (watch.Gone()) {
             return false;
         }
     }
@@ -549,22 +567,28 @@ bool TNmeaDecoder::DecodeGSA(size_t fieldCount) {
     if (!fixValid_) {
         return true;
     }
-    // The fields as views: those of 24 slots reach past the split array.
-    std::array<std::string_view, 31> v;
     if (slots == 12) {
-        std::copy(f.begin(), f.begin() + static_cast<std::ptrdiff_t>(fieldCount), v.begin());
-    } else {
-        std::string_view rest = NmeaPayload(nmeaSentence_);
-        for (size_t i = 0; i < fieldCount; ++i) {
-            const size_t comma = rest.find(',');
-            v[i] = rest.substr(0, comma);
-            rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
-        }
+        return DecodeGSASlots(fields_, slots, fieldCount, wasValid);
     }
+    // The fields of 24 slots reach past the split array: taken from the
+    // sentence itself.
+    std::array<std::string_view, 31> wide;
+    std::string_view rest = NmeaPayload(nmeaSentence_);
+    for (size_t i = 0; i < fieldCount; ++i) {
+        const size_t comma = rest.find(',');
+        wide[i] = rest.substr(0, comma);
+        rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
+    }
+    return DecodeGSASlots(wide, slots, fieldCount, wasValid);
+}
+
+template <typename TFields>
+bool TNmeaDecoder::DecodeGSASlots(const TFields& v, size_t slots, size_t fieldCount,
+                                  bool wasValid) {
     // The NMEA 4.10 system ID, else the talker and the number, give the system.
     int32_t systemId = 0;
     const bool hasSystemId = fieldCount == slots + 7 && ParseInteger(v[slots + 6], systemId);
-    const std::string_view talker = v[0].substr(0, 2);
+    const std::string_view talker = std::string_view(v[0]).substr(0, 2);
     bool ok = true;
     for (size_t i = 3; ok && i < 3 + slots; ++i) {
         // An integer is taken; other numbers fail; any other text is skipped.
@@ -590,31 +614,6 @@ bool TNmeaDecoder::DecodeGSA(size_t fieldCount) {
         errorText_ = kGsaInvalid;
     }
     return ok;
-}
-
-void RaiseLineEvents(const TNmeaDecoder& d, const TLineReport& report, TLineEventSink& sink) {
-    if (report.FixLost && !sink.RaiseFixLoss()) {
-        return;
-    }
-    if (!report.Result) {
-        if (!sink.RaiseError(d.ErrorText())) {
-            return;
-        }
-    } else {
-        // Only an RMC that decoded whole reports a fix, and a line that failed
-        // no change: its values are not to be trusted.
-        if (!sink.RaiseSentence(d.Fields()[0], d.Fields()) ||
-            (report.ValidFix && !sink.RaiseValidFix()) ||
-            (report.ProgressChanged &&
-             !sink.RaiseFixProgress(FixDimName(d.FixDim()), d.FixDim())) ||
-            (report.QualityChanged &&
-             !sink.RaiseFixQuality(QualityName(d.FixQuality(), d.Dialect()), d.FixQuality()))) {
-            return;
-        }
-    }
-    if (report.SatellitesChanged) {
-        sink.RaiseSatellites(d.SatellitesInView());
-    }
 }
 
 void TNmeaDecoder::GDOP(double& hdop, double& vdop, double& pdop) const {

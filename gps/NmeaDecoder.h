@@ -8,7 +8,6 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "gps/NavUtils.h"
 #include "gps/Satellites.h"
 #include "serial/CharSource.h"
+#include "toolkit/Liveness.h"
 
 namespace gps {
 
@@ -65,6 +65,9 @@ class TNmeaDecoder;
 class TNmeaListener {
   public:
     virtual ~TNmeaListener() = default;
+    // Whether the listener takes BytesReceived: asked once, when it is added
+    // (the bytes are not handed to listeners that do not).
+    virtual bool WantsBytes() const { return false; }
     // The bytes as they came, before line assembly.
     virtual void BytesReceived(const TNmeaDecoder& decoder, std::string_view bytes) {
         (void)decoder;
@@ -186,6 +189,9 @@ class TNmeaDecoder {
     bool DecodeRMC();
     bool DecodeGGA();
     bool DecodeGSA(size_t fieldCount);
+    // The satellite slots and dilutions of a GSA with a fix, from its fields.
+    template <typename TFields>
+    bool DecodeGSASlots(const TFields& fields, size_t slots, size_t fieldCount, bool wasValid);
     bool DecodeGSV(size_t fieldCount);
     void NameSentenceInError();
     uint32_t SatelliteClockMs() const;
@@ -194,8 +200,9 @@ class TNmeaDecoder {
     bool Notify(F&& f);
 
     std::vector<TNmeaListener*> listeners_;
-    // Expires with the decoder, so a listener that destroys it ends the calls.
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    size_t byteListeners_ = 0;  // of them, those that take the bytes
+    // Tells a notice under way that a listener destroyed the decoder.
+    tk::TLiveness liveness_;
     std::function<uint32_t()> satelliteClock_;
 
     TArrivalTime lineArrival_;

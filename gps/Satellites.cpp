@@ -209,17 +209,29 @@ bool TSatellitesInView::Add(std::span<const std::string> fields, size_t fieldCou
         return std::find_first_of(a.signalIds.begin(), a.signalIds.end(), b.signalIds.begin(),
                                   b.signalIds.end()) != a.signalIds.end();
     };
-    std::erase_if(parts_, [&](const TGroup& g) {
+    // The first part it replaces takes its place; later ones of its signals
+    // go too (a receiver that moved a signal from one group to another).
+    std::erase_if(parts_, [&](const TGroup& g) { return Silent(g, nowMs); });
+    const auto part = std::find_if(parts_.begin(), parts_.end(), [&](const TGroup& g) {
         return g.talker == group->talker && sharesSignal(g, *group);
     });
-    std::erase_if(parts_, [&](const TGroup& g) { return Silent(g, nowMs); });
-    if (parts_.size() >= kMaxGroups) {
-        parts_.erase(
-            std::max_element(parts_.begin(), parts_.end(), [&](const TGroup& a, const TGroup& b) {
-                return nowMs - a.heardMs < nowMs - b.heardMs;
-            }));
+    if (part != parts_.end()) {
+        *part = std::move(*group);
+        const size_t kept = static_cast<size_t>(part - parts_.begin());
+        for (size_t i = parts_.size(); i-- > kept + 1;) {
+            if (parts_[i].talker == parts_[kept].talker && sharesSignal(parts_[i], parts_[kept])) {
+                parts_.erase(parts_.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+        }
+    } else {
+        if (parts_.size() >= kMaxGroups) {
+            parts_.erase(std::max_element(parts_.begin(), parts_.end(),
+                                          [&](const TGroup& a, const TGroup& b) {
+                                              return nowMs - a.heardMs < nowMs - b.heardMs;
+                                          }));
+        }
+        parts_.push_back(std::move(*group));
     }
-    parts_.push_back(std::move(*group));
     pending_.erase(group);
     Rebuild(used);
     return true;
@@ -238,10 +250,15 @@ bool TSatellitesInView::Silent(const TGroup& group, uint32_t nowMs) {
 }
 
 bool TSatellitesInView::MarkUsed(const TSatelliteIdList& used) {
+    // Both lists are sorted the same way: one walk through the two.
     bool changed = false;
+    auto u = used.begin();
     for (TSatellite& sat : list_) {
-        const bool now =
-            std::binary_search(used.begin(), used.end(), TSatelliteId{sat.System, sat.PRN});
+        const TSatelliteId id{sat.System, sat.PRN};
+        while (u != used.end() && *u < id) {
+            ++u;
+        }
+        const bool now = u != used.end() && *u == id;
         changed = changed || now != sat.Used;
         sat.Used = now;
     }

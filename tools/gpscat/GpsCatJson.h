@@ -19,19 +19,19 @@ std::string IsoTime(double dayCount);
 // Writes each event of a line as its JSON line: OnFixLoss, OnError,
 // OnSentence, OnValidFix, OnFixProgress, OnFixQuality and (when asked for)
 // OnSatellites, reading the fix from the decoder in the given units.
-class TEventWriter : public gps::TLineEventSink {
+class TEventWriter {
   public:
     TEventWriter(std::string& out, const gps::TNmeaDecoder& decoder, const gps::TFixUnits& units,
                  bool satellites)
         : out_(out), decoder_(decoder), units_(units), satellites_(satellites) {}
 
-    bool RaiseFixLoss() override;
-    bool RaiseError(const std::string& message) override;
-    bool RaiseSentence(const std::string& id, const gps::TDataArray& fields) override;
-    bool RaiseValidFix() override;
-    bool RaiseFixProgress(const std::string& name, int32_t dim) override;
-    bool RaiseFixQuality(const std::string& name, int32_t quality) override;
-    void RaiseSatellites(const gps::TSatelliteList& list) override;
+    bool RaiseFixLoss();
+    bool RaiseError(const std::string& message);
+    bool RaiseSentence(const std::string& id, const gps::TDataArray& fields);
+    bool RaiseValidFix();
+    bool RaiseFixProgress(const std::string& name, int32_t dim);
+    bool RaiseFixQuality(const std::string& name, int32_t quality);
+    void RaiseSatellites(const gps::TSatelliteList& list);
 
   private:
     std::string& out_;

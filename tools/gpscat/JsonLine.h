@@ -177,13 +177,26 @@ class TJsonLine {
             }
         }
     }
-    // Keys are the program's own names: nothing in them to escape.
+    // Keys are the program's own names: nothing in them to escape. The
+    // separator, the quoted key and the colon go in with one append.
     void Key(std::string_view key) {
-        const char open[] = {',', '"'};
-        out_.append(first_ ? open + 1 : open, first_ ? 1 : 2);
+        char text[40];
+        if (key.size() > sizeof text - 4) {
+            out_.append(first_ ? "\"" : ",\"").append(key).append("\":");
+            first_ = false;
+            return;
+        }
+        char* p = text;
+        if (!first_) {
+            *p++ = ',';
+        }
         first_ = false;
-        out_.append(key);
-        out_.append("\":", 2);
+        *p++ = '"';
+        std::memcpy(p, key.data(), key.size());
+        p += key.size();
+        *p++ = '"';
+        *p++ = ':';
+        out_.append(text, static_cast<size_t>(p - text));
     }
     void Quoted(std::string_view value) { Quote(out_, value); }
 
