@@ -3,14 +3,14 @@
 
 Usage: survey.py [--markdown] [--examples] [DIR_OR_FILE ...]
 
-With no argument it surveys every *.nmea file beside this script. The table
+With no argument it surveys every *.nmea file in build/receivers, where
+scripts/receiver-corpus.sh puts the logs. The table
 answers, per log: talkers, line ends, RMC with empty speed/course while the
 status is A, fractional seconds, NMEA 4.1 signal IDs in GSV (and whether one
 GSV group's parts carry different IDs), proprietary sentences, binary noise,
 GLONASS/SBAS numbers inside $GPGSV, GSA field counts, GGA qualities and the
 rate in epochs a second. --examples prints, per quirk, the first lines that
-show it. The receiver column comes from the "Sources" table of README.md in
-the surveyed folder, when there is one.
+show it. The receiver column comes from corpus.tsv beside this script.
 
 Only sentences with a correct checksum are counted; everything else that is
 neither a sentence, a '#' comment line at a line start nor a line end is
@@ -22,6 +22,10 @@ import os
 import re
 import statistics
 import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+# Where scripts/receiver-corpus.sh puts the logs by default.
+DEFAULT_DIR = os.path.join(HERE, "..", "..", "..", "build", "receivers")
 
 # A sentence cannot hold '$', so a cut line does not swallow the next sentence.
 SENTENCE = re.compile(rb"[$!]([A-Za-z0-9]{1,8})([,*][\x20-\x23\x25-\x7e]*?)\*([0-9A-Fa-f]{2})")
@@ -374,26 +378,24 @@ EXAMPLE_KEYS = [
 ]
 
 
-def receivers_from_readme(folder):
-    """Maps log name to the receiver column of README.md's Sources table."""
+def receivers_from_table():
+    """Maps log name to the receiver column of corpus.tsv beside this script."""
     result = {}
     try:
-        with open(os.path.join(folder, "README.md"), encoding="utf-8") as f:
-            text = f.read()
+        with open(os.path.join(HERE, "corpus.tsv"), encoding="utf-8") as f:
+            for line in f:
+                cells = line.rstrip("\n").split("\t")
+                if len(cells) >= 6 and not line.startswith("#"):
+                    result[cells[0] + ".nmea"] = cells[5]
     except OSError:
-        return result
-    section = text.split("## Sources", 1)[-1] if "## Sources" in text else ""
-    for line in section.splitlines():
-        cells = [c.strip() for c in line.strip().strip("|").split("|")]
-        if len(cells) >= 2 and cells[0].strip("`").endswith(".nmea"):
-            result[cells[0].strip("`")] = cells[1]
+        pass
     return result
 
 
 def main(argv):
     markdown = "--markdown" in argv
     examples = "--examples" in argv
-    targets = [a for a in argv if not a.startswith("--")] or [os.path.dirname(os.path.abspath(__file__))]
+    targets = [a for a in argv if not a.startswith("--")] or [DEFAULT_DIR]
     paths = []
     for t in targets:
         if os.path.isdir(t):
@@ -402,9 +404,7 @@ def main(argv):
             )
         else:
             paths.append(t)
-    receivers = {}
-    for folder in {os.path.dirname(os.path.abspath(p)) for p in paths}:
-        receivers.update(receivers_from_readme(folder))
+    receivers = receivers_from_table()
     rows = []
     total = 0
     surveys = []
