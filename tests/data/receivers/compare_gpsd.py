@@ -14,7 +14,8 @@ each followed by the JSON reports it made from it). gpscat runs with
   only one side has; gpsd's extra TPVs are counted by the sentence that made
   them and their mode;
 - satellites: the satellites either side ever listed in view (gpscat's
-  OnSatellites, gpsd's SKY), and the last lists of both, in gpsd's numbering
+  OnSatellites, gpsd's SKY), the last lists of both and which satellites of
+  them are marked used, in gpsd's numbering
   (GPS 1-32, SBAS 120-158, GLONASS 65-96, Galileo 301-336, BeiDou 401-437,
   QZSS 193-202).
 
@@ -105,7 +106,10 @@ def read_gpscat(gpscat, log):
                 fixes.append((ms_key(seconds), date, event["Lat"], event["Lon"], sentence))
         elif kind == "OnSatellites":
             lists.append(
-                {(s["System"], svid_of(s["System"], s["PRN"])) for s in event["Satellites"]}
+                {
+                    (s["System"], svid_of(s["System"], s["PRN"])): s["Used"]
+                    for s in event["Satellites"]
+                }
             )
     return fixes, lists, lines
 
@@ -126,17 +130,24 @@ def read_gpsd(path):
                 report = json.loads(line)
             except ValueError:
                 continue
-            if report.get("class") == "TPV" and "lat" in report and "time" in report:
-                time = report["time"]
-                seconds = seconds_of_day(time[11:13] + time[14:16] + time[17:].rstrip("Z"))
-                kind = sentence[3:6] if sentence.startswith("$") and not sentence.startswith("$P") else sentence[1:6]
+            if report.get("class") == "TPV" and "lat" in report:
+                key = None  # a position without a time
+                if "time" in report:
+                    time = report["time"]
+                    key = ms_key(seconds_of_day(time[11:13] + time[14:16] + time[17:].rstrip("Z")))
+                if sentence.startswith("$P"):
+                    kind = sentence[1:6]
+                else:
+                    kind = sentence[3:6]
                 tpvs.append(
-                    (ms_key(seconds), time[:10], report["lat"], report["lon"], report.get("mode", 0), kind)
+                    (key, report.get("time", "")[:10], report["lat"], report["lon"], report.get("mode", 0), kind)
                 )
             elif report.get("class") == "SKY" and "satellites" in report:
                 lists.append(
                     {
-                        (GNSSID.get(s.get("gnssid"), "?"), s.get("svid", s.get("PRN")))
+                        (GNSSID.get(s.get("gnssid"), "?"), s.get("svid", s.get("PRN"))): s.get(
+                            "used", False
+                        )
                         for s in report["satellites"]
                     }
                 )
@@ -162,7 +173,8 @@ def compare(gpscat, folder, name):
 
     by_key = collections.defaultdict(list)
     for t in tpvs:
-        by_key[t[0]].append(t)
+        if t[0] is not None:
+            by_key[t[0]].append(t)
     matched, far, dates, ours_only = 0, [], collections.Counter(), []
     our_keys = set()
     for key, date, lat, lon, sentence in fixes:
@@ -180,7 +192,9 @@ def compare(gpscat, folder, name):
             dates[(date, best[1])] += 1
     gpsd_only = collections.Counter()
     for key, date, lat, lon, mode, kind in tpvs:
-        if key not in our_keys:
+        if key is None:
+            gpsd_only["%s mode %d without time" % (kind, mode)] += 1
+        elif key not in our_keys:
             gpsd_only["%s mode %d" % (kind, mode)] += 1
     print(
         "   fixes: gpscat %d, gpsd TPV %d (%d times), matched %d"
@@ -200,7 +214,7 @@ def compare(gpscat, folder, name):
         )
     if gpsd_only:
         print(
-            "   only gpsd (TPV times gpscat has no fix for, by sentence and mode): "
+            "   only gpsd (TPVs at times gpscat has no fix for, by sentence and mode): "
             + ", ".join("%s %d" % kv for kv in sorted(gpsd_only.items()))
         )
 
@@ -211,17 +225,25 @@ def compare(gpscat, folder, name):
         print("   only gpscat lists: " + names(ours - theirs))
     if theirs - ours:
         print("   only gpsd lists: " + names(theirs - ours))
-    if our_lists and gpsd_lists and our_lists[-1] != gpsd_lists[-1]:
-        last_ours, last_theirs = our_lists[-1], gpsd_lists[-1]
-        print(
-            "   last lists differ: gpscat %d, gpsd %d; only gpscat: %s; only gpsd: %s"
-            % (
-                len(last_ours),
-                len(last_theirs),
-                names(last_ours - last_theirs) or "-",
-                names(last_theirs - last_ours) or "-",
+    if our_lists and gpsd_lists:
+        last_ours, last_theirs = set(our_lists[-1]), set(gpsd_lists[-1])
+        if last_ours != last_theirs:
+            print(
+                "   last lists differ: gpscat %d, gpsd %d; only gpscat: %s; only gpsd: %s"
+                % (
+                    len(last_ours),
+                    len(last_theirs),
+                    names(last_ours - last_theirs) or "-",
+                    names(last_theirs - last_ours) or "-",
+                )
             )
-        )
+        used_ours = {k for k, used in our_lists[-1].items() if used and k in last_theirs}
+        used_theirs = {k for k, used in gpsd_lists[-1].items() if used and k in last_ours}
+        if used_ours != used_theirs:
+            print(
+                "   used in the last lists: only gpscat: %s; only gpsd: %s"
+                % (names(used_ours - used_theirs) or "-", names(used_theirs - used_ours) or "-")
+            )
 
 
 def main(argv):
