@@ -74,6 +74,8 @@ build() {
 
 if build default; then
     step "tests (Linux)"
+    # The recorded receiver logs the tests read (downloaded once).
+    scripts/receiver-corpus.sh build/receivers || fail "receiver logs"
     run_ctest default
     run_package default tests/package/deb.sh
     # One minute of the soak test: a line lost outside the port switches, or
