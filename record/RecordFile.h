@@ -31,6 +31,9 @@ class TRecordFile {
     void Close();
     bool IsOpen() const;
 
+    // Deletes a file (UTF-8 path); false when it could not.
+    static bool Remove(const std::string& path);
+
   private:
     // The descriptor or handle; -1 is none on both platforms.
     intptr_t handle_ = -1;

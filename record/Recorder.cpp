@@ -29,7 +29,11 @@ bool TRecorder::Start(const TRecordOptions& options) {
     }
     if (!options.NmeaPath.empty() && !log_.Create(options.NmeaPath, options.Overwrite)) {
         error_ = log_.Error();
-        track_.Close();
+        // The track made a moment ago goes too: a failed start leaves nothing behind.
+        if (track_.IsOpen()) {
+            track_.Close();
+            TRecordFile::Remove(options.GpxPath);
+        }
         log_.Close();
         return false;
     }

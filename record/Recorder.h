@@ -31,7 +31,7 @@ class TRecorder {
     ~TRecorder() { Stop(); }
 
     // Creates the files. False, with Error() and nothing recording, when
-    // one of them cannot be created (one that was created is left empty).
+    // one of them cannot be created (the other is then not left behind).
     bool Start(const TRecordOptions& options);
     // Finishes a waiting point, writes the log out and closes the files.
     void Stop();

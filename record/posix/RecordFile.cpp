@@ -103,4 +103,8 @@ bool TRecordFile::IsOpen() const {
     return handle_ >= 0;
 }
 
+bool TRecordFile::Remove(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
 }  // namespace record

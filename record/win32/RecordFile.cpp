@@ -128,4 +128,8 @@ bool TRecordFile::IsOpen() const {
     return handle_ != -1;
 }
 
+bool TRecordFile::Remove(const std::string& path) {
+    return DeleteFileW(Wide(path).c_str()) != 0;
+}
+
 }  // namespace record
