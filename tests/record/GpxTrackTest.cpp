@@ -5,7 +5,7 @@
 #include "gps/NMEA.h"
 #include "record/GpxTrack.h"
 #include "record/XmlWriter.h"
-#include "RecordTestSupport.h"
+#include "record/RecordTestSupport.h"
 
 namespace {
 

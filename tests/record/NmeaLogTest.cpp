@@ -5,7 +5,7 @@
 
 #include "record/NmeaLog.h"
 #include "record/Recorder.h"
-#include "RecordTestSupport.h"
+#include "record/RecordTestSupport.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "gps/NMEA.h"
 #include "record/TrackBuilder.h"
-#include "RecordTestSupport.h"
+#include "record/RecordTestSupport.h"
 
 namespace {
 
