@@ -231,6 +231,23 @@ double EncodeDayCount(int year, int month, int day, int hour, int minute, int se
     return static_cast<double>(days) + (hour * 3600 + minute * 60 + second) / 86400.0;
 }
 
+double NmeaTimeFraction(std::string_view time) {
+    if (time.size() < 8 || time[6] != '.') {
+        return 0.0;
+    }
+    const std::string_view digits = time.substr(7);
+    if (DigitRun(digits, 0) != digits.size()) {
+        return 0.0;
+    }
+    // Milliseconds are all a clock can use; more digits add nothing.
+    double fraction = 0.0;
+    double scale = 0.1;
+    for (size_t i = 0; i < digits.size() && i < 6; ++i, scale /= 10.0) {
+        fraction += (digits[i] - '0') * scale;
+    }
+    return fraction;
+}
+
 double NmeaDateTime(std::string_view date, std::string_view time) {
     int32_t day = 0;
     int32_t month = 0;

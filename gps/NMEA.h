@@ -43,6 +43,10 @@ bool NmeaDegMin(std::string_view field, double& degrees);
 // date or time gives -1.0; it never fails otherwise.
 double NmeaDateTime(std::string_view date, std::string_view time);
 
+// The fraction of the second of a time field hhmmss.sss, in seconds (0 to
+// under 1); 0 when the field has none or it is not digits.
+double NmeaTimeFraction(std::string_view time);
+
 // Day count of a calendar date and clock time (no range checks beyond those
 // the caller made).
 double EncodeDayCount(int year, int month, int day, int hour, int minute, int second);

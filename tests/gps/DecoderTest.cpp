@@ -58,17 +58,32 @@ TEST(DecodeRMC, StatusDecidesWhetherAnythingChanges) {
     EXPECT_DOUBLE_EQ(gps.MagVar(), 4.5);
 }
 
-TEST(DecodeRMC, FailureKeepsValuesOfEarlierSteps) {
+TEST(DecodeRMC, EmptySpeedOrCourseIsNotKnownAndFailureKeepsEarlierSteps) {
     TGPS gps;
-    // Empty course: time, position and speed are already stored.
-    EXPECT_FALSE(Process(gps, "GPRMC,123519,A,4807.038,S,01131.000,E,022.4,,230394,,"));
-    EXPECT_EQ(gps.ErrorText(), "GPRMC is invalid");
+    // A receiver standing still leaves the course (or the speed) empty: the
+    // fix stands, the value is not known.
+    EXPECT_TRUE(Process(gps, "GPRMC,123519,A,4807.038,S,01131.000,E,022.4,,230394,,"));
     EXPECT_TRUE(gps.FixValid());
     EXPECT_DOUBLE_EQ(gps.LatDeg(), -(48 + 7.038 / 60));
-    EXPECT_DOUBLE_EQ(gps.LonDeg(), 11 + 31.0 / 60);
     EXPECT_DOUBLE_EQ(gps.SpeedKnots(), 22.4);
-    EXPECT_GT(gps.UTCTime(), 0);
-    EXPECT_EQ(gps.COG(), 0.0);
+    EXPECT_TRUE(std::isnan(gps.COG()));
+    EXPECT_TRUE(Process(gps, "GPRMC,123520,A,4807.038,S,01131.000,E,,084.4,230394,,"));
+    EXPECT_TRUE(std::isnan(gps.SpeedKnots()));
+    EXPECT_DOUBLE_EQ(gps.COG(), 84.4);
+
+    // A course that is not a number fails; time and position are already
+    // stored, and the fix is as valid as it was before the line.
+    TGPS failed;
+    EXPECT_FALSE(Process(failed, "GPRMC,123519,A,4807.038,S,01131.000,E,022.4,east,230394,,"));
+    EXPECT_EQ(failed.ErrorText(), "GPRMC is invalid");
+    EXPECT_FALSE(failed.FixValid());
+    EXPECT_DOUBLE_EQ(failed.LatDeg(), -(48 + 7.038 / 60));
+    EXPECT_DOUBLE_EQ(failed.SpeedKnots(), 22.4);
+    EXPECT_GT(failed.UTCTime(), 0);
+    EXPECT_EQ(failed.COG(), 0.0);
+    EXPECT_TRUE(Process(failed, "GPRMC,123519,A,4807.038,S,01131.000,E,022.4,1,230394,,"));
+    EXPECT_FALSE(Process(failed, "GPRMC,123520,A,4807.038,S,01131.000,E,-1,1,230394,,"));
+    EXPECT_TRUE(failed.FixValid());
 
     // A bad latitude stops before the longitude.
     TGPS second;

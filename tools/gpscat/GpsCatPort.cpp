@@ -187,7 +187,9 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
             }
             lastFix = fix;
             if (shm.Attached()) {
-                shm.Write(g.UTCTime(), fix.Utc - options.offsetMs / kMsPerDay);
+                // The sample keeps the fraction of the second: a receiver of several
+                // fixes a second dates them .20, .40 ...
+                shm.Write(g.ClockTime(), fix.Utc - options.offsetMs / kMsPerDay);
             }
             if (options.keepClock == TClockChoice::None ||
                 (checked && fix.MonoUs - lastCheckUs <
