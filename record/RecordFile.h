@@ -16,9 +16,12 @@ class TRecordFile {
     TRecordFile(const TRecordFile&) = delete;
     TRecordFile& operator=(const TRecordFile&) = delete;
 
+    // The reason Create gives for a file it does not replace.
+    static constexpr char kExists[] = "the file exists";
+
     // Opens path (UTF-8) for writing. A new file is created; an existing
-    // regular file is emptied only when overwrite is set, else refused (as
-    // "file exists"); an existing device or pipe is written as it is.
+    // regular file is emptied only when overwrite is set, else refused
+    // (kExists); an existing device or pipe is written as it is.
     // False with the system's reason in error.
     bool Create(const std::string& path, bool overwrite, std::string& error);
     // Writes all of bytes at offset (a file that has offsets), or after

@@ -1,5 +1,7 @@
 #include "record/Recorder.h"
 
+#include "PalmoVersion.h"
+
 namespace record {
 
 std::string NmeaPathFor(const std::string& gpxPath) {
@@ -21,8 +23,9 @@ bool TRecorder::Start(const TRecordOptions& options) {
         }
     };
     builder_.OnBreak = [this] { track_.BreakSegment(); };
-    if (!options.GpxPath.empty() &&
-        !track_.Create(options.GpxPath, options.Overwrite, options.Creator)) {
+    const std::string creator =
+        options.Creator.empty() ? std::string("PalmoGPS ") + palmo::kVersion : options.Creator;
+    if (!options.GpxPath.empty() && !track_.Create(options.GpxPath, options.Overwrite, creator)) {
         error_ = track_.Error();
         track_.Close();
         return false;

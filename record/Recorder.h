@@ -20,7 +20,7 @@ struct TRecordOptions {
     std::string NmeaPath;       // the raw log; empty for none
     bool AcceptedOnly = false;  // the raw log keeps only sentences that passed the checksum
     bool Overwrite = false;     // existing files are replaced instead of refused
-    std::string Creator;        // the program and version named in the track
+    std::string Creator;        // named in the track; empty: "PalmoGPS" and its version
 };
 
 // The NMEA log's name beside a track: the same name with ".nmea".

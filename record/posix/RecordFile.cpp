@@ -25,11 +25,11 @@ bool TRecordFile::Create(const std::string& path, bool overwrite, std::string& e
     if (fd < 0 && errno == EEXIST) {
         // Only a regular file is protected: a device or pipe is written as it is.
         struct stat st {};
-        if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-            fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        } else {
-            errno = EEXIST;
+        if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
+            error = kExists;
+            return false;
         }
+        fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     }
     if (fd < 0) {
         error = Reason(errno);

@@ -47,10 +47,12 @@ bool TRecordFile::Create(const std::string& path, bool overwrite, std::string& e
         // Only a disk file is protected: a device or pipe is written as it is.
         h = CreateFileW(wide.c_str(), GENERIC_WRITE, kShare, nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_DISK) {
-            CloseHandle(h);
-            h = INVALID_HANDLE_VALUE;
-            SetLastError(ERROR_FILE_EXISTS);
+        if (h == INVALID_HANDLE_VALUE || GetFileType(h) == FILE_TYPE_DISK) {
+            if (h != INVALID_HANDLE_VALUE) {
+                CloseHandle(h);
+            }
+            error = kExists;
+            return false;
         }
     }
     if (h == INVALID_HANDLE_VALUE) {

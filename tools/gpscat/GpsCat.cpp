@@ -13,6 +13,7 @@
 
 #include "PalmoVersion.h"
 #include "toolkit/Calendar.h"
+#include "toolkit/Clock.h"
 
 namespace gpscat {
 
@@ -145,6 +146,13 @@ std::string UsageText() {
            "                                    --port: once the port is closed; with\n"
            "                                    --dialect gnss also the satellites)\n"
            "  --quiet                           print no events (only the summary, if asked)\n"
+           "  --gpx FILE                        record the valid fixes as a GPX 1.1 track,\n"
+           "                                    whole after every point\n"
+           "  --nmea-log FILE                   record the bytes as they came (with files:\n"
+           "                                    as read), written out at least once a second\n"
+           "  --nmea-accepted                   the NMEA log keeps only the sentences that\n"
+           "                                    passed the checksum\n"
+           "  --force                           replace a recording file that exists\n"
            "  --help                            show this text\n"
            "  --version                         print the program's name and version\n"
            "\n"
@@ -181,8 +189,9 @@ std::string UsageText() {
            "                        {\"event\":\"PortSwitch\",\"Port\":...} after each switch\n"
            "  --switch-every S      with --switch-port: the seconds between switches\n"
            "\n"
-           "Exit status: 0 done (or clock set), 1 a file or the port could not be read or\n"
-           "the system refused to set the clock, 2 bad usage, 3 no valid fix in time.\n";
+           "Exit status: 0 done (or clock set), 1 a file or the port could not be read, a\n"
+           "recording file could not be written or the system refused to set the clock,\n"
+           "2 bad usage, 3 no valid fix in time.\n";
 }
 
 bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::string& error) {
@@ -210,13 +219,13 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             value = arg.substr(eq + 1);
             hasValue = true;
         }
-        const bool takesValue = name == "--units" || name == "--dialect" || name == "--pos-units" ||
-                                name == "--format" || name == "--port" || name == "--baud" ||
-                                name == "--timeout" || name == "--trace" || name == "--log" ||
-                                name == "--set-clock" || name == "--wait" ||
-                                name == "--keep-clock" || name == "--every" ||
-                                name == "--threshold" || name == "--shm" || name == "--offset-ms" ||
-                                name == "--switch-port" || name == "--switch-every";
+        const bool takesValue =
+            name == "--units" || name == "--dialect" || name == "--pos-units" ||
+            name == "--format" || name == "--port" || name == "--baud" || name == "--timeout" ||
+            name == "--trace" || name == "--log" || name == "--set-clock" || name == "--wait" ||
+            name == "--keep-clock" || name == "--every" || name == "--threshold" ||
+            name == "--shm" || name == "--offset-ms" || name == "--switch-port" ||
+            name == "--switch-every" || name == "--gpx" || name == "--nmea-log";
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = "gpscat: option '" + name + "' needs a value";
@@ -345,6 +354,16 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         } else if (name == "--no-reconnect") {
             options.reconnect = false;
             portOnly = name;
+        } else if (name == "--gpx" || name == "--nmea-log") {
+            if (value.empty()) {
+                error = "gpscat: option '" + name + "' needs a file name";
+                return false;
+            }
+            (name == "--gpx" ? options.gpx : options.nmeaLog) = value;
+        } else if (name == "--nmea-accepted") {
+            options.nmeaAccepted = true;
+        } else if (name == "--force") {
+            options.force = true;
         } else if (name == "--quiet") {
             options.quiet = true;
         } else if (name == "--summary") {
@@ -380,6 +399,18 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
     }
     if (!keepGiven.empty() && options.keepClock == TClockChoice::None) {
         error = "gpscat: option '" + keepGiven + "' needs --keep-clock";
+        return false;
+    }
+    if (options.force && options.gpx.empty() && options.nmeaLog.empty()) {
+        error = "gpscat: option '--force' needs --gpx or --nmea-log";
+        return false;
+    }
+    if (options.nmeaAccepted && options.nmeaLog.empty()) {
+        error = "gpscat: option '--nmea-accepted' needs --nmea-log";
+        return false;
+    }
+    if (!options.gpx.empty() && options.gpx == options.nmeaLog) {
+        error = "gpscat: --gpx and --nmea-log need two different files";
         return false;
     }
     if (options.keepClock != TClockChoice::None && options.setClock != TClockChoice::None) {
@@ -571,6 +602,41 @@ void AttachEventWriters(gps::TGPS& gps, std::string& out) {
     };
 }
 
+bool TCatRecording::Start(const TOptions& options, gps::TGPS& gps, std::ostream& err) {
+    if (options.gpx.empty() && options.nmeaLog.empty()) {
+        return true;
+    }
+    record::TRecordOptions r;
+    r.GpxPath = options.gpx;
+    r.NmeaPath = options.nmeaLog;
+    r.AcceptedOnly = options.nmeaAccepted;
+    r.Overwrite = options.force;
+    if (!recorder_.Start(r)) {
+        err << "gpscat: " << recorder_.Error()
+            << (recorder_.Error().ends_with(record::TRecordFile::kExists) ? " (--force replaces it)"
+                                                                          : "")
+            << '\n';
+        return false;
+    }
+    // A write error ends the recording, never the reading.
+    recorder_.OnFailure = [this, &err](const std::string& message) {
+        failed_ = true;
+        err << "gpscat: recording stopped: " << message << '\n';
+    };
+    listener_ = std::make_unique<record::TRecordListener>(gps.Decoder(), recorder_);
+    return true;
+}
+
+void TCatRecording::Tick() {
+    recorder_.Tick(tk::MonotonicMs());
+}
+
+bool TCatRecording::Finish() {
+    recorder_.Stop();
+    listener_.reset();
+    return !failed_;
+}
+
 int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::ostream& out,
         std::ostream& err) {
     TOptions options;
@@ -631,6 +697,10 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
             AttachSatellitesWriter(gps, lines);
         }
     }
+    TCatRecording recording;
+    if (!recording.Start(options, gps, err)) {
+        return kExitFile;
+    }
 
     char buffer[kChunk];
     for (size_t i = 0; i < files.size(); ++i) {
@@ -656,6 +726,7 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
             return kExitFile;
         }
     }
+    const bool recorded = recording.Finish();
     if (options.summary) {
         AppendLine(lines, StateJson(gps));
     }
@@ -663,7 +734,7 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
     if (!WriteLines(out, lines, writeError)) {
         return OutputFailure(err, writeError);
     }
-    return kExitOk;
+    return recorded ? kExitOk : kExitFile;
 }
 
 }  // namespace gpscat

@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "gps/GPS.h"
+#include "record/RecordListener.h"
+#include "record/Recorder.h"
 #include "toolkit/Messages.h"
 
 namespace gpscat {
@@ -53,6 +55,12 @@ struct TOptions {
     TClockChoice keepClock = TClockChoice::None;
     int32_t everySeconds = 60;
     int32_t thresholdMs = 100;
+
+    // Recording what is read: a GPX track and a raw NMEA log (empty: none).
+    std::string gpx;
+    std::string nmeaLog;
+    bool nmeaAccepted = false;  // the log keeps only sentences that passed the checksum
+    bool force = false;         // existing files are replaced
 };
 
 // Exit statuses.
@@ -103,6 +111,24 @@ nlohmann::ordered_json SatellitesJson(const gps::TSatelliteList& satellites);
 
 // Assigns OnSatellites so that it appends its JSON line to out.
 void AttachSatellitesWriter(gps::TGPS& gps, std::string& out);
+
+// The recording that --gpx and --nmea-log ask for, fed by a receiver's decoder.
+class TCatRecording {
+  public:
+    // Creates the files; false, with the reason on err, when one cannot be
+    // created. Nothing to do (and true) when no recording was asked for.
+    bool Start(const TOptions& options, gps::TGPS& gps, std::ostream& err);
+    // The port loop's timer: writes the raw log out when it is due.
+    void Tick();
+    // Finishes the files; false when writing failed at any time (its
+    // message went to err when it did).
+    bool Finish();
+
+  private:
+    record::TRecorder recorder_;
+    std::unique_ptr<record::TRecordListener> listener_;
+    bool failed_ = false;
+};
 
 // Reads the port through a receiver until a stop request (kMsgStop to the
 // loop's window, or a quit message) and prints its events, OnComLoss

@@ -129,6 +129,11 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         };
     }
 
+    TCatRecording recording;
+    if (!recording.Start(options, gps, err)) {
+        return kExitFile;
+    }
+
     int status = kExitOk;
     bool clockDone = false;
     if (options.setClock != TClockChoice::None) {
@@ -339,6 +344,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
                        static_cast<uint32_t>(options.switchSeconds) * 1000u) {
             switchPort();
         }
+        recording.Tick();  // at least every kLoopWaitMs
         Flush(lines, out, writeError);
         if (writeError != 0) {
             break;  // the events cannot be written any more
@@ -360,6 +366,9 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     } catch (const std::exception& e) {
         err << "gpscat: closing COM" << gps.ComNumber() << ": " << e.what() << '\n';
         status = status == kExitOk ? kExitFile : status;
+    }
+    if (!recording.Finish() && status == kExitOk) {
+        status = kExitFile;
     }
     if (options.summary) {
         lines += StateJson(gps).dump();
