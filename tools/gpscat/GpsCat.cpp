@@ -130,6 +130,7 @@ std::string UsageText() {
            "       gpscat --port N --set-clock sys|local [--wait SECONDS] [--baud B]\n"
            "       gpscat --port N --keep-clock sys|local [--every S] [--threshold MS]\n"
            "       gpscat --port N --shm UNIT [--offset-ms MS]\n"
+           "       gpscat [--gpx FILE] [--nmea-log FILE] [--force] --port N | file ...\n"
            "Feeds NMEA-0183 bytes from the files (or standard input when no file or \"-\"\n"
            "is given), or from serial port COM N, into a GPS receiver and prints one JSON\n"
            "object per event.\n"
