@@ -274,16 +274,12 @@ void TForm1::CreateMenu() {
     // items follow the recording, which a write error may have ended.
     PopupMenu1->OnPopup = [this](tk::TPopupMenu&) {
         GnssItem->SetChecked(GPS1 != nullptr && GPS1->Dialect() == gps::TNmeaDialect::ndGNSS);
-        RecordItem->SetChecked(Recording() && !recordingWithLog_);
-        RecordWithLogItem->SetChecked(Recording() && recordingWithLog_);
-        RecordItem->SetEnabled(!Recording());
-        RecordWithLogItem->SetEnabled(!Recording());
-        StopRecordItem->SetEnabled(Recording());
+        UpdateRecordItems();
     };
     RecordItem->OnClick = [this](tk::TMenuItem& i) { RecordItemClick(i); };
     RecordWithLogItem->OnClick = [this](tk::TMenuItem& i) { RecordItemClick(i); };
     StopRecordItem->OnClick = [this](tk::TMenuItem& i) { StopRecordItemClick(i); };
-    StopRecordItem->SetEnabled(false);
+    UpdateRecordItems();
     RecordTimer = new tk::TTimer(this);  // owned by the form
     RecordTimer->SetName("RecordTimer");
     RecordTimer->SetEnabled(false);
@@ -320,6 +316,14 @@ void TForm1::RecordItemClick(tk::TMenuItem& Sender) {
     StartRecording(path, withLog, true);
 }
 
+void TForm1::UpdateRecordItems() {
+    RecordItem->SetChecked(Recording() && !recordingWithLog_);
+    RecordWithLogItem->SetChecked(Recording() && recordingWithLog_);
+    RecordItem->SetEnabled(!Recording());
+    RecordWithLogItem->SetEnabled(!Recording());
+    StopRecordItem->SetEnabled(Recording());
+}
+
 void TForm1::StopRecordItemClick(tk::TMenuItem&) {
     StopRecording();
 }
@@ -347,6 +351,7 @@ bool TForm1::StartRecording(const std::string& gpxPath, bool withLog, bool overw
     recordFailure_.clear();
     StatusBar1->SetCaption(RecordingText(0));
     RecordTimer->SetEnabled(true);
+    UpdateRecordItems();
     return true;
 }
 
@@ -359,6 +364,7 @@ void TForm1::StopRecording() {
     recordListener_.reset();
     recorder_.reset();
     StatusBar1->SetCaption(kStatusText);
+    UpdateRecordItems();
 }
 
 bool TForm1::Recording() const {

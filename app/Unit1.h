@@ -137,6 +137,8 @@ class TForm1 : public tk::TForm {
     void ApplyStoredValues();
 
     void TellUser(const std::string& text);
+    // The recording items' ticks and enabled states, from the recording.
+    void UpdateRecordItems();
 
     bool deviceLost_ = false;  // the port's device went away; no tick since
     TSatellitesForm* satellitesForm_ = nullptr;

@@ -5,6 +5,9 @@
 // set, receives screenshot-satellites-linux.png.
 #include <gtest/gtest.h>
 
+// Before Qt's headers, whose "signals" macro would clash with the receiver's names.
+#include "app/Unit1.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -22,7 +25,6 @@
 #include <string>
 
 #include "app/SatellitesForm.h"
-#include "app/Unit1.h"
 #include "serial/posix/PtyPair.h"
 #include "toolkit/qt/QtTestSupport.h"
 
