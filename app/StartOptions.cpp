@@ -11,19 +11,20 @@ TStartOptions ParseStartOptions(const std::vector<std::string>& args) {
             name.resize(eq);
             hasValue = true;
         }
-        if (name == "--port" || name == "--baud") {
+        if (name == "--port" || name == "--baud" || name == "--record") {
             if (!hasValue && i + 1 < args.size()) {
                 value = args[++i];
                 hasValue = true;
             }
             if (!hasValue || value.empty()) {
                 o.Problems.push_back(name + " needs a value (" +
-                                     (name == "--port" ? "a port number, as in --port 1"
-                                                       : "a baud rate, as in --baud 4800") +
+                                     (name == "--port"   ? "a port number, as in --port 1"
+                                      : name == "--baud" ? "a baud rate, as in --baud 4800"
+                                                         : "a file, as in --record track.gpx") +
                                      "); it is ignored.");
                 continue;
             }
-            (name == "--port" ? o.Port : o.Baud) = value;
+            (name == "--port" ? o.Port : name == "--baud" ? o.Baud : o.Record) = value;
             continue;
         }
         bool* flag = name == "--gnss"                                   ? &o.Gnss
@@ -43,7 +44,8 @@ TStartOptions ParseStartOptions(const std::vector<std::string>& args) {
 
 const std::string& StartOptionsUsage() {
     static const std::string text =
-        "Usage: palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--help]\n"
+        "Usage: palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites]\n"
+        "                [--record FILE.gpx] [--help]\n"
         "       palmogps --version\n"
         "\n"
         "  --gnss        start in GNSS mode: every satellite system, not only GPS\n"
@@ -51,6 +53,8 @@ const std::string& StartOptionsUsage() {
         "  --baud B      preselect the baud rate B (150 to 115200)\n"
         "  --open        tick \"GPS Available \" once the window is shown\n"
         "  --satellites  open the satellites window too\n"
+        "  --record FILE.gpx  record a GPX track, and the raw NMEA log beside it\n"
+        "                (FILE.nmea), from the start; an existing file is not replaced\n"
         "  --help        show this text and end\n"
         "  --version     show the program's name and version and end\n"
         "\n"

@@ -1,5 +1,5 @@
 // The program's start-up options:
-//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--help]
+//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--record FILE.gpx] [--help]
 #pragma once
 
 #include <string>
@@ -11,6 +11,7 @@ struct TStartOptions {
     std::string Baud;         // the baud rate as given; empty: not given
     bool Open = false;        // tick "GPS Available " once the window shows
     bool Satellites = false;  // open the satellites window too
+    std::string Record;       // record a track (and its NMEA log) into this file; empty: not
     bool Help = false;
     // Options that were not understood, as messages for the user.
     std::vector<std::string> Problems;

@@ -5,12 +5,17 @@
 
 #include "PalmoVersion.h"
 #include "app/SatellitesForm.h"
+#include "record/RecordListener.h"
+#include "record/Recorder.h"
 #include "serial/ComPort.h"
 #include "serial/ComSelectForm.h"
 #include "serial/PortProbe.h"
 #include "toolkit/Clock.h"
 #include "toolkit/ExceptionDisplay.h"
 #include "toolkit/RegionalFormats.h"
+#include "toolkit/Clock.h"
+#include "toolkit/SystemClock.h"
+#include "toolkit/Timer.h"
 
 const std::string TForm1::kStatusText = " Palmo GPS Receiver - made by the PalmoGPS developers";
 const std::string TForm1::kGnssHint =
@@ -273,14 +278,144 @@ void TForm1::CreateMenu() {
     // Three dots: the ellipsis character has no place in Latin-1, which the Qt build shows.
     SatellitesItem = &PopupMenu1->Add("Satellites...");
     CopyItem = &PopupMenu1->Add("Copy position");
-    // The tick shows the receiver's mode, however it was set.
+    RecordItem = &PopupMenu1->Add("Record track...");
+    RecordWithLogItem = &PopupMenu1->Add("Record track and NMEA log...");
+    StopRecordItem = &PopupMenu1->Add("Stop recording");
+    // The tick shows the receiver's mode, however it was set; the recording
+    // items follow the recording, which a write error may have ended.
     PopupMenu1->OnPopup = [this](tk::TPopupMenu&) {
         GnssItem->SetChecked(GPS1 != nullptr && GPS1->Dialect() == gps::TNmeaDialect::ndGNSS);
+        UpdateRecordItems();
     };
+    RecordItem->OnClick = [this](tk::TMenuItem& i) { RecordItemClick(i); };
+    RecordWithLogItem->OnClick = [this](tk::TMenuItem& i) { RecordItemClick(i); };
+    StopRecordItem->OnClick = [this](tk::TMenuItem& i) { StopRecordItemClick(i); };
+    UpdateRecordItems();
+    RecordTimer = new tk::TTimer(this);  // owned by the form
+    RecordTimer->SetName("RecordTimer");
+    RecordTimer->SetEnabled(false);
+    // Within the raw log's bound for the time check (record::TNmeaLog::kPollMs).
+    RecordTimer->SetInterval(250);
+    RecordTimer->OnTimer = [this](tk::TComponent&) { RecordTimerTimer(); };
     GnssItem->OnClick = [this](tk::TMenuItem& i) { GnssItemClick(i); };
     SatellitesItem->OnClick = [this](tk::TMenuItem& i) { SatellitesItemClick(i); };
     CopyItem->OnClick = [this](tk::TMenuItem& i) { CopyItemClick(i); };
     SetPopupMenu(PopupMenu1);
+}
+
+void TForm1::RecordItemClick(tk::TMenuItem& Sender) {
+    tk::TGuiBackend* backend = tk::GuiBackend();
+    if (backend == nullptr || Recording()) {
+        return;
+    }
+    // A name from the PC's clock: track-20240615-101505.gpx.
+    std::string name = "track-";
+    for (const char c : record::FormatTime(tk::CurrentSystemClock().SystemNow()).substr(0, 19)) {
+        if (c == 'T') {
+            name += '-';
+        } else if (c != '-' && c != ':') {
+            name += c;
+        }
+    }
+    std::string path = name + ".gpx";
+    const bool withLog = &Sender == RecordWithLogItem;
+    if (!backend->SaveFileName(*this, withLog ? "Record track and NMEA log" : "Record track",
+                               "GPX tracks", "gpx", path)) {
+        return;
+    }
+    // The dialog asked before an existing file was chosen.
+    StartRecording(path, withLog, true);
+}
+
+void TForm1::UpdateRecordItems() {
+    RecordItem->SetChecked(Recording() && !recordingWithLog_);
+    RecordWithLogItem->SetChecked(Recording() && recordingWithLog_);
+    RecordItem->SetEnabled(!Recording());
+    RecordWithLogItem->SetEnabled(!Recording());
+    StopRecordItem->SetEnabled(Recording());
+}
+
+void TForm1::StopRecordItemClick(tk::TMenuItem&) {
+    StopRecording();
+}
+
+bool TForm1::StartRecording(const std::string& gpxPath, bool withLog, bool overwrite) {
+    StopRecording();
+    if (GPS1 == nullptr) {
+        return false;
+    }
+    record::TRecordOptions options;
+    options.GpxPath = gpxPath;
+    options.NmeaPath = withLog ? record::NmeaPathFor(gpxPath) : std::string();
+    options.Overwrite = overwrite;
+    auto recorder = std::make_unique<record::TRecorder>();
+    if (!recorder->Start(options)) {
+        TellUser("Cannot record: " + recorder->Error() + ".");
+        return false;
+    }
+    // A write error comes while the decoder reports a line: it is noted
+    // here and shown by the timer, outside the decoder.
+    recorder->OnFailure = [this](const std::string& message) { recordFailure_ = message; };
+    recorder_ = std::move(recorder);
+    recordListener_ = std::make_unique<record::TRecordListener>(GPS1->Decoder(), *recorder_);
+    recordingWithLog_ = withLog;
+    recordFailure_.clear();
+    StatusBar1->SetCaption(RecordingText(0));
+    RecordTimer->SetEnabled(true);
+    UpdateRecordItems();
+    return true;
+}
+
+void TForm1::StopRecording() {
+    if (!recorder_) {
+        return;
+    }
+    RecordTimer->SetEnabled(false);
+    recorder_->Stop();
+    recordListener_.reset();
+    recorder_.reset();
+    StatusBar1->SetCaption(kStatusText);
+    UpdateRecordItems();
+}
+
+bool TForm1::Recording() const {
+    return recorder_ && recorder_->Recording();
+}
+
+uint64_t TForm1::RecordedPoints() const {
+    return recorder_ ? recorder_->Points() : 0;
+}
+
+std::string TForm1::RecordingText(uint64_t points) {
+    std::string digits = std::to_string(points);
+    for (size_t at = digits.size(); at > 3; at -= 3) {
+        digits.insert(at - 3, ",");
+    }
+    return "Recording: " + digits + (points == 1 ? " point" : " points");
+}
+
+void TForm1::RecordTimerTimer() {
+    if (!recorder_) {
+        return;
+    }
+    recorder_->Tick(tk::MonotonicMs());
+    if (!recordFailure_.empty() || !recorder_->Recording()) {
+        const std::string message = recordFailure_.empty() ? recorder_->Error() : recordFailure_;
+        recordFailure_.clear();
+        StopRecording();
+        TellUser("Recording stopped: " + message + ".");
+        return;
+    }
+    const std::string text = RecordingText(recorder_->Points());
+    if (StatusBar1->Caption() != text) {
+        StatusBar1->SetCaption(text);
+    }
+}
+
+void TForm1::TellUser(const std::string& text) {
+    if (tk::TGuiBackend* backend = tk::GuiBackend()) {
+        backend->MessageBox(text, "PalmoGPS");
+    }
 }
 
 void TForm1::GnssItemClick(tk::TMenuItem&) {
@@ -438,6 +573,7 @@ void TForm1::FormDestroy(tk::TForm&) {
     if (GPS1 == nullptr) {
         return;
     }
+    StopRecording();
     try {
         GPS1->SetComOpen(false);
     } catch (...) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,6 +15,15 @@
 #include "toolkit/Forms.h"
 
 class TSatellitesForm;
+
+namespace record {
+class TRecorder;
+class TRecordListener;
+}  // namespace record
+
+namespace tk {
+class TTimer;
+}
 
 // Paints the rows 0..max(W, H) of a vertical gradient from startColor to
 // endColor (00BBGGRR values), each row a line from (0, y) to (W, y).
@@ -95,6 +105,29 @@ class TForm1 : public tk::TForm {
     void CopyItemClick(tk::TMenuItem& Sender);
     void GPS1Satellites(gps::TGPS& Sender, const gps::TSatelliteList& Satellites);
 
+    // Recording: "Record track..." asks for a GPX file, "Record track and
+    // NMEA log..." too, with the raw log beside it (the same name with
+    // ".nmea"); the item that started it shows a tick, and the status bar
+    // counts the points, until "Stop recording" or a write error (a message
+    // box then says why). RecordTimer writes the log out and counts.
+    tk::TMenuItem* RecordItem = nullptr;         // "Record track..."
+    tk::TMenuItem* RecordWithLogItem = nullptr;  // "Record track and NMEA log..."
+    tk::TMenuItem* StopRecordItem = nullptr;     // "Stop recording"
+    tk::TTimer* RecordTimer = nullptr;
+    void RecordItemClick(tk::TMenuItem& Sender);
+    void StopRecordItemClick(tk::TMenuItem& Sender);
+    void RecordTimerTimer();
+    // Starts recording the receiver's input into gpxPath (UTF-8), and into
+    // its NMEA log when withLog; existing files are replaced only when
+    // overwrite. False, after a message box that says why, when a file
+    // cannot be made.
+    bool StartRecording(const std::string& gpxPath, bool withLog, bool overwrite);
+    void StopRecording();
+    bool Recording() const;
+    uint64_t RecordedPoints() const;
+    // The status bar's text while recording: "Recording: 1,234 points".
+    static std::string RecordingText(uint64_t points);
+
     // Opens the satellites window, or brings it to the front; it is made on
     // first use and lives as long as this window.
     TSatellitesForm& ShowSatellitesWindow();
@@ -121,6 +154,9 @@ class TForm1 : public tk::TForm {
     // Shows or takes back the GNSS hint as the receiver's mode and what it
     // heard so far call for.
     void UpdateGnssHint();
+    void TellUser(const std::string& text);
+    // The recording items' ticks and enabled states, from the recording.
+    void UpdateRecordItems();
 
     bool deviceLost_ = false;  // the port's device went away; no tick since
     std::function<uint64_t()> hintClock_;
@@ -128,4 +164,8 @@ class TForm1 : public tk::TForm {
     std::optional<uint64_t> lastGprmc_;  // when the last GPRMC came, by hintClock_
     bool gnssHintShown_ = false;
     TSatellitesForm* satellitesForm_ = nullptr;
+    std::unique_ptr<record::TRecorder> recorder_;
+    std::unique_ptr<record::TRecordListener> recordListener_;
+    bool recordingWithLog_ = false;
+    std::string recordFailure_;  // a write error not yet shown
 };

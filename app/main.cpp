@@ -1,6 +1,6 @@
 // PalmoGPS: connects to the display, creates the application and the main
 // window, and runs until the window closes.
-//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--help]
+//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--record FILE.gpx] [--help]
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         for (const std::string& p : form.ApplyStartOptions(options)) {
             problems.push_back(p);
         }
-        if (!problems.empty() || options.Open || options.Satellites) {
+        if (!problems.empty() || options.Open || options.Satellites || !options.Record.empty()) {
             form.Show();
             for (const std::string& p : problems) {
                 Tell(p);
@@ -85,6 +85,10 @@ int main(int argc, char** argv) {
                 }
                 if (options.Satellites) {
                     form.ShowSatellitesWindow();
+                }
+                // A file that cannot be made is said in a box; the window stays.
+                if (!options.Record.empty()) {
+                    form.StartRecording(options.Record, true, false);
                 }
             } catch (...) {
                 tk::ShowCurrentException();

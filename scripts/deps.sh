@@ -6,7 +6,7 @@ set -euo pipefail
 run_pkgs=(cmake g++ make googletest libbenchmark-dev nlohmann-json3-dev libasound2-dev qt6-base-dev fonts-liberation)
 test_pkgs=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 socat xvfb xauth xdotool imagemagick x11-utils
            scdoc lintian nsis desktop-file-utils appstream bash-completion chrony
-           curl xz-utils python3)
+           curl xz-utils python3 gpsbabel libxml2-utils)
 
 want=("${run_pkgs[@]}")
 [ "${1:-run}" = test ] && want+=("${test_pkgs[@]}")

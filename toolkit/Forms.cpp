@@ -638,6 +638,11 @@ int32_t TGuiBackend::TrackPopupMenu(TPopupMenu&, TForm&, int32_t, int32_t) {
 
 // ---- Clipboard -----------------------------------------------------------------
 
+bool TGuiBackend::SaveFileName(TForm&, const std::string&, const std::string&, const std::string&,
+                               std::string&) {
+    return false;
+}
+
 bool TGuiBackend::SetClipboardText(const std::string&) {
     return false;
 }

@@ -168,6 +168,14 @@ class TGuiBackend {
     // keyboard focus is) and returns the index of the item the user picked,
     // or -1. The default shows nothing.
     virtual int32_t TrackPopupMenu(TPopupMenu& menu, TForm& form, int32_t x, int32_t y);
+    // Asks for a file to write: a modal save dialog over the form, titled
+    // title, offering files ending in "." extension (described as
+    // filterName), starting at path. True with the chosen path, which gets
+    // the extension when the user typed none; the dialog asks itself before
+    // an existing file is chosen. Paths are UTF-8, as file names go to the
+    // system. The default asks nothing and returns false.
+    virtual bool SaveFileName(TForm& form, const std::string& title, const std::string& filterName,
+                              const std::string& extension, std::string& path);
     // The desktop's clipboard as text; false when the backend has none (the
     // toolkit then keeps the text to itself).
     virtual bool SetClipboardText(const std::string& text);

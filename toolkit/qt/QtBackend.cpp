@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QDir>
+#include <QFileDialog>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -164,6 +165,24 @@ class TQtBackend : public TGuiBackend {
         }
         popup->deleteLater();
         return *picked;
+    }
+
+    bool SaveFileName(TForm& form, const std::string& title, const std::string& filterName,
+                      const std::string& extension, std::string& path) override {
+        auto* peer = dynamic_cast<qt::TQtFormPeer*>(form.Peer());
+        const QString suffix = qt::ToQString(extension);
+        const QString chosen = QFileDialog::getSaveFileName(
+            peer != nullptr ? peer->Widget() : nullptr, qt::ToQString(title),
+            QString::fromUtf8(path.c_str()),
+            qt::ToQString(filterName) + " (*." + suffix + ");;All files (*)");
+        if (chosen.isEmpty()) {
+            return false;
+        }
+        path = chosen.toUtf8().toStdString();
+        if (QFileInfo(chosen).suffix().isEmpty()) {
+            path += "." + extension;
+        }
+        return true;
     }
 
     bool SetClipboardText(const std::string& text) override {

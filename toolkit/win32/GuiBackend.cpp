@@ -2,6 +2,7 @@
 // serves the toolkit's notification windows and timers, real windows and
 // WM_TIMERs of the main thread), modal forms, message boxes and the
 // exception display.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "toolkit/win32/GuiWin32.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 
 namespace tk {
 
@@ -256,6 +258,53 @@ class TWin32Backend : public TGuiBackend {
         // The system's advice: a message after the menu, so that it closes properly.
         PostMessageA(hwnd, WM_NULL, 0, 0);
         return picked - 1;
+    }
+
+    bool SaveFileName(TForm& form, const std::string& title, const std::string& filterName,
+                      const std::string& extension, std::string& path) override {
+        auto wide = [](const std::string& text, UINT codePage) {
+            const int n = MultiByteToWideChar(codePage, 0, text.data(),
+                                              static_cast<int>(text.size()), nullptr, 0);
+            std::wstring w(static_cast<size_t>(n), L'\0');
+            MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), w.data(),
+                                n);
+            return w;
+        };
+        auto* peer = dynamic_cast<TFormPeer*>(form.Peer());
+        const std::wstring ext = wide(extension, CP_ACP);
+        // "name (*.ext)", "*.ext", "All files", "*.*", each ended by a NUL, then one more.
+        std::wstring filter = wide(filterName, CP_ACP) + L" (*." + ext + L")";
+        filter += L'\0';
+        filter += L"*." + ext;
+        filter += L'\0';
+        filter += L"All files (*.*)";
+        filter += L'\0';
+        filter += L"*.*";
+        filter += L'\0';
+        std::wstring file = wide(path, CP_UTF8);
+        file.resize(std::max<size_t>(file.size() + 1, 4096), L'\0');
+        const std::wstring caption = wide(title, CP_ACP);
+        OPENFILENAMEW ofn{};
+        ofn.lStructSize = sizeof ofn;
+        ofn.hwndOwner = peer != nullptr ? peer->Handle() : nullptr;
+        ofn.lpstrFilter = filter.c_str();
+        ofn.nFilterIndex = 1;
+        ofn.lpstrFile = file.data();
+        ofn.nMaxFile = static_cast<DWORD>(file.size());
+        ofn.lpstrTitle = caption.c_str();
+        ofn.lpstrDefExt = ext.c_str();  // added when the user types no extension
+        ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
+        if (!GetSaveFileNameW(&ofn)) {
+            return false;
+        }
+        const std::wstring chosen(file.c_str());
+        const int n =
+            WideCharToMultiByte(CP_UTF8, 0, chosen.data(), static_cast<int>(chosen.size()), nullptr,
+                                0, nullptr, nullptr);
+        path.assign(static_cast<size_t>(n), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, chosen.data(), static_cast<int>(chosen.size()), path.data(),
+                            n, nullptr, nullptr);
+        return true;
     }
 
     bool SetClipboardText(const std::string& text) override {

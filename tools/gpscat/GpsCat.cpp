@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "PalmoVersion.h"
+#include "toolkit/Clock.h"
 
 namespace gpscat {
 
@@ -37,6 +38,41 @@ int OutputFailure(std::ostream& err, int error) {
         err << "gpscat: cannot write output: " << std::generic_category().message(error) << '\n';
     }
     return kExitFile;
+}
+
+bool TCatRecording::Start(const TOptions& options, gps::TNmeaDecoder& decoder, std::ostream& err) {
+    if (options.gpx.empty() && options.nmeaLog.empty()) {
+        return true;
+    }
+    record::TRecordOptions r;
+    r.GpxPath = options.gpx;
+    r.NmeaPath = options.nmeaLog;
+    r.AcceptedOnly = options.nmeaAccepted;
+    r.Overwrite = options.force;
+    if (!recorder_.Start(r)) {
+        err << "gpscat: " << recorder_.Error()
+            << (recorder_.Error().ends_with(record::TRecordFile::kExists) ? " (--force replaces it)"
+                                                                          : "")
+            << '\n';
+        return false;
+    }
+    // A write error ends the recording, never the reading.
+    recorder_.OnFailure = [this, &err](const std::string& message) {
+        failed_ = true;
+        err << "gpscat: recording stopped: " << message << '\n';
+    };
+    listener_ = std::make_unique<record::TRecordListener>(decoder, recorder_);
+    return true;
+}
+
+void TCatRecording::Tick() {
+    recorder_.Tick(tk::MonotonicMs());
+}
+
+bool TCatRecording::Finish() {
+    recorder_.Stop();
+    listener_.reset();
+    return !failed_;
 }
 
 int RunFiles(const TOptions& options, std::istream& stdinStream, std::ostream& out,
@@ -78,6 +114,10 @@ int RunFiles(const TOptions& options, std::istream& stdinStream, std::ostream& o
     if (!options.quiet) {
         decoder.AddListener(&writer);
     }
+    TCatRecording recording;
+    if (!recording.Start(options, decoder, err)) {
+        return kExitFile;
+    }
 
     char buffer[kChunk];
     for (size_t i = 0; i < files.size(); ++i) {
@@ -102,6 +142,7 @@ int RunFiles(const TOptions& options, std::istream& stdinStream, std::ostream& o
             return kExitFile;
         }
     }
+    const bool recorded = recording.Finish();
     if (options.summary) {
         AppendState(lines, decoder, units);
     }
@@ -109,7 +150,7 @@ int RunFiles(const TOptions& options, std::istream& stdinStream, std::ostream& o
     if (!WriteLines(out, lines, writeError)) {
         return OutputFailure(err, writeError);
     }
-    return kExitOk;
+    return recorded ? kExitOk : kExitFile;
 }
 
 int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::ostream& out,

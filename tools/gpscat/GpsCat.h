@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "record/RecordListener.h"
+#include "record/Recorder.h"
 #include "toolkit/Messages.h"
 #include "tools/gpscat/GpsCatJson.h"
 #include "tools/gpscat/GpsCatOptions.h"
@@ -28,6 +30,24 @@ int OutputFailure(std::ostream& err, int error);
 
 // The path or device name that COM number port is opened by.
 std::string PortPath(uint16_t port);
+
+// The recording that --gpx and --nmea-log ask for, fed by a decoder.
+class TCatRecording {
+  public:
+    // Creates the files; false, with the reason on err, when one cannot be
+    // created. Nothing to do (and true) when no recording was asked for.
+    bool Start(const TOptions& options, gps::TNmeaDecoder& decoder, std::ostream& err);
+    // The port loop's timer: writes the raw log out when it is due.
+    void Tick();
+    // Finishes the files; false when writing failed at any time (its
+    // message went to err when it did).
+    bool Finish();
+
+  private:
+    record::TRecorder recorder_;
+    std::unique_ptr<record::TRecordListener> listener_;
+    bool failed_ = false;
+};
 
 // Reads the files (standard input for "-" or none) through a decoder and
 // prints its events; no port, timer or message loop is involved.

@@ -11,6 +11,7 @@ std::string UsageText() {
            "       gpscat --port N --set-clock sys|local [--wait SECONDS] [--baud B]\n"
            "       gpscat --port N --keep-clock sys|local [--every S] [--threshold MS]\n"
            "       gpscat --port N --shm UNIT [--offset-ms MS]\n"
+           "       gpscat [--gpx FILE] [--nmea-log FILE] [--force] --port N | file ...\n"
            "Feeds NMEA-0183 bytes from the files (or standard input when no file or \"-\"\n"
            "is given), or from serial port COM N, into a GPS receiver and prints one JSON\n"
            "object per event.\n"
@@ -27,6 +28,13 @@ std::string UsageText() {
            "                                    --port: once the port is closed; with\n"
            "                                    --dialect gnss also the satellites)\n"
            "  --quiet                           print no events (only the summary, if asked)\n"
+           "  --gpx FILE                        record the valid fixes as a GPX 1.1 track,\n"
+           "                                    whole after every point\n"
+           "  --nmea-log FILE                   record the bytes as they came (with files:\n"
+           "                                    as read), written out at least once a second\n"
+           "  --nmea-accepted                   the NMEA log keeps only the sentences that\n"
+           "                                    passed the checksum\n"
+           "  --force                           replace a recording file that exists\n"
            "  --help                            show this text\n"
            "  --version                         print the program's name and version\n"
            "\n"
@@ -65,16 +73,18 @@ std::string UsageText() {
            "                        {\"event\":\"PortSwitch\",\"Port\":...} after each switch\n"
            "  --switch-every S      with --switch-port: the seconds between switches\n"
            "\n"
-           "Exit status: 0 done (or clock set), 1 a file or the port could not be read or\n"
-           "the system refused to set the clock, 2 bad usage, 3 no valid fix in time.\n";
+           "Exit status: 0 done (or clock set), 1 a file or the port could not be read, a\n"
+           "recording file could not be written or the system refused to set the clock,\n"
+           "2 bad usage, 3 no valid fix in time.\n";
 }
 
 bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::string& error) {
     cli::TOptionReader in(
         "gpscat", args,
-        {"--units", "--dialect", "--pos-units", "--format", "--port", "--baud", "--timeout",
-         "--trace", "--log", "--set-clock", "--wait", "--keep-clock", "--every", "--threshold",
-         "--shm", "--offset-ms", "--switch-port", "--switch-every"});
+        {"--units",     "--dialect",     "--pos-units",    "--format",    "--port",
+         "--baud",      "--timeout",     "--trace",        "--log",       "--set-clock",
+         "--wait",      "--keep-clock",  "--every",        "--threshold", "--shm",
+         "--offset-ms", "--switch-port", "--switch-every", "--gpx",       "--nmea-log"});
     std::string portOnly;  // an option that needs --port
     bool waitGiven = false;
     std::string keepGiven;  // an option that needs --keep-clock
@@ -152,6 +162,15 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         } else if (name == "--no-reconnect") {
             options.reconnect = false;
             portOnly = name;
+        } else if (name == "--gpx" || name == "--nmea-log") {
+            if (in.Value().empty()) {
+                ok = in.Fail("option '" + name + "' needs a file name");
+            }
+            (name == "--gpx" ? options.gpx : options.nmeaLog) = in.Value();
+        } else if (name == "--nmea-accepted") {
+            options.nmeaAccepted = true;
+        } else if (name == "--force") {
+            options.force = true;
         } else if (name == "--quiet") {
             options.quiet = true;
         } else if (name == "--summary") {
@@ -184,6 +203,12 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         problem = "option '--wait' needs --set-clock";
     } else if (!keepGiven.empty() && options.keepClock == TClockChoice::None) {
         problem = "option '" + keepGiven + "' needs --keep-clock";
+    } else if (options.force && options.gpx.empty() && options.nmeaLog.empty()) {
+        problem = "option '--force' needs --gpx or --nmea-log";
+    } else if (options.nmeaAccepted && options.nmeaLog.empty()) {
+        problem = "option '--nmea-accepted' needs --nmea-log";
+    } else if (!options.gpx.empty() && options.gpx == options.nmeaLog) {
+        problem = "--gpx and --nmea-log need two different files";
     } else if (options.keepClock != TClockChoice::None && options.setClock != TClockChoice::None) {
         problem = "give either --set-clock or --keep-clock, not both";
     }

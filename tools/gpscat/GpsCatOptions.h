@@ -48,6 +48,12 @@ struct TOptions {
     TClockChoice keepClock = TClockChoice::None;
     int32_t everySeconds = 60;
     int32_t thresholdMs = 100;
+
+    // Recording what is read: a GPX track and a raw NMEA log (empty: none).
+    std::string gpx;
+    std::string nmeaLog;
+    bool nmeaAccepted = false;  // the log keeps only sentences that passed the checksum
+    bool force = false;         // existing files are replaced
 };
 
 // Exit statuses.

@@ -197,6 +197,11 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         gps.OnComLoss = [&lines](gps::TGPS&) { AppendEvent(lines, "OnComLoss"); };
     }
 
+    TCatRecording recording;
+    if (!recording.Start(options, gps.Decoder(), err)) {
+        return kExitFile;
+    }
+
     int status = kExitOk;
     bool clockDone = false;
     if (options.setClock != TClockChoice::None) {
@@ -404,6 +409,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
             // The other port, or (when it is not there) this one again.
             waitingForDevice = !moveTo(false, false);
         }
+        recording.Tick();  // at least every kLoopWaitMs
         Flush(lines, out, writeError);
         if (writeError != 0) {
             break;  // the events cannot be written any more
@@ -425,6 +431,9 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     } catch (const std::exception& e) {
         err << "gpscat: closing COM" << gps.ComNumber() << ": " << e.what() << '\n';
         status = status == kExitOk ? kExitFile : status;
+    }
+    if (!recording.Finish() && status == kExitOk) {
+        status = kExitFile;
     }
     if (options.summary) {
         AppendState(lines, gps.Decoder(), gps.FixUnits());

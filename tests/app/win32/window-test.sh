@@ -8,8 +8,8 @@
 # the window is photographed (kept as screenshot-windows.png in
 # PALMO_SCREENSHOT_DIR when that is set) and closed with WM_CLOSE; the
 # program must end with status 0 and without an unhandled exception. Then
-# start-up options the window cannot follow, and a GNSS receiver with
-# --gnss --open --satellites.
+# start-up options the window cannot follow, a GNSS receiver with
+# --gnss --open --satellites, and a recording started with --record.
 set -u
 build="$(cd "$1" && pwd)"
 exe="$2"
@@ -204,6 +204,46 @@ if "$nmeasim" --help 2>&1 | grep -q -- "--dialect"; then
     close_app
 else
     echo "palmogps_window: the GNSS part is not run: $nmeasim has no --dialect option"
+fi
+
+# Recording: the simulator behind COM1, the program started with --open
+# --record; the status bar counts the points, "Stop recording" is picked from
+# the context menu (its last item, with the keyboard),
+# and gpsbabel and xmllint read the track back.
+[ -n "$sim_pid" ] && { kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; sim_pid=""; }
+start_sim_on_com1 --seed 7 --speed 5 --persist || give_up "nmeasim made no link: $(cat "$work/sim.err")"
+track="$work/window.gpx"
+"$build/wine-run.sh" "$exe" --open --record "$(winpath "$track")" >"$work/app.out" 2>&1 &
+app_pid=$!
+probe wait "$caption" 60000 || give_up "the window \"$caption\" did not appear with --record"
+status_text() { probe list "$caption" | sed -nE 's/^msctls_statusbar32\|[^|]*\|[^|]*\|[^|]*\|//p'; }
+points=0
+for _ in $(seq 1 120); do
+    points=$(status_text | sed -nE 's/^Recording: ([0-9,]+) points?$/\1/p' | tr -d ,)
+    [ "${points:-0}" -ge 10 ] && break
+    sleep 0.5
+done
+[ "${points:-0}" -ge 10 ] || fail "the status bar did not count 10 points: $(status_text)"
+probe menu-last "$caption" || fail "no context menu came up"
+for _ in $(seq 1 25); do
+    case "$(status_text)" in " Palmo GPS Receiver"*) break ;; esac
+    sleep 0.2
+done
+case "$(status_text)" in
+    " Palmo GPS Receiver"*) ;;
+    *) fail "\"Stop recording\" did not stop: the status bar reads \"$(status_text)\"" ;;
+esac
+close_app
+if [ -s "$track" ]; then
+    xmllint --noout --schema "$source_dir/tests/data/gpx/gpx.xsd" "$track" 2>"$work/lint.txt" ||
+        fail "the track is not valid GPX: $(head -c 500 "$work/lint.txt")"
+    written=$(grep -c "<trkpt " "$track")
+    read_back=$(gpsbabel -t -i gpx -f "$track" -o unicsv -F - | tail -n +2 | grep -c .)
+    [ "$written" -ge 10 ] && [ "$read_back" = "$written" ] ||
+        fail "gpsbabel read $read_back points of the $written in the track"
+    grep -q '^\$GPRMC,' "${track%.gpx}.nmea" || fail "the NMEA log beside the track holds no GPRMC"
+else
+    fail "no track at $track"
 fi
 
 if [ "$failures" = 0 ]; then

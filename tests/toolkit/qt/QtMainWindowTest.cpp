@@ -4,6 +4,9 @@
 // window's picture as screenshot-linux.png.
 #include <gtest/gtest.h>
 
+// Before Qt's headers, whose "signals" macro would clash with the receiver's names.
+#include "app/Unit1.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -17,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "app/Unit1.h"
 #include "serial/posix/PtyPair.h"
 #include "toolkit/qt/QtTestSupport.h"
 

@@ -5,6 +5,9 @@
 // set, receives screenshot-satellites-linux.png.
 #include <gtest/gtest.h>
 
+// Before Qt's headers, whose "signals" macro would clash with the receiver's names.
+#include "app/Unit1.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -22,7 +25,6 @@
 #include <string>
 
 #include "app/SatellitesForm.h"
-#include "app/Unit1.h"
 #include "serial/posix/PtyPair.h"
 #include "toolkit/qt/QtTestSupport.h"
 
@@ -231,7 +233,8 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
         },
         0);
     EXPECT_EQ(items,
-              QStringList({"All satellite systems (GNSS)", "Satellites...", "Copy position"}));
+              QStringList({"All satellite systems (GNSS)", "Satellites...", "Copy position",
+                           "Record track...", "Record track and NMEA log...", "Stop recording"}));
     EXPECT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGNSS);
     // Shift+F10 and the context-menu key open it too, the tick shown.
     items = UseMenu(
@@ -240,7 +243,7 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
             QApplication::sendEvent(window, &key);
         },
         0);
-    ASSERT_EQ(items.size(), 3);
+    ASSERT_EQ(items.size(), 6);
     EXPECT_EQ(items[0], "[x] All satellite systems (GNSS)");
     EXPECT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGP);
     items = UseMenu(

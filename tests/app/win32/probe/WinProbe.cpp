@@ -14,6 +14,9 @@
 //   wingui_probe dismiss CAPTION          OK to the message box over the form (1: none)
 //   wingui_probe rect CAPTION             "x y w h cx cy": the form's window on the
 //                                         screen, and where its client area starts in it
+//   wingui_probe menu-last CAPTION        opens the form's context menu (WM_CONTEXTMENU at
+//                                         its middle) and picks its last item with the keys
+//                                         Up and Return (1: no menu came up)
 #include <windows.h>
 
 #include <cstdio>
@@ -89,7 +92,8 @@ void List(HWND form) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: wingui_probe "
-                 "wait|list|wait-text|center|checked|click|close|wait-box|dismiss|rect CAPTION "
+                 "wait|list|wait-text|center|checked|click|close|wait-box|dismiss|rect|menu-last "
+                 "CAPTION "
                  "[TEXT] [MS]\n");
     return 64;
 }
@@ -145,6 +149,24 @@ int main(int argc, char** argv) {
         HWND box = nullptr;
         MessageBoxText(form, &box);
         return box && PostMessageA(box, WM_COMMAND, IDOK, 0) ? 0 : 1;
+    }
+    if (cmd == "menu-last") {
+        RECT r{};
+        GetWindowRect(form, &r);
+        PostMessageA(form, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(form),
+                     MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+        // The menu's own window (class #32768) takes the keys while it is up.
+        const DWORD start = GetTickCount();
+        HWND menu = nullptr;
+        while (!(menu = FindWindowA("#32768", nullptr)) || !IsWindowVisible(menu)) {
+            if (GetTickCount() - start > 10000) {
+                return 1;
+            }
+            Sleep(50);
+        }
+        PostMessageA(menu, WM_KEYDOWN, VK_UP, 0);
+        PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+        return 0;
     }
     if (cmd == "rect") {
         RECT r{};
