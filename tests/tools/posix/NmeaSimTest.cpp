@@ -333,6 +333,40 @@ TEST(NmeaSimOptions, ValuesMistakesAndMessages) {
         EXPECT_EQ(sim.ReadBytes(1, 100), "");
     }
 
+    // Word for word, the numbers read by the companion programs' shared reader.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> messages = {
+        {{"--rate=nan", "--replay", "x"},
+         "invalid value 'nan' for --rate (lines a second, more than 0)"},
+        {{"--speed", "-0.5"}, "invalid value '-0.5' for --speed (a factor, 0 or more)"},
+        {{"--realtime", "--delay", "1e3"},
+         "invalid value '1e3' for --delay (milliseconds, 0 to under 1000)"},
+        {{"--seed", "+5"}, "invalid value '+5' for --seed (a whole number)"},
+        {{"--count", "99999999999999999999"},
+         "invalid value '99999999999999999999' for --count (a whole number from 1)"},
+        {{"--hz=4"}, "invalid value '4' for --hz (epochs a second: 1, 2, 5 or 10)"},
+        {{"--dialect", "gps"}, "invalid value 'gps' for --dialect (gp or gnss)"},
+        {{"--link="}, "invalid value '' for --link (a path)"},
+        {{"--start", "2100-01-01T00:00:00"},
+         "invalid value '2100-01-01T00:00:00' for --start (YYYY-MM-DDTHH:MM:SS, years 1980 to "
+         "2099, or now)"},
+        {{"--rate"}, "option '--rate' needs a value"},
+        {{"--persist=1"}, "option '--persist' takes no value"},
+        {{"receiver"}, "unknown option 'receiver' (try --help)"},
+        {{"--", "--stdout"}, "unknown option '--' (try --help)"},
+    };
+    for (const auto& [args, message] : messages) {
+        nmeasim::TOptions fresh;
+        EXPECT_FALSE(nmeasim::ParseOptions(args, fresh, error));
+        EXPECT_EQ(error, "nmeasim: " + message);
+    }
+    nmeasim::TOptions numbers;
+    ASSERT_TRUE(nmeasim::ParseOptions(
+        {"--replay", "x", "--rate", "1e-3", "--speed", ".5", "--count=9000000000"}, numbers, error))
+        << error;
+    EXPECT_EQ(numbers.rate, 0.001);
+    EXPECT_EQ(numbers.speed, 0.5);
+    EXPECT_EQ(numbers.count, 9000000000);
+
     childtest::TChild help(NMEASIM_EXE, {"--help"});
     EXPECT_NE(help.ReadBytes(1 << 16).find("Usage: nmeasim"), std::string::npos);
     EXPECT_EQ(help.Wait(), 0);
