@@ -9,18 +9,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <ostream>
 #include <random>
-#include <sstream>
 
 #include "PalmoVersion.h"
 #include "toolkit/Calendar.h"
 #include "toolkit/Numbers.h"
 #include "tools/common/Options.h"
 #include "tools/nmeasim/Feed.h"
+#include "tools/nmeasim/LogFile.h"
 #include "tools/nmeasim/PtyLine.h"
 
 namespace nmeasim {
@@ -165,13 +164,13 @@ int RunStdout(TFeed& feed, TPace& pace, const TOptions& options, TLineTally& tal
               std::ostream& err) {
     pace.Start();
     TChunk chunk;
-    for (int64_t written = 0; options.count == 0 || written < options.count; ++written) {
+    // Chunks that end an epoch (or line) count; the parts before do not.
+    for (int64_t written = 0; options.count == 0 || written < options.count;) {
         if (!feed.Next(chunk)) {
             break;
         }
         const TClock::time_point due = pace.Due(chunk.due);
         if (pace.Missed(due)) {
-            --written;
             continue;
         }
         if (WaitUntil(due, nullptr) == TWake::Stop) {
@@ -187,6 +186,7 @@ int RunStdout(TFeed& feed, TPace& pace, const TOptions& options, TLineTally& tal
             err << "nmeasim: cannot write to standard output: " << std::strerror(errno) << '\n';
             return kExitFailure;
         }
+        written += chunk.partial ? 0 : 1;
     }
     return kExitOk;
 }
@@ -268,7 +268,7 @@ int RunPty(TFeed& feed, TPace& pace, const TOptions& options, TLineTally& tally,
             }
             continue;
         }
-        ++written;
+        written += chunk.partial ? 0 : 1;
     }
     if (line.HasReader()) {
         WaitUntil(TClock::now() + kLinger, &line);
@@ -503,18 +503,33 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitOk;
     }
 
+    // Before the log opens: a named pipe waits there for its writer.
+    InstallStopSignals();
     TPace pace(options);
     std::unique_ptr<TFeed> feed;
+    TReplayFeed* replay = nullptr;
+    const auto unreadable = [&](const std::string& reason) {
+        err << "nmeasim: cannot read '" << options.replay << "': " << reason << '\n';
+        return kExitFailure;
+    };
     if (!options.replay.empty()) {
-        std::ifstream in(options.replay, std::ios::binary);
-        std::ostringstream bytes;
-        if (!in.is_open() || !(bytes << in.rdbuf())) {
-            const int code = errno != 0 ? errno : ENOENT;
-            err << "nmeasim: cannot read '" << options.replay << "': " << std::strerror(code)
-                << '\n';
+        auto file = std::make_unique<TLogFile>();
+        if (!file->Open(options.replay, error)) {
+            return StopRequested() ? kExitOk : unreadable(error);
+        }
+        auto log = std::make_unique<TReplayFeed>(std::move(file), options.rate, options.hz);
+        if (!log->HasBytes()) {
+            if (StopRequested()) {
+                return kExitOk;
+            }
+            if (!log->Error().empty()) {
+                return unreadable(log->Error());
+            }
+            err << "nmeasim: '" << options.replay << "' is empty\n";
             return kExitFailure;
         }
-        feed = std::make_unique<TReplayFeed>(bytes.str(), options.rate, options.hz);
+        replay = log.get();
+        feed = std::move(log);
     } else {
         const uint64_t seed = options.seed ? *options.seed : std::random_device{}();
         int64_t start = options.seed ? kSeededStart : 0;
@@ -530,10 +545,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         feed = std::make_unique<TScenarioFeed>(seed, start, options.dialect, options.hz);
     }
 
-    InstallStopSignals();
     TLineTally tally;
-    const int status = options.toStdout ? RunStdout(*feed, pace, options, tally, err)
-                                        : RunPty(*feed, pace, options, tally, out, err);
+    int status = options.toStdout ? RunStdout(*feed, pace, options, tally, err)
+                                  : RunPty(*feed, pace, options, tally, out, err);
+    if (replay != nullptr && !replay->Error().empty()) {
+        status = unreadable(replay->Error());
+    }
     if (options.stats) {
         err << "nmeasim: " << tally.Lines() << " lines written\n";
     }
