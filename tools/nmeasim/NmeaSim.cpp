@@ -494,12 +494,16 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << error << '\n';
         return kExitUsage;
     }
-    if (options.help) {
-        out << UsageText();
-        return kExitOk;
-    }
-    if (options.version) {
-        out << "nmeasim " << palmo::kVersion << '\n';
+    if (options.help || options.version) {
+        errno = 0;
+        out << (options.help ? UsageText() : std::string("nmeasim ") + palmo::kVersion + '\n');
+        out.flush();
+        // Text that cannot be written is a failure (a full disk, a closed descriptor).
+        if (!out) {
+            const int code = errno != 0 ? errno : EIO;
+            err << "nmeasim: cannot write to standard output: " << std::strerror(code) << '\n';
+            return kExitFailure;
+        }
         return kExitOk;
     }
 

@@ -429,6 +429,19 @@ TEST(NmeaSimOptions, ValuesMistakesAndMessages) {
     childtest::TChild version(NMEASIM_EXE, {"--version"});
     EXPECT_EQ(version.ReadBytes(1 << 10), "nmeasim " + gps::TGPS().Version() + "\n");
     EXPECT_EQ(version.Wait(), 0);
+    // Standard output that cannot be written (a full disk, a closed descriptor).
+    const std::string errFile = TempPath("output.err");
+    for (const std::string run : {"--help >/dev/full", "--version >/dev/full", "--help >&-"}) {
+        const int raw = std::system(
+            ("'" + std::string(NMEASIM_EXE) + "' " + run + " 2>'" + errFile + "'").c_str());
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << run << ": " << raw;
+        EXPECT_EQ(ReadFile(errFile),
+                  std::string("nmeasim: cannot write to standard output: ") +
+                      (run.back() == '-' ? "Bad file descriptor\n" : "No space left on device\n"))
+            << run;
+    }
+    std::remove(errFile.c_str());
+
     const std::string missing = TempPath("no_such.nmea");
     childtest::TChild gone(NMEASIM_EXE, {"--replay", missing});
     EXPECT_EQ(gone.Wait(), 1);
