@@ -14,6 +14,9 @@
 
 namespace nmeasim {
 
+// The most bytes a replay's chunk holds.
+constexpr size_t kMaxChunk = 65536;
+
 struct TChunk {
     double due = 0;  // seconds from the start
     std::string bytes;
@@ -22,8 +25,6 @@ struct TChunk {
     // memory a replay takes stays bounded.
     bool partial = false;
 };
-
-constexpr size_t kMaxChunk = 65536;
 
 class TFeed {
   public:
