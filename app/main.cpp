@@ -1,7 +1,9 @@
 // PalmoGPS: connects to the display, creates the application and the main
 // window, and runs until the window closes.
 //   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--record FILE.gpx] [--help]
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -20,6 +22,18 @@
 
 namespace {
 
+// Flushes standard output: false, with a message on standard error, when
+// what was printed could not be written (a full disk, a closed descriptor).
+bool OutputWritten() {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) {
+        return true;
+    }
+    std::fprintf(stderr, "PalmoGPS: cannot write to standard output: %s\n",
+                 std::strerror(errno != 0 ? errno : EIO));
+    return false;
+}
+
 // Shows a message for the user in a box over the window.
 void Tell(const std::string& text) {
     if (tk::TGuiBackend* backend = tk::GuiBackend()) {
@@ -35,9 +49,11 @@ int main(int argc, char** argv) {
     // --version answers at once, with no display needed.
     for (int i = 1; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--version") {
-            tk::UseParentConsole();
+            const bool printed = tk::UseParentConsole();
             std::printf("palmogps %s\n", palmo::kVersion);
-            return 0;
+            // With nowhere to print (a window program started from the
+            // desktop) there is nothing that failed.
+            return !printed || OutputWritten() ? 0 : 1;
         }
     }
     const TStartOptions options =
@@ -45,7 +61,9 @@ int main(int argc, char** argv) {
     if (options.Help) {
         const bool printed = tk::UseParentConsole();
         std::fputs(StartOptionsUsage().c_str(), stdout);
-        std::fflush(stdout);
+        if (printed && !OutputWritten()) {
+            return 1;
+        }
         // A window program with nowhere to print (started from the desktop)
         // shows the options in a box instead.
         std::string unused;

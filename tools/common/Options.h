@@ -3,10 +3,12 @@
 // they take, with the programs' one style of error message.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "toolkit/Numbers.h"
@@ -20,6 +22,10 @@ class TOptionReader {
                   std::initializer_list<std::string_view> valued)
         : program_(std::move(program)), args_(args), valued_(valued) {}
 
+    // For a program that takes no operands: every argument is read as an
+    // option, so that "--", "-" and any other word are unknown options.
+    void TakeNoOperands() { operands_ = false; }
+
     // Moves to the next argument; false at the end or on an error (then
     // Error() says what). An operand is any argument that does not start
     // with "-", "-" itself, and everything after "--".
@@ -29,11 +35,11 @@ class TOptionReader {
         }
         const std::string& arg = args_[next_++];
         arg_ = arg;
-        operand_ = operandsOnly_ || arg == "-" || arg.empty() || arg[0] != '-';
+        operand_ = operands_ && (operandsOnly_ || arg == "-" || arg.empty() || arg[0] != '-');
         if (operand_) {
             return true;
         }
-        if (arg == "--") {
+        if (operands_ && arg == "--") {
             operandsOnly_ = true;
             return Next();
         }
@@ -101,6 +107,21 @@ class TOptionReader {
         return true;
     }
 
+    // The value as a decimal number from low to high, both included: digits
+    // with an optional fraction and exponent, a sign only as "-". An open
+    // end is given as the nearest number inside it (std::nextafter).
+    bool Number(double low, double high, double& result, const std::string& what) {
+        const char* end = value_.data() + value_.size();
+        double v = 0;
+        const auto r = std::from_chars(value_.data(), end, v);
+        // Written so that "nan" fails too.
+        if (value_.empty() || r.ec != std::errc() || r.ptr != end || !(v >= low && v <= high)) {
+            return Bad(what);
+        }
+        result = v;
+        return true;
+    }
+
     // The value as one of the names given, setting result to its match.
     template <typename Enum>
     bool Choose(std::initializer_list<std::pair<std::string_view, Enum>> choices, Enum& result) {
@@ -121,6 +142,7 @@ class TOptionReader {
     const std::vector<std::string>& args_;
     std::vector<std::string_view> valued_;
     size_t next_ = 0;
+    bool operands_ = true;
     bool operandsOnly_ = false;
     bool operand_ = false;
     std::string arg_;

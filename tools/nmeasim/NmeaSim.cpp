@@ -5,20 +5,21 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <limits>
 #include <memory>
 #include <ostream>
 #include <random>
-#include <sstream>
 
 #include "PalmoVersion.h"
 #include "toolkit/Calendar.h"
+#include "toolkit/Numbers.h"
+#include "tools/common/Options.h"
 #include "tools/nmeasim/Feed.h"
+#include "tools/nmeasim/LogFile.h"
 #include "tools/nmeasim/PtyLine.h"
 
 namespace nmeasim {
@@ -32,13 +33,6 @@ using TClock = std::chrono::steady_clock;
 constexpr auto kLinger = std::chrono::milliseconds(1000);
 // How often a line without a reader is looked at again.
 constexpr int kReaderPollMs = 20;
-
-template <typename T>
-bool ParseNumber(const std::string& text, T& value) {
-    const char* end = text.data() + text.size();
-    const auto r = std::from_chars(text.data(), end, value);
-    return !text.empty() && r.ec == std::errc() && r.ptr == end;
-}
 
 enum class TWake { Due, Stop, HangUp };
 
@@ -170,13 +164,13 @@ int RunStdout(TFeed& feed, TPace& pace, const TOptions& options, TLineTally& tal
               std::ostream& err) {
     pace.Start();
     TChunk chunk;
-    for (int64_t written = 0; options.count == 0 || written < options.count; ++written) {
+    // Chunks that end an epoch (or line) count; the parts before do not.
+    for (int64_t written = 0; options.count == 0 || written < options.count;) {
         if (!feed.Next(chunk)) {
             break;
         }
         const TClock::time_point due = pace.Due(chunk.due);
         if (pace.Missed(due)) {
-            --written;
             continue;
         }
         if (WaitUntil(due, nullptr) == TWake::Stop) {
@@ -192,6 +186,7 @@ int RunStdout(TFeed& feed, TPace& pace, const TOptions& options, TLineTally& tal
             err << "nmeasim: cannot write to standard output: " << std::strerror(errno) << '\n';
             return kExitFailure;
         }
+        written += chunk.partial ? 0 : 1;
     }
     return kExitOk;
 }
@@ -273,7 +268,7 @@ int RunPty(TFeed& feed, TPace& pace, const TOptions& options, TLineTally& tally,
             }
             continue;
         }
-        ++written;
+        written += chunk.partial ? 0 : 1;
     }
     if (line.HasReader()) {
         WaitUntil(TClock::now() + kLinger, &line);
@@ -299,7 +294,9 @@ bool ParseUtc(const std::string& text, int64_t& seconds) {
         }
     }
     auto number = [&t](size_t from, size_t count) {
-        return static_cast<unsigned>(std::stoul(t.substr(from, count)));
+        unsigned value = 0;  // the layout above has made sure of the digits
+        tk::TryStrToInt(std::string_view(t).substr(from, count), value);
+        return value;
     };
     const unsigned y = number(0, 4);
     const unsigned mo = number(5, 2);
@@ -369,102 +366,73 @@ std::string UsageText() {
 }
 
 bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::string& error) {
+    cli::TOptionReader in("nmeasim", args,
+                          {"--link", "--replay", "--rate", "--seed", "--start", "--speed",
+                           "--count", "--dialect", "--delay", "--jitter", "--hz"});
+    in.TakeNoOperands();
     bool delayGiven = false;
     bool jitterGiven = false;
     bool startGiven = false;
     bool speedGiven = false;
     bool hzGiven = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool hasValue = false;
-        const size_t eq = name.find('=');
-        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-            hasValue = true;
-        }
-        const bool takesValue = name == "--link" || name == "--replay" || name == "--rate" ||
-                                name == "--seed" || name == "--start" || name == "--speed" ||
-                                name == "--count" || name == "--dialect" || name == "--delay" ||
-                                name == "--jitter" || name == "--hz";
-        if (takesValue && !hasValue) {
-            if (i + 1 >= args.size()) {
-                error = "nmeasim: option '" + name + "' needs a value";
-                return false;
+    // Lines a second more than 0; delay and jitter under a second.
+    constexpr double kAboveZero = std::numeric_limits<double>::denorm_min();
+    const double underSecond = std::nextafter(1000.0, 0.0);
+    while (in.Next()) {
+        const std::string& name = in.Name();
+        bool ok = true;
+        if (name == "--link" || name == "--replay") {
+            if (in.Value().empty()) {
+                ok = in.Bad(name == "--link" ? "a path" : "a file");
             }
-            value = args[++i];
-        } else if (!takesValue && hasValue) {
-            error = "nmeasim: option '" + name + "' takes no value";
-            return false;
-        }
-        auto bad = [&](const std::string& what) {
-            error = "nmeasim: invalid value '" + value + "' for " + name + " (" + what + ")";
-            return false;
-        };
-        if (name == "--link") {
-            if (value.empty()) {
-                return bad("a path");
-            }
-            options.link = value;
-        } else if (name == "--replay") {
-            if (value.empty()) {
-                return bad("a file");
-            }
-            options.replay = value;
+            (name == "--link" ? options.link : options.replay) = in.Value();
         } else if (name == "--rate") {
-            if (!ParseNumber(value, options.rate) || !(options.rate > 0) ||
-                !std::isfinite(options.rate)) {
-                return bad("lines a second, more than 0");
-            }
+            ok = in.Number(kAboveZero, std::numeric_limits<double>::max(), options.rate,
+                           "lines a second, more than 0");
         } else if (name == "--seed") {
             uint64_t seed = 0;
-            if (!ParseNumber(value, seed)) {
-                return bad("a whole number");
+            ok =
+                in.Whole<uint64_t>(0, std::numeric_limits<uint64_t>::max(), seed, "a whole number");
+            if (ok) {
+                options.seed = seed;
             }
-            options.seed = seed;
         } else if (name == "--start") {
             startGiven = true;
             int64_t start = 0;
-            if (value == "now") {
+            if (in.Value() == "now") {
                 options.start.reset();
-                continue;
+            } else if (ParseUtc(in.Value(), start)) {
+                options.start = start;
+            } else {
+                ok = in.Bad("YYYY-MM-DDTHH:MM:SS, years 1980 to 2099, or now");
             }
-            if (!ParseUtc(value, start)) {
-                return bad("YYYY-MM-DDTHH:MM:SS, years 1980 to 2099, or now");
-            }
-            options.start = start;
         } else if (name == "--speed") {
             speedGiven = true;
-            if (!ParseNumber(value, options.speed) || options.speed < 0 ||
-                !std::isfinite(options.speed)) {
-                return bad("a factor, 0 or more");
-            }
+            ok = in.Number(0, std::numeric_limits<double>::max(), options.speed,
+                           "a factor, 0 or more");
         } else if (name == "--count") {
-            if (!ParseNumber(value, options.count) || options.count < 1) {
-                return bad("a whole number from 1");
-            }
+            ok = in.Whole<int64_t>(1, std::numeric_limits<int64_t>::max(), options.count,
+                                   "a whole number from 1");
         } else if (name == "--hz") {
             hzGiven = true;
-            if (value == "1" || value == "2" || value == "5" || value == "10") {
-                options.hz = std::stoi(value);
+            const std::string kHz = "epochs a second: 1, 2, 5 or 10";
+            int hz = 0;
+            if (!in.Whole(1, 10, hz, kHz)) {
+                ok = false;
+            } else if (hz != 1 && hz != 2 && hz != 5 && hz != 10) {
+                ok = in.Bad(kHz);
             } else {
-                return bad("epochs a second: 1, 2, 5 or 10");
+                options.hz = hz;
             }
         } else if (name == "--dialect") {
-            if (value == "gp") {
-                options.dialect = TDialect::GP;
-            } else if (value == "gnss") {
-                options.dialect = TDialect::GNSS;
+            if (in.Value() == "gp" || in.Value() == "gnss") {
+                options.dialect = in.Value() == "gp" ? TDialect::GP : TDialect::GNSS;
             } else {
-                return bad("gp or gnss");
+                ok = in.Bad("gp or gnss");
             }
         } else if (name == "--delay" || name == "--jitter") {
-            double ms = 0;
-            if (!ParseNumber(value, ms) || ms < 0 || ms >= 1000 || !std::isfinite(ms)) {
-                return bad("milliseconds, 0 to under 1000");
-            }
-            (name == "--delay" ? options.delayMs : options.jitterMs) = ms;
+            ok = in.Number(0, underSecond, name == "--delay" ? options.delayMs : options.jitterMs,
+                           "milliseconds, 0 to under 1000");
             (name == "--delay" ? delayGiven : jitterGiven) = true;
         } else if (name == "--realtime") {
             options.realtime = true;
@@ -479,9 +447,15 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         } else if (name == "--version") {
             options.version = true;
         } else {
-            error = "nmeasim: unknown option '" + args[i] + "' (try --help)";
-            return false;
+            ok = in.Unknown();
         }
+        if (!ok) {
+            break;
+        }
+    }
+    if (in.Failed()) {
+        error = in.Error();
+        return false;
     }
     if ((delayGiven || jitterGiven) && !options.realtime) {
         error =
@@ -520,27 +494,46 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << error << '\n';
         return kExitUsage;
     }
-    if (options.help) {
-        out << UsageText();
-        return kExitOk;
-    }
-    if (options.version) {
-        out << "nmeasim " << palmo::kVersion << '\n';
+    if (options.help || options.version) {
+        errno = 0;
+        out << (options.help ? UsageText() : std::string("nmeasim ") + palmo::kVersion + '\n');
+        out.flush();
+        // Text that cannot be written is a failure (a full disk, a closed descriptor).
+        if (!out) {
+            const int code = errno != 0 ? errno : EIO;
+            err << "nmeasim: cannot write to standard output: " << std::strerror(code) << '\n';
+            return kExitFailure;
+        }
         return kExitOk;
     }
 
+    // Before the log opens: a named pipe waits there for its writer.
+    InstallStopSignals();
     TPace pace(options);
     std::unique_ptr<TFeed> feed;
+    TReplayFeed* replay = nullptr;
+    const auto unreadable = [&](const std::string& reason) {
+        err << "nmeasim: cannot read '" << options.replay << "': " << reason << '\n';
+        return kExitFailure;
+    };
     if (!options.replay.empty()) {
-        std::ifstream in(options.replay, std::ios::binary);
-        std::ostringstream bytes;
-        if (!in.is_open() || !(bytes << in.rdbuf())) {
-            const int code = errno != 0 ? errno : ENOENT;
-            err << "nmeasim: cannot read '" << options.replay << "': " << std::strerror(code)
-                << '\n';
+        auto file = std::make_unique<TLogFile>();
+        if (!file->Open(options.replay, error)) {
+            return StopRequested() ? kExitOk : unreadable(error);
+        }
+        auto log = std::make_unique<TReplayFeed>(std::move(file), options.rate, options.hz);
+        if (!log->HasBytes()) {
+            if (StopRequested()) {
+                return kExitOk;
+            }
+            if (!log->Error().empty()) {
+                return unreadable(log->Error());
+            }
+            err << "nmeasim: '" << options.replay << "' is empty\n";
             return kExitFailure;
         }
-        feed = std::make_unique<TReplayFeed>(bytes.str(), options.rate, options.hz);
+        replay = log.get();
+        feed = std::move(log);
     } else {
         const uint64_t seed = options.seed ? *options.seed : std::random_device{}();
         int64_t start = options.seed ? kSeededStart : 0;
@@ -556,10 +549,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         feed = std::make_unique<TScenarioFeed>(seed, start, options.dialect, options.hz);
     }
 
-    InstallStopSignals();
     TLineTally tally;
-    const int status = options.toStdout ? RunStdout(*feed, pace, options, tally, err)
-                                        : RunPty(*feed, pace, options, tally, out, err);
+    int status = options.toStdout ? RunStdout(*feed, pace, options, tally, err)
+                                  : RunPty(*feed, pace, options, tally, out, err);
+    if (replay != nullptr && !replay->Error().empty()) {
+        status = unreadable(replay->Error());
+    }
     if (options.stats) {
         err << "nmeasim: " << tally.Lines() << " lines written\n";
     }

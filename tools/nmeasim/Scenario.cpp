@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <numbers>
 
+#include "gps/NMEA.h"
 #include "toolkit/Calendar.h"
 
 namespace nmeasim {
@@ -40,31 +41,13 @@ std::string Format(const char* format, double value) {
     return text;
 }
 
-// Whether a line's checksum matches its payload.
-bool ChecksumMatches(const std::string& line) {
-    const size_t star = line.find('*');
-    if (line.empty() || line[0] != '$' || star == std::string::npos || star + 3 > line.size()) {
-        return false;
-    }
-    return line.compare(star + 1, 2, ChecksumText(std::string_view(line).substr(1, star - 1))) == 0;
-}
-
 }  // namespace
-
-std::string ChecksumText(std::string_view payload) {
-    unsigned sum = 0;
-    for (const char c : payload) {
-        sum ^= static_cast<unsigned char>(c);
-    }
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    return {kHex[sum >> 4], kHex[sum & 15]};
-}
 
 std::string Sentence(std::string_view payload) {
     std::string line = "$";
     line.append(payload);
     line += '*';
-    line += ChecksumText(payload);
+    line += gps::NmeaChecksum(payload);
     line += "\r\n";
     return line;
 }
@@ -463,7 +446,7 @@ TSimLine TScenario::Damaged(std::string line) {
             const auto count = static_cast<size_t>(UniformInt(3, 12));
             line.erase(from, std::min(count, line.size() - 2 - from));
         }
-        if (!ChecksumMatches(line)) {
+        if (!gps::ChecksumOK(std::string_view(line).substr(0, line.size() - 2))) {
             return {line, true};
         }
     }

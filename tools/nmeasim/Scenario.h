@@ -10,10 +10,6 @@
 
 namespace nmeasim {
 
-// The checksum of a payload: exclusive OR of its bytes as two upper-case
-// hexadecimal digits.
-std::string ChecksumText(std::string_view payload);
-
 // A whole line: "$", payload, "*", checksum, carriage return and line feed.
 std::string Sentence(std::string_view payload);
 

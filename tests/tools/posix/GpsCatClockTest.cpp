@@ -16,16 +16,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include "gps/NMEA.h"
 #include "serial/posix/PtyPair.h"
 #include "toolkit/SystemClock.h"
 #include "tools/gpscat/GpsCat.h"
 #include "tools/gpscat/ShmRefClock.h"
-#include "tools/nmeasim/Scenario.h"
 
 namespace {
 
 const std::string kPayload = "GPRMC,235959.00,A,5951.1234,N,01043.5678,E,5.2,45.0,311224,3.9,E,A";
-const std::string kFix = "$" + kPayload + "*" + nmeasim::ChecksumText(kPayload) + "\r\n";
+const std::string kFix = "$" + kPayload + "*" + gps::NmeaChecksum(kPayload) + "\r\n";
 const std::string kNoFix = "$GPRMC,101500.00,V,,,,,,,150624,,,N*7C\r\n";
 // 2024-12-31T23:59:59Z as a day count.
 constexpr double kFixDay = 45657.0 + 86399.0 / 86400.0;

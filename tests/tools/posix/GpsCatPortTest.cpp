@@ -20,12 +20,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "gps/NMEA.h"
 #include "serial/posix/PtyPair.h"
 #include "tests/tools/posix/ChildProcess.h"
 #include "toolkit/Clock.h"
 #include "toolkit/SystemClock.h"
 #include "tools/gpscat/GpsCat.h"
-#include "tools/nmeasim/Scenario.h"
 
 using nlohmann::json;
 
@@ -110,13 +110,12 @@ TRun RunOnPty(const std::vector<std::string>& args, const std::string& input) {
 const std::string kNoFix = "$GPRMC,101500.00,V,,,,,,,150624,,,N*7C\r\n";
 const std::string kFix =
     "$GPRMC,235959.00,A,5951.1234,N,01043.5678,E,5.2,45.0,311224,3.9,E,A*" +
-    nmeasim::ChecksumText("GPRMC,235959.00,A,5951.1234,N,01043.5678,E,5.2,45.0,311224,3.9,E,A") +
+    gps::NmeaChecksum("GPRMC,235959.00,A,5951.1234,N,01043.5678,E,5.2,45.0,311224,3.9,E,A") +
     "\r\n";
 // Status A with a date that is no date: no time to set the clock to.
 const std::string kUndatedFix =
     "$GPRMC,101500.00,A,5951.1234,N,01043.5678,E,5.2,45.0,310224,,,A*" +
-    nmeasim::ChecksumText("GPRMC,101500.00,A,5951.1234,N,01043.5678,E,5.2,45.0,310224,,,A") +
-    "\r\n";
+    gps::NmeaChecksum("GPRMC,101500.00,A,5951.1234,N,01043.5678,E,5.2,45.0,310224,,,A") + "\r\n";
 
 void ExpectNewYearsEve(const tk::TClockFields& f) {
     // 2024-12-31 23:59:59 UTC plus the few milliseconds since the line came.

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -273,6 +274,61 @@ TEST(NmeaSimReplay, EpochsOfTheLogAndLinesAtARate) {
                                   "$GPRMC,,V,,,,,,,,,,N*53"}));
 }
 
+TEST(NmeaSimReplay, LongLinesAndEpochsGoOutInBoundedParts) {
+    // An epoch of 200 kB of satellites in view, then one with a line of
+    // 150 kB of noise, then a short one.
+    std::string first = nmeasim::Sentence("GPRMC,101500.00,V,,,,,,,150624,,,N");
+    while (first.size() < 200000) {
+        first +=
+            nmeasim::Sentence("GPGSV,3,1,10,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45");
+    }
+    const std::string second =
+        nmeasim::Sentence("GPRMC,101501.00,V,,,,,,,150624,,,N") + std::string(150000, 'x') + "\r\n";
+    const std::string third = nmeasim::Sentence("GPRMC,101502.00,V,,,,,,,150624,,,N");
+    const std::string log = first + second + third;
+    const std::vector<std::string> epochs{first, second, third};
+
+    nmeasim::TReplayFeed feed(log, 0);
+    nmeasim::TChunk chunk;
+    std::vector<std::string> joined(1);
+    while (feed.Next(chunk)) {
+        EXPECT_LE(chunk.bytes.size(), nmeasim::kMaxChunk);
+        EXPECT_FALSE(chunk.bytes.empty());
+        // Every part of an epoch is due with it.
+        EXPECT_EQ(chunk.due, static_cast<double>(joined.size() - 1));
+        joined.back() += chunk.bytes;
+        if (!chunk.partial) {
+            joined.emplace_back();
+        }
+    }
+    joined.pop_back();
+    EXPECT_EQ(joined, epochs);
+    EXPECT_EQ(nmeasim::GroupEpochs(nmeasim::SplitLines(log)), epochs);
+
+    // At a rate: the long line in parts, all due with it.
+    nmeasim::TReplayFeed rated(log, 4);
+    std::vector<std::string> lines(1);
+    while (rated.Next(chunk)) {
+        EXPECT_LE(chunk.bytes.size(), nmeasim::kMaxChunk);
+        EXPECT_DOUBLE_EQ(chunk.due, static_cast<double>(lines.size() - 1) / 4);
+        lines.back() += chunk.bytes;
+        if (!chunk.partial) {
+            lines.emplace_back();
+        }
+    }
+    lines.pop_back();
+    EXPECT_EQ(lines, nmeasim::SplitLines(log));
+
+    // --count counts epochs, not their parts.
+    const std::string path = TempPath("long_epochs.nmea");
+    std::ofstream(path, std::ios::binary) << log;
+    childtest::TChild sim(NMEASIM_EXE,
+                          {"--stdout", "--speed", "0", "--count", "2", "--replay", path});
+    EXPECT_EQ(sim.ReadBytes(1 << 20), first + second);
+    EXPECT_EQ(sim.Wait(), 0);
+    std::remove(path.c_str());
+}
+
 TEST(NmeaSimOptions, ValuesMistakesAndMessages) {
     nmeasim::TOptions o;
     std::string error;
@@ -333,12 +389,58 @@ TEST(NmeaSimOptions, ValuesMistakesAndMessages) {
         EXPECT_EQ(sim.ReadBytes(1, 100), "");
     }
 
+    // Word for word, the numbers read by the companion programs' shared reader.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> messages = {
+        {{"--rate=nan", "--replay", "x"},
+         "invalid value 'nan' for --rate (lines a second, more than 0)"},
+        {{"--speed", "-0.5"}, "invalid value '-0.5' for --speed (a factor, 0 or more)"},
+        {{"--realtime", "--delay", "1e3"},
+         "invalid value '1e3' for --delay (milliseconds, 0 to under 1000)"},
+        {{"--seed", "+5"}, "invalid value '+5' for --seed (a whole number)"},
+        {{"--count", "99999999999999999999"},
+         "invalid value '99999999999999999999' for --count (a whole number from 1)"},
+        {{"--hz=4"}, "invalid value '4' for --hz (epochs a second: 1, 2, 5 or 10)"},
+        {{"--dialect", "gps"}, "invalid value 'gps' for --dialect (gp or gnss)"},
+        {{"--link="}, "invalid value '' for --link (a path)"},
+        {{"--start", "2100-01-01T00:00:00"},
+         "invalid value '2100-01-01T00:00:00' for --start (YYYY-MM-DDTHH:MM:SS, years 1980 to "
+         "2099, or now)"},
+        {{"--rate"}, "option '--rate' needs a value"},
+        {{"--persist=1"}, "option '--persist' takes no value"},
+        {{"receiver"}, "unknown option 'receiver' (try --help)"},
+        {{"--", "--stdout"}, "unknown option '--' (try --help)"},
+    };
+    for (const auto& [args, message] : messages) {
+        nmeasim::TOptions fresh;
+        EXPECT_FALSE(nmeasim::ParseOptions(args, fresh, error));
+        EXPECT_EQ(error, "nmeasim: " + message);
+    }
+    nmeasim::TOptions numbers;
+    ASSERT_TRUE(nmeasim::ParseOptions(
+        {"--replay", "x", "--rate", "1e-3", "--speed", ".5", "--count=9000000000"}, numbers, error))
+        << error;
+    EXPECT_EQ(numbers.rate, 0.001);
+    EXPECT_EQ(numbers.speed, 0.5);
+    EXPECT_EQ(numbers.count, 9000000000);
+
     childtest::TChild help(NMEASIM_EXE, {"--help"});
     EXPECT_NE(help.ReadBytes(1 << 16).find("Usage: nmeasim"), std::string::npos);
     EXPECT_EQ(help.Wait(), 0);
     childtest::TChild version(NMEASIM_EXE, {"--version"});
     EXPECT_EQ(version.ReadBytes(1 << 10), "nmeasim " + gps::TGPS().Version() + "\n");
     EXPECT_EQ(version.Wait(), 0);
+    // Standard output that cannot be written (a full disk, a closed descriptor).
+    const std::string errFile = TempPath("output.err");
+    for (const std::string run : {"--help >/dev/full", "--version >/dev/full", "--help >&-"}) {
+        const int raw = std::system(
+            ("'" + std::string(NMEASIM_EXE) + "' " + run + " 2>'" + errFile + "'").c_str());
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << run << ": " << raw;
+        EXPECT_EQ(ReadFile(errFile),
+                  std::string("nmeasim: cannot write to standard output: ") +
+                      (run.back() == '-' ? "Bad file descriptor\n" : "No space left on device\n"))
+            << run;
+    }
+    std::remove(errFile.c_str());
 
     const std::string missing = TempPath("no_such.nmea");
     childtest::TChild gone(NMEASIM_EXE, {"--replay", missing});
@@ -370,6 +472,99 @@ TEST(NmeaSimProgram, ReplayThroughARawPseudoTerminal) {
     EXPECT_EQ(got, ReadFile(kSample));  // every byte, carriage returns and noise included
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_FALSE(Exists(link));
+}
+
+namespace {
+
+// The resident memory of a process in kB; 0 when it cannot be read.
+long ResidentKb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(NmeaSimProgram, ReplayReadsTheLogAsItComes) {
+    // From a named pipe: each epoch goes out once the next one begins, while
+    // the writer still holds the pipe open.
+    const std::string fifo = TempPath("log.fifo");
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    childtest::TChild sim(NMEASIM_EXE, {"--stdout", "--speed", "0", "--replay", fifo});
+    // Until the simulator has its end open, a writer that does not wait is refused.
+    int fd = -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (fd < 0 && std::chrono::steady_clock::now() < deadline && !sim.Wait(10)) {
+        fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    }
+    ASSERT_GE(fd, 0) << sim.ErrText();
+    const auto epoch = [](int second) {
+        const std::string time = "1015" + std::to_string(10 + second) + ".00";
+        return nmeasim::Sentence("GPRMC," + time + ",V,,,,,,,150624,,,N") +
+               nmeasim::Sentence("GPGGA," + time + ",,,,,0,00,99.99,,,,,,");
+    };
+    const auto send = [fd](const std::string& bytes) {
+        return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    };
+    ASSERT_TRUE(send(epoch(0) + epoch(1)));
+    EXPECT_EQ(sim.ReadBytes(epoch(0).size()), epoch(0));
+    ASSERT_TRUE(send(epoch(2)));
+    EXPECT_EQ(sim.ReadBytes(epoch(1).size()), epoch(1));
+    close(fd);
+    EXPECT_EQ(sim.ReadBytes(1 << 16), epoch(2));
+    EXPECT_EQ(sim.Wait(), 0) << sim.ErrText();
+    std::remove(fifo.c_str());
+
+    // /dev/zero has neither an end nor a line end: it goes out in parts at
+    // once (reading the whole log first never sent a byte), and the memory
+    // stays that of a few parts.
+    childtest::TChild zero(NMEASIM_EXE, {"--stdout", "--replay", "/dev/zero"});
+    const auto started = std::chrono::steady_clock::now();
+    const std::string firstBytes = zero.ReadBytes(1, 10000);
+    const double firstMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
+    ASSERT_FALSE(firstBytes.empty()) << zero.ErrText();
+    size_t sent = firstBytes.size();
+    long settledKb = 0;
+    long peakKb = 0;
+    while (sent < (64u << 20)) {
+        const std::string got = zero.ReadBytes(1 << 20);
+        ASSERT_FALSE(got.empty()) << zero.ErrText();
+        ASSERT_EQ(got.find_first_not_of('\0'), std::string::npos);
+        sent += got.size();
+        const long kb = ResidentKb(zero.Pid());
+        settledKb = settledKb == 0 && sent >= (8u << 20) ? kb : settledKb;
+        peakKb = std::max(peakKb, kb);
+    }
+    std::printf(
+        "/dev/zero replay: first bytes after %.0f ms, %zu MB sent, resident %ld kB "
+        "after 8 MB, at most %ld kB\n",
+        firstMs, sent >> 20, settledKb, peakKb);
+    ASSERT_GT(settledKb, 0);
+    EXPECT_LT(peakKb - settledKb, 16 * 1024);
+    zero.Signal(SIGTERM);
+    EXPECT_EQ(zero.Wait(), 0);
+
+    // An empty log, and one that is no file.
+    const std::string empty = TempPath("empty.nmea");
+    std::ofstream(empty).close();
+    childtest::TChild none(NMEASIM_EXE, {"--replay", empty});
+    EXPECT_EQ(none.Wait(), 1);
+    EXPECT_EQ(none.ErrText(), "nmeasim: '" + empty + "' is empty\n");
+    EXPECT_EQ(none.ReadBytes(1, 100), "");
+    std::remove(empty.c_str());
+    const std::string dir = TempPath("log_dir");
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    childtest::TChild folder(NMEASIM_EXE, {"--stdout", "--replay", dir});
+    EXPECT_EQ(folder.Wait(), 1);
+    EXPECT_EQ(folder.ErrText(), "nmeasim: cannot read '" + dir + "': Is a directory\n");
+    rmdir(dir.c_str());
 }
 
 TEST(NmeaSimProgram, EndsWhenTheReaderHangsUpOrOnASignal) {
