@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "toolkit/Calendar.h"
+#include "toolkit/SystemClock.h"
 
 namespace record {
 
@@ -68,27 +69,17 @@ std::string FormatDecimal(double value) {
 }
 
 std::string FormatTime(double dayCount) {
-    constexpr int64_t kMsPerDay = 86400000;
-    const int64_t ms = std::llround(dayCount * static_cast<double>(kMsPerDay));
-    int64_t days = ms / kMsPerDay;
-    int64_t msOfDay = ms % kMsPerDay;
-    if (msOfDay < 0) {
-        msOfDay += kMsPerDay;
-        --days;
+    tk::TClockFields f;
+    if (!tk::ClockFieldsFromDayCount(dayCount, f)) {
+        return "0001-01-01T00:00:00Z";
     }
-    int64_t year = 0;
-    unsigned month = 0;
-    unsigned day = 0;
-    tk::CivilFromDays(days + tk::kDayCountEpoch, year, month, day);
-    const int64_t seconds = msOfDay / 1000;
     char text[48];
-    int n = std::snprintf(
-        text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld", static_cast<long long>(year),
-        month, day, static_cast<long long>(seconds / 3600),
-        static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    int n = std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", unsigned{f.year},
+                          unsigned{f.month}, unsigned{f.day}, unsigned{f.hour}, unsigned{f.minute},
+                          unsigned{f.second});
     std::string result(text, static_cast<size_t>(n));
-    if (const int64_t fraction = msOfDay % 1000; fraction != 0) {
-        n = std::snprintf(text, sizeof text, ".%03lld", static_cast<long long>(fraction));
+    if (f.milliseconds != 0) {
+        n = std::snprintf(text, sizeof text, ".%03u", unsigned{f.milliseconds});
         result.append(text, static_cast<size_t>(n));
         while (result.back() == '0') {
             result.pop_back();

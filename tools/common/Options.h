@@ -3,9 +3,11 @@
 // they take, with the programs' one style of error message.
 #pragma once
 
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -68,6 +70,15 @@ class TOptionReader {
     }
 
     bool IsOperand() const { return operand_; }
+    // --help (or -h) and --version, alike in every program: true when the
+    // option is one of them, which sets its flag.
+    bool HelpOrVersion(bool& help, bool& version) const {
+        if (operand_ || (name_ != "--help" && name_ != "-h" && name_ != "--version")) {
+            return false;
+        }
+        (name_ == "--version" ? version : help) = true;
+        return true;
+    }
     // The argument as given (an operand, or an option with its value).
     const std::string& Arg() const { return arg_; }
     const std::string& Name() const { return name_; }
@@ -150,5 +161,22 @@ class TOptionReader {
     std::string value_;
     std::string error_;
 };
+
+// Writes the text asked for by --help or --version: the exit status, 0, or
+// 1 with "PROGRAM: cannot write to standard output: REASON" on err when the
+// output does not take it (a full disk, a closed pipe).
+inline int PrintText(std::ostream& out, std::ostream& err, std::string_view program,
+                     const std::string& text) {
+    errno = 0;
+    out << text;
+    out.flush();
+    if (out) {
+        return 0;
+    }
+    const int code = errno != 0 ? errno : EIO;
+    err << program << ": cannot write to standard output: " << std::generic_category().message(code)
+        << '\n';
+    return 1;
+}
 
 }  // namespace cli

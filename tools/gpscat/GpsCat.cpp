@@ -10,6 +10,7 @@
 
 #include "PalmoVersion.h"
 #include "toolkit/Clock.h"
+#include "tools/common/Options.h"
 
 namespace gpscat {
 
@@ -162,10 +163,9 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
         return kExitUsage;
     }
     if (options.help || options.version) {
-        out << (options.help ? UsageText() : std::string("gpscat ") + palmo::kVersion + '\n');
-        out.flush();
-        // Help that cannot be written is a failure too (a full disk, a closed pipe).
-        return out ? kExitOk : kExitFile;
+        return cli::PrintText(
+            out, err, "gpscat",
+            options.help ? UsageText() : std::string("gpscat ") + palmo::kVersion + '\n');
     }
     if (options.port != 0) {
         return RunPort(options, out, err);

@@ -175,11 +175,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             options.quiet = true;
         } else if (name == "--summary") {
             options.summary = true;
-        } else if (name == "--help" || name == "-h") {
-            options.help = true;
-        } else if (name == "--version") {
-            options.version = true;
-        } else {
+        } else if (!in.HelpOrVersion(options.help, options.version)) {
             ok = in.Unknown();
         }
         if (!ok) {

@@ -442,11 +442,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             options.persist = true;
         } else if (name == "--stats") {
             options.stats = true;
-        } else if (name == "--help" || name == "-h") {
-            options.help = true;
-        } else if (name == "--version") {
-            options.version = true;
-        } else {
+        } else if (!in.HelpOrVersion(options.help, options.version)) {
             ok = in.Unknown();
         }
         if (!ok) {
@@ -495,16 +491,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitUsage;
     }
     if (options.help || options.version) {
-        errno = 0;
-        out << (options.help ? UsageText() : std::string("nmeasim ") + palmo::kVersion + '\n');
-        out.flush();
-        // Text that cannot be written is a failure (a full disk, a closed descriptor).
-        if (!out) {
-            const int code = errno != 0 ? errno : EIO;
-            err << "nmeasim: cannot write to standard output: " << std::strerror(code) << '\n';
-            return kExitFailure;
-        }
-        return kExitOk;
+        return cli::PrintText(
+            out, err, "nmeasim",
+            options.help ? UsageText() : std::string("nmeasim ") + palmo::kVersion + '\n');
     }
 
     // Before the log opens: a named pipe waits there for its writer.
