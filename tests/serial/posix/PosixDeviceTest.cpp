@@ -28,6 +28,10 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kCom1 = "\\\\.\\COM1";
 constexpr const char* kCom2 = "\\\\.\\COM2";
 
+long ThreadId() {
+    return syscall(SYS_gettid);
+}
+
 // A dispatcher with the device operations open to the test. An output
 // flush waits a minute for the writer's answer: one that comes in time came
 // from the writer, not from the end of the wait, however slow the machine.
@@ -40,11 +44,13 @@ class TDevice : public TRirPosixDispatcher {
     bool WaitDeviceEvent(uint32_t& mask) {
         return DeviceWaitEvent(mask, nullptr) || DeviceFinishWait(mask, nullptr);
     }
+    // The thread that writes stretches to the device.
+    std::atomic<long> writerTid{0};
+    int32_t DeviceWriteStretch(const char* data, uint32_t count) override {
+        writerTid = ThreadId();
+        return TRirPosixDispatcher::DeviceWriteStretch(data, count);
+    }
 };
-
-long ThreadId() {
-    return syscall(SYS_gettid);
-}
 
 // Whether thread tid of this process sleeps in the kernel (state S), as in
 // a wait for a device or an event.
@@ -408,8 +414,10 @@ TEST(PosixDevice, WriterWaitingForRoomEndsWithAFlushAndTheClose) {
     // The far end reads nothing: the driver's queues fill, the writer waits
     // for room inside a stretch and the output ring fills up behind it.
     const std::string block(4096, 'z');
-    // Fills the ring until both it and the device are full (the device
-    // takes no more from the test's own descriptor): the writer is stuck.
+    // Fills the ring until it is full and the writer sleeps with a stretch
+    // of it: the writer is stuck. (Whether the device would take more is no
+    // sign: a pseudo-terminal can answer a poll with room that it has not
+    // woken its waiting writer for.)
     auto fill = [&] {
         return Eventually([&] {
             const uint32_t room = d.OutputRoom();
@@ -417,8 +425,8 @@ TEST(PosixDevice, WriterWaitingForRoomEndsWithAFlushAndTheClose) {
                 EXPECT_EQ(d.WriteBlock(block.data(), std::min<uint32_t>(room, 4096)), 0);
                 return false;
             }
-            pollfd p{pty.Slave(), POLLOUT, 0};
-            return poll(&p, 1, 0) == 0;
+            const long writer = d.writerTid;
+            return writer != 0 && Sleeping(writer) && d.OutputRoom() == 0;
         });
     };
     ASSERT_TRUE(fill()) << "the writer does not wait for room";
