@@ -414,7 +414,7 @@ TEST(MainForm, SilenceBlanksTheLabelsButNotValid) {
     ASSERT_TRUE(w.Send(kPortA, kGga + "\r\n" + kRmc + "\r\n",
                        [&] { return f.Valid->Caption() == "Valid"; }));
     f.GPS1->SetComTimeOut(150);
-    ASSERT_TRUE(PumpUntil([&] { return f.Label3->Caption() == "GPS Lossed"; }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return f.Label3->Caption() == "GPS Lossed"; }, 30000));
     EXPECT_EQ(Captions(f), std::vector<std::string>(8, "--"));
     EXPECT_EQ(f.Valid->Caption(), "Valid");
     // The next line brings the labels back.

@@ -48,13 +48,13 @@ TEST(MainFormDevice, LostDeviceShowsInLabel3AndTheBoxOpensItAgain) {
 
     // The far end goes: "Device lost", the port closed and the box unticked.
     ports.Pair(1).CloseMaster();
-    ASSERT_TRUE(cptest::PumpUntil([&] { return f.Label3->Caption() == "Device lost"; }, 5000))
+    ASSERT_TRUE(cptest::PumpUntil([&] { return f.Label3->Caption() == "Device lost"; }, 30000))
         << f.Label3->Caption();
     EXPECT_FALSE(f.CheckBox1->Checked());
     EXPECT_FALSE(f.GPS1->ComOpen());
     // The silence that follows blanks the labels but does not hide the cause.
     f.GPS1->SetComTimeOut(200);
-    ASSERT_TRUE(cptest::PumpUntil([&] { return losses == 1; }, 10000));
+    ASSERT_TRUE(cptest::PumpUntil([&] { return losses == 1; }, 30000));
     EXPECT_EQ(f.Label3->Caption(), "Device lost");
     EXPECT_EQ(f.Lat1->Caption(), "--");
 
@@ -65,6 +65,7 @@ TEST(MainFormDevice, LostDeviceShowsInLabel3AndTheBoxOpensItAgain) {
     ASSERT_TRUE(f.GPS1->ComOpen());
     EXPECT_TRUE(f.CheckBox1->Checked());
     ASSERT_TRUE(back.Write(kDgps));
-    EXPECT_TRUE(cptest::PumpUntil([&] { return f.Label3->Caption() == "Fix Quality: DGPS"; }, 5000))
+    EXPECT_TRUE(
+        cptest::PumpUntil([&] { return f.Label3->Caption() == "Fix Quality: DGPS"; }, 30000))
         << f.Label3->Caption();
 }
