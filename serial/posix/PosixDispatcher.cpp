@@ -352,7 +352,7 @@ int32_t TRirPosixDispatcher::DeviceFlush(int32_t side) {
         // ring.
         FlushEvent->Set();
         Signal(flushFd_);
-        AckEvent->Wait(5000);
+        AckEvent->Wait(FlushAckWaitMs);
     }
     std::lock_guard<std::mutex> io(ioLock_);
     if (fd_ < 0) {

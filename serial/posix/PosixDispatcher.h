@@ -93,6 +93,11 @@ class TRirPosixDispatcher : public TRirBaseDispatcher {
     // Whether the device has modem-control lines (a pseudo-terminal has none).
     bool HasModemLines() const { return hasModemLines_.load(); }
 
+  protected:
+    // How long an output flush waits for the writer to let go of a write
+    // that waits for room, in milliseconds.
+    uint32_t FlushAckWaitMs = 5000;
+
   private:
     // The reader's view of the device between two waits.
     struct TWaitState {

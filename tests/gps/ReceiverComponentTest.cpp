@@ -67,6 +67,15 @@ struct TRecordingSound : tk::TSound {
     void SystemBeep() override { Add("SystemBeep"); }
 };
 
+// A receiver that counts the restarts of its loss countdown.
+struct TCountingGps : TGPS {
+    int restarts = 0;
+    void RestartLossTimer() override {
+        ++restarts;
+        TGPS::RestartLossTimer();
+    }
+};
+
 const std::vector<std::string> kAlarm = {"Beep 750 500", "Pause 25", "Beep 1000 700", "Pause 25",
                                          "Beep 750 500"};
 
@@ -109,7 +118,8 @@ TEST(ReceiverComponent, OwnsItsPortAndTimerWithTheirStartingValues) {
     EXPECT_EQ(gps.LossTimer().Interval(), 0u);
     EXPECT_TRUE(gps.LossTimer().Enabled());
 
-    // Owned by a form, freed with it (what it owns along with it).
+    // Owned by a form, freed with it (what it owns along with it): its loss
+    // timer, due in 20 ms, never fires.
     int losses = 0;
     {
         tk::TComponent form(nullptr);
@@ -119,12 +129,12 @@ TEST(ReceiverComponent, OwnsItsPortAndTimerWithTheirStartingValues) {
         owned->SetComTimeOut(20);
         owned->OnComLoss = [&](TGPS&) { ++losses; };
     }
-    testsupport::PumpUntil([] { return false; }, 100);
+    ASSERT_TRUE(testsupport::PumpPastTimers(100));
     EXPECT_EQ(losses, 0);
 }
 
 TEST(ReceiverComponent, LossOfDataOncePerSilence) {
-    TGPS gps;
+    TCountingGps gps;
     gps.SetComTimeOut(150);
     std::vector<uint32_t> losses;
     gps.OnComLoss = [&](TGPS& sender) {
@@ -134,19 +144,23 @@ TEST(ReceiverComponent, LossOfDataOncePerSilence) {
     };
     ASSERT_TRUE(PumpUntil([&] { return losses.size() == 1; }));
     EXPECT_TRUE(gps.Silent());
-    PumpUntil([] { return false; }, 400);
+    // Three more time-outs' worth of timers have their turn: no second loss.
+    ASSERT_TRUE(testsupport::PumpPastTimers(3 * 150));
     EXPECT_EQ(losses.size(), 1u) << "once per silence";
 
     // The next line ends the silence and starts the countdown again;
     // characters without a carriage return do not.
+    EXPECT_EQ(gps.restarts, 0);
     const uint32_t lastLine = tk::MonotonicMs();
     Feed(gps, kGsa + "\r\n");
+    EXPECT_EQ(gps.restarts, 1);
     EXPECT_FALSE(gps.Silent());
     EXPECT_TRUE(gps.LossTimer().Enabled());
     for (int i = 0; i < 4; ++i) {
         Feed(gps, "$GPGSA,A,3,04");
-        PumpUntil([] { return false; }, 20);
+        PumpUntil([] { return true; });
     }
+    EXPECT_EQ(gps.restarts, 1);
     ASSERT_TRUE(PumpUntil([&] { return losses.size() == 2; }));
     // (A system timer may fire up to a clock tick early.)
     EXPECT_GE(losses[1] - lastLine, 150u - 16);
@@ -186,8 +200,14 @@ TEST(ReceiverComponent, SetsTheClockFromTheFixArrivalMovedOnByItsAgeAndTheOffset
     FeedArrived(gps, kRmc + "\r\n", arrival);
     EXPECT_EQ(gps.LineArrival(), arrival);
     EXPECT_EQ(gps.FixArrival(), arrival);
+    // The age is that at the call: between the clock's readings around it.
+    const auto ageMs = [&](uint64_t us) {
+        return static_cast<int64_t>((us - arrival.MonoUs) / 1000);
+    };
+    const uint64_t firstCall = tk::MonotonicUs();
     ASSERT_TRUE(gps.SetSysClock());
     ASSERT_TRUE(gps.SetLocalClock());
+    const uint64_t lastCall = tk::MonotonicUs();
     ASSERT_EQ(clock.calls.size(), 2u);
     EXPECT_FALSE(clock.calls[0].local);
     EXPECT_TRUE(clock.calls[1].local);
@@ -198,8 +218,8 @@ TEST(ReceiverComponent, SetsTheClockFromTheFixArrivalMovedOnByItsAgeAndTheOffset
         EXPECT_EQ(f.month, 3);
         EXPECT_EQ(f.day, 23);
         EXPECT_EQ(f.dayOfWeek, 2);
-        EXPECT_GE(MsOfDay(f) - sentence, 250);
-        EXPECT_LE(MsOfDay(f) - sentence, 255);
+        EXPECT_GE(MsOfDay(f) - sentence, ageMs(firstCall) + 50);
+        EXPECT_LE(MsOfDay(f) - sentence, ageMs(lastCall) + 51);
     }
 
     // Another line of the same second: its own arrival, the fix's unchanged.
@@ -208,16 +228,17 @@ TEST(ReceiverComponent, SetsTheClockFromTheFixArrivalMovedOnByItsAgeAndTheOffset
     EXPECT_EQ(gps.LineArrival(), later);
     EXPECT_EQ(gps.FixArrival(), arrival);
 
-    // A second on, the time set is a second later.
-    tk::Sleep(1000);
+    // A second on by the monotonic clock, the time set is a second later.
+    ASSERT_TRUE(testsupport::Eventually(
+        [&] { return tk::MonotonicUs() >= arrival.MonoUs + 1200000; }, 60000));
     clock.calls.clear();
     const uint64_t before = tk::MonotonicUs();
     ASSERT_TRUE(gps.SetSysClock());
     const uint64_t after = tk::MonotonicUs();
     ASSERT_EQ(clock.calls.size(), 1u);
     const int64_t set = MsOfDay(clock.calls[0].fields) - sentence;
-    EXPECT_GE(set, static_cast<int64_t>((before - arrival.MonoUs) / 1000) + 50);
-    EXPECT_LE(set, static_cast<int64_t>((after - arrival.MonoUs) / 1000) + 51);
+    EXPECT_GE(set, ageMs(before) + 50);
+    EXPECT_LE(set, ageMs(after) + 51);
 
     // The system refuses, or the setter fails: false, nothing thrown.
     clock.answer = false;

@@ -67,33 +67,63 @@ struct TLineClock {
     }
 };
 
-// A window of another thread that takes the port's notices only after a
-// while: until then the dispatch thread waits for it, with its notice under
-// way, though no trigger event runs on the test thread.
+// A window of another thread that takes the port's notices only once the
+// test lets it: until then the dispatch thread waits for it, with its
+// notice under way, though no trigger event runs on the test thread.
 class TLateWindow {
   public:
-    explicit TLateWindow(uint32_t lateMs)
-        : thread_([this, lateMs] {
+    TLateWindow()
+        : thread_([this] {
               window_ = tk::CreateNotifyWindow("lateWindow", [](auto...) { return 0; });
               made_.Set();
-              tk::Sleep(lateMs);
+              released_.Wait(tk::kInfinite);
               PumpUntil([this] { return stop_.load(); }, 60000);
               tk::DestroyNotifyWindow(window_);
           }) {
-        made_.Wait(5000);
+        made_.Wait(tk::kInfinite);
     }
     ~TLateWindow() {
         stop_ = true;
+        released_.Set();
         thread_.WaitFor(tk::kInfinite);
     }
     tk::TWindowHandle Window() const { return window_; }
+    // From now on the window takes its messages.
+    void Release() { released_.Set(); }
 
   private:
     tk::TEvent made_{true, false};
+    tk::TEvent released_{true, false};
     std::atomic<bool> stop_{false};
     tk::TWindowHandle window_ = 0;
     tk::TThread thread_;
 };
+
+// Serves messages until ms have passed since `since` (the pace of lines
+// from a receiver, not a wait for anything).
+void PumpUntilPast(uint32_t since, uint32_t ms) {
+    PumpUntil([&] { return tk::MonotonicMs() - since >= ms; }, ms + 1000);
+}
+
+// Sets off a timer due ms from now; `late` is true when it fired before the
+// receiver's first loss. The queue hands out the earliest due timer first,
+// so it cannot fire first however late the thread serves its messages, as
+// long as the loss is due earlier.
+struct TLossDeadline {
+    bool late = false;
+    tk::TTimer timer{nullptr};
+    TLossDeadline(const std::vector<uint32_t>& losses, size_t count, uint32_t ms) {
+        timer.SetInterval(ms);
+        timer.OnTimer = [this, &losses, count](tk::TComponent&) {
+            late = late || losses.size() < count;
+            timer.SetEnabled(false);
+        };
+    }
+};
+
+// The events of one line at the end of what a test writes: once they are
+// in, everything written before has been read and processed.
+const std::string kFence = Sentence("GPZDA,002157.00,09,12,2002,00,00");
 
 }  // namespace
 
@@ -107,6 +137,7 @@ TEST(ReceiverPort, BytesInEventsOut) {
     TEventLog expected(reference);
     Feed(reference, kStream);
     ASSERT_EQ(expected.events.size(), 18u);
+    Feed(reference, kFence + "\r\n");
 
     TGPS gps;
     TEventLog log(gps);
@@ -118,22 +149,28 @@ TEST(ReceiverPort, BytesInEventsOut) {
     const size_t cut = kStream.size() / 2 + 3;
     ASSERT_TRUE(remote.Write(kStream.substr(0, cut)));
     ASSERT_TRUE(PumpUntil([&] { return log.events.size() >= 8; }));
-    ASSERT_TRUE(remote.Write(kStream.substr(cut)));
-    ASSERT_TRUE(PumpUntil([&] { return log.events.size() >= expected.events.size(); }));
-    PumpFor(100);
+    ASSERT_TRUE(remote.Write(kStream.substr(cut) + kFence + "\r\n"));
+    ASSERT_TRUE(
+        PumpUntil([&] { return !log.events.empty() && log.events.back() == "Sentence GPZDA"; }));
     EXPECT_EQ(log.events, expected.events);
     EXPECT_EQ(gps.NmeaSentence(), reference.NmeaSentence());
     EXPECT_DOUBLE_EQ(gps.UTCTime(), reference.UTCTime());
     EXPECT_DOUBLE_EQ(gps.Lat(), reference.Lat());
     EXPECT_EQ(gps.FixQuality(), 2);
 
-    // Closed: what still arrives is not read.
+    // Closed: what still arrives is not read; the next receiver on the
+    // port gets it.
     gps.SetComOpen(false);
     EXPECT_FALSE(gps.ComOpen());
     EXPECT_FALSE(gps.ComPort().Open());
     log.Take();
+    TGPS next;
+    TEventLog nextLog(next);
+    UsePort(next, kPortA);
+    next.SetComOpen(true);
     ASSERT_TRUE(remote.Write(kGsa + "\r\n"));
-    PumpFor(300);
+    ASSERT_TRUE(PumpUntil([&] { return !nextLog.events.empty(); }));
+    EXPECT_EQ(nextLog.events.front(), "Sentence GPGSA");
     EXPECT_TRUE(log.events.empty());
 }
 
@@ -143,29 +180,36 @@ TEST(ReceiverPort, LossThreeSecondsAfterTheLastLineAndOnce) {
     TFar remote(ports, kPortA);
     ASSERT_TRUE(remote.Ok());
 
-    // A new receiver without any line: once, 3000 ms after construction.
+    // A new receiver without any line: once, 3000 ms after construction
+    // (before a timer due at 4500 ms).
     const uint32_t built = tk::MonotonicMs();
     TGPS gps;
     TLineClock clock(gps);
+    TLossDeadline first(clock.losses, 1, 4500);
     UsePort(gps, kPortA);
     gps.SetComOpen(true);
-    ASSERT_TRUE(PumpUntil([&] { return clock.losses.size() == 1; }, 6000));
+    ASSERT_TRUE(PumpUntil([&] { return clock.losses.size() == 1; }, 60000));
     EXPECT_GE(clock.losses[0] - built, 3000u - kTick);
-    EXPECT_LT(clock.losses[0] - built, 4500u);
+    EXPECT_FALSE(first.late);
 
-    // Lines every 250 ms keep it quiet; after the last, it comes 3000 ms later.
+    // Lines every 250 ms keep it quiet; after the last, it comes 3000 ms
+    // later (before a timer due 4500 ms after the last line).
     uint32_t wrote = 0;
     for (int i = 1; i <= 5; ++i) {
         wrote = tk::MonotonicMs();
         ASSERT_TRUE(remote.Write(kGsa + "\r\n"));
         ASSERT_TRUE(PumpUntil([&] { return clock.lines == i; }));
-        PumpFor(250);
+        if (i < 5) {
+            PumpUntilPast(wrote, 250);
+        }
     }
+    TLossDeadline second(clock.losses, 2, 4500);
     EXPECT_EQ(clock.losses.size(), 1u);
-    ASSERT_TRUE(PumpUntil([&] { return clock.losses.size() == 2; }, 6000));
+    ASSERT_TRUE(PumpUntil([&] { return clock.losses.size() == 2; }, 60000));
     EXPECT_GE(clock.losses[1] - wrote, 3000u - kTick);
-    EXPECT_LT(clock.losses[1] - clock.lastLine, 4500u);
-    PumpFor(3300);
+    EXPECT_FALSE(second.late);
+    // A time-out's worth of timers more have their turn: no second loss.
+    ASSERT_TRUE(testsupport::PumpPastTimers(3300));
     EXPECT_EQ(clock.losses.size(), 2u) << "once per silence";
 }
 
@@ -177,14 +221,14 @@ TEST(ReceiverPort, TimeOutChangesOnARunningAndAStoppedTimer) {
     TGPS gps;
     TLineClock clock(gps);
     UsePort(gps, kPortA);
-    gps.SetComTimeOut(600);
+    gps.SetComTimeOut(60000);
     gps.SetComOpen(true);
 
-    // Running: 200 ms after a line the time-out becomes 400 ms; the loss
-    // comes 400 ms after the change, not 600 ms after the line.
+    // Running: at least 200 ms after a line the time-out becomes 400 ms;
+    // the loss comes 400 ms after the change, not 400 ms after the line.
     ASSERT_TRUE(remote.Write(kGsa + "\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return clock.lines == 1; }));
-    PumpFor(200);
+    PumpUntilPast(clock.lastLine, 200);
     ASSERT_TRUE(clock.losses.empty());
     const uint32_t changed = tk::MonotonicMs();
     gps.SetComTimeOut(400);
@@ -195,7 +239,7 @@ TEST(ReceiverPort, TimeOutChangesOnARunningAndAStoppedTimer) {
     // Stopped: a new time-out leaves it stopped until the next line.
     gps.SetComTimeOut(150);
     EXPECT_FALSE(gps.LossTimer().Enabled());
-    PumpFor(500);
+    ASSERT_TRUE(testsupport::PumpPastTimers(3 * 150));
     EXPECT_EQ(clock.losses.size(), 1u);
     uint32_t wrote = tk::MonotonicMs();
     ASSERT_TRUE(remote.Write(kGsa + "\r\n"));
@@ -216,7 +260,7 @@ TEST(ReceiverPort, TimeOutChangesOnARunningAndAStoppedTimer) {
     gps.SetComOpen(true);
     ASSERT_TRUE(remote.Write(kGsa + "\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return clock.lines == 4; }));
-    PumpFor(500);
+    ASSERT_TRUE(testsupport::PumpPastTimers(500));
     EXPECT_EQ(clock.losses.size(), 3u);
 }
 
@@ -248,8 +292,14 @@ TEST(ReceiverPort, ComNumberChangedWhileOpen) {
     EXPECT_EQ(opens, 2);
     ASSERT_TRUE(remoteB.Write(kGsa + "\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return clock.lines == 2; }));
+    // The old port is no longer read: another receiver there gets its line.
+    TGPS other;
+    TLineClock otherClock(other);
+    UsePort(other, kPortA);
+    other.SetComOpen(true);
     ASSERT_TRUE(remoteA.Write(kGsa + "\r\n"));
-    PumpFor(300);
+    ASSERT_TRUE(PumpUntil([&] { return otherClock.lines == 1; }));
+    other.SetComOpen(false);
     EXPECT_EQ(clock.lines, 2) << "the old port is no longer read";
     gps.SendStr("to B");
     EXPECT_EQ(remoteB.Read(4), "to B");
@@ -282,11 +332,12 @@ TEST(ReceiverPort, ComNumberChangedWhileANoticeIsUnderWay) {
     gps.ComPort().SetOnPortOpen([&](tk::TComponent&) { ++opens; });
     UsePort(gps, kPortA);
     gps.SetComOpen(true);
-    TLateWindow late(500);
+    TLateWindow late;
     gps.ComPort().RequireDispatcher().AddWindowHandler(late.Window());
     ASSERT_TRUE(remoteA.Write(kRmc + "\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return clock.lines == 1; }));
     ASSERT_TRUE(gps.ComPort().RequireDispatcher().NoticeBusy());
+    late.Release();
 
     gps.SetComNumber(kPortB);
     EXPECT_EQ(opens, 2);
@@ -325,15 +376,16 @@ TEST(ReceiverPort, FreedByItsOwnEventHandler) {
     gps->SetComOpen(true);
     ASSERT_TRUE(remote.Write(kGsa + "\r\n" + kGsa + "\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return gps == nullptr; }));
-    PumpFor(200);
     EXPECT_EQ(sentences, 1);
 
+    // The next receiver's line comes after anything left of the first.
     TGPS again;
     TLineClock clock(again);
     UsePort(again, kPortA);
     again.SetComOpen(true);
     ASSERT_TRUE(remote.Write(kRmc + "\r\n"));
-    ASSERT_TRUE(PumpUntil([&] { return clock.lines == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return clock.lines >= 1; }));
+    EXPECT_EQ(sentences, 1);
 }
 
 TEST(ReceiverPort, SendStrAndOpenFailures) {
@@ -349,15 +401,14 @@ TEST(ReceiverPort, SendStrAndOpenFailures) {
     EXPECT_FALSE(gps.ComOpen());
     EXPECT_FALSE(gps.ComPort().Open());
     gps.SetComOpen(true);
-    EXPECT_EQ(remote.Read(1, 300), "");
 
-    // Open: the bytes arrive unchanged, without a line ending added.
+    // Open: the bytes arrive unchanged, first, without a line ending added;
+    // an empty text sends nothing before the next.
     const std::string text = std::string("$PSRF100,1,4800,8,1,0*0E\r\n") + '\0' + "\xFF\xB0\x7F";
     gps.SendStr(text);
-    EXPECT_EQ(remote.Read(text.size()), text);
-    EXPECT_EQ(remote.Read(1, 300), "");
     gps.SendStr("");
-    EXPECT_EQ(remote.Read(1, 200), "");
+    gps.SendStr("!");
+    EXPECT_EQ(remote.Read(text.size() + 1), text + "!");
 
     // Opening a port that is not there: the port's failure passes through.
     TGPS missing;

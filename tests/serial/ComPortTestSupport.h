@@ -28,6 +28,7 @@
 #ifdef _WIN32
 #include "serial/win32/WinPorts.h"
 #else
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 
@@ -103,6 +104,12 @@ class TFar {
   private:
     winports::TFarEnd end_;
 };
+
+// The bytes that wait at the device of component port n while no port
+// component has it open.
+inline uint32_t HeldAtDevice(TPorts&, uint16_t n) {
+    return winports::HeldInput(n);
+}
 
 using TPlatformDispatcher = TRirWin32Dispatcher;
 
@@ -185,6 +192,13 @@ class TFar {
   private:
     ptytest::TPtyPair& pair_;
 };
+
+// The bytes that wait at the device of component port n, read through the
+// test's own descriptor of it.
+inline uint32_t HeldAtDevice(TPorts& ports, uint16_t n) {
+    int count = 0;
+    return ioctl(ports.Pair(n).Slave(), FIONREAD, &count) == 0 ? static_cast<uint32_t>(count) : 0;
+}
 
 using TPlatformDispatcher = TRirPosixDispatcher;
 

@@ -43,16 +43,18 @@ TEST(Event, AutoResetSignalTakenByExactlyOneWaiter) {
     tk::TEvent other(false, false);
     std::atomic<int> consumed{0};
     std::atomic<bool> stop{false};
+    std::atomic<int> waits[4] = {};  // waits each waiter has finished
     std::vector<std::unique_ptr<tk::TThread>> waiters;
     for (int i = 0; i < 4; ++i) {
         // Half the waiters use the single wait, half the two-event wait.
         const bool either = i % 2 == 1;
-        waiters.push_back(std::make_unique<tk::TThread>([&, either] {
+        waiters.push_back(std::make_unique<tk::TThread>([&, either, i] {
             while (!stop) {
                 const uint32_t r = either ? tk::WaitForEither(event, other, 20) : event.Wait(20);
                 if (r == kWaitObject0) {
                     ++consumed;
                 }
+                ++waits[i];
             }
         }));
     }
@@ -62,8 +64,15 @@ TEST(Event, AutoResetSignalTakenByExactlyOneWaiter) {
         ASSERT_TRUE(Eventually([&] { return consumed >= i; })) << "signal " << i << " lost";
         ASSERT_EQ(consumed.load(), i) << "one signal released two waiters";
     }
-    // Waiters keep polling for a while: a signal left behind would show up.
-    tk::Sleep(60);
+    // Each waiter finishes two more waits, so one of them began after the
+    // last signal was taken: a signal left behind would show up.
+    int seen[4];
+    for (int i = 0; i < 4; ++i) {
+        seen[i] = waits[i].load();
+    }
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(Eventually([&] { return waits[i] >= seen[i] + 2; }, 60000));
+    }
     stop = true;
     waiters.clear();
     EXPECT_EQ(consumed.load(), rounds);
@@ -73,19 +82,24 @@ TEST(Event, AutoResetSignalTakenByExactlyOneWaiter) {
 TEST(Event, ManualResetReleasesAllWaiters) {
     tk::TEvent gate(true, false);
     std::atomic<int> released{0};
+    std::atomic<int> waiting{0};
     std::vector<std::unique_ptr<tk::TThread>> waiters;
     for (int i = 0; i < 5; ++i) {
         waiters.push_back(std::make_unique<tk::TThread>([&] {
+            // The closed gate holds a wait with a time-out, then one without.
+            if (gate.Wait(1) == kWaitTimeout) {
+                ++waiting;
+            }
             if (gate.Wait(kInfinite) == kWaitObject0) {
                 ++released;
             }
         }));
     }
-    tk::Sleep(20);
+    ASSERT_TRUE(Eventually([&] { return waiting == 5; }, 60000));
     EXPECT_EQ(released.load(), 0);
     gate.Set();
     for (auto& t : waiters) {
-        EXPECT_TRUE(t->WaitFor(5000));
+        EXPECT_TRUE(t->WaitFor(60000));
     }
     EXPECT_EQ(released.load(), 5);
     EXPECT_EQ(gate.Wait(0), kWaitObject0) << "still set after releasing everyone";
@@ -116,12 +130,18 @@ TEST(Event, WaitForEither) {
     EXPECT_EQ(tk::WaitForEither(a, a, 0), kWaitObject0);
     EXPECT_EQ(tk::WaitForEither(a, a, 0), kWaitTimeout);
 
-    // A blocked wait wakes for the event set by another thread.
+    // A wait wakes for the event set by another thread (not before: a wait
+    // with a time-out on the same two ends with it first).
     std::atomic<uint32_t> got{0xDEAD};
-    tk::TThread waiter([&] { got = tk::WaitForEither(a, b, kInfinite); });
-    tk::Sleep(10);
+    std::atomic<uint32_t> first{0xDEAD};
+    tk::TThread waiter([&] {
+        first = tk::WaitForEither(a, b, 1);
+        got = tk::WaitForEither(a, b, kInfinite);
+    });
+    ASSERT_TRUE(Eventually([&] { return first != 0xDEAD; }, 60000));
+    EXPECT_EQ(first.load(), kWaitTimeout);
     b.Set();
-    ASSERT_TRUE(waiter.WaitFor(5000));
+    ASSERT_TRUE(waiter.WaitFor(60000));
     EXPECT_EQ(got.load(), kWaitObject0 + 1);
     EXPECT_EQ(b.Wait(0), kWaitTimeout) << "the waiter consumed it";
 }
@@ -218,18 +238,23 @@ TEST(Thread, RunsJoinsAndReportsItself) {
     EXPECT_FALSE(t.Finished());
     EXPECT_NE(t.Id(), tk::CurrentThreadId());
     go.Set();
-    EXPECT_TRUE(t.WaitFor(5000));
+    EXPECT_TRUE(t.WaitFor(60000));
     EXPECT_TRUE(t.Finished());
     EXPECT_EQ(inside.load(), t.Id());
     EXPECT_NE(tk::CurrentThreadId(), 0u);
 
-    // The destructor joins: the body's effect is visible right after.
+    // The destructor joins: the body's effect is visible right after, also
+    // when the body is still waiting when the destructor begins.
     std::atomic<bool> ran{false};
+    std::atomic<bool> started{false};
+    tk::TEvent late(true, false);
     {
         tk::TThread slow([&] {
-            tk::Sleep(30);
+            started = true;
+            late.Wait(30);  // times out: nobody sets it
             ran = true;
         });
+        ASSERT_TRUE(Eventually([&] { return started.load(); }, 60000));
     }
     EXPECT_TRUE(ran);
 }
@@ -244,7 +269,7 @@ TEST(Thread, PrioritiesAndEscapedExceptions) {
     }
     t.SetPriority(tk::TThreadPriority::Normal);
     go.Set();
-    EXPECT_TRUE(t.WaitFor(5000));
+    EXPECT_TRUE(t.WaitFor(60000));
     t.SetPriority(tk::TThreadPriority::Higher);  // on an ended thread: harmless
     EXPECT_EQ(t.Priority(), tk::TThreadPriority::Higher);
 
@@ -260,7 +285,7 @@ TEST(Thread, PrioritiesAndEscapedExceptions) {
     });
     {
         tk::TThread thrower([] { throw std::runtime_error("body failed"); });
-        EXPECT_TRUE(thrower.WaitFor(5000));
+        EXPECT_TRUE(thrower.WaitFor(60000));
         EXPECT_TRUE(thrower.Finished());
     }
     tk::SetThreadExceptionHandler(nullptr);
@@ -269,18 +294,21 @@ TEST(Thread, PrioritiesAndEscapedExceptions) {
 }
 
 TEST(Thread, DestroyedByItsOwnBody) {
-    tk::TEvent go(true, false);
-    tk::TEvent done(true, false);
-    std::unique_ptr<tk::TThread> self;
-    self = std::make_unique<tk::TThread>([&] {
+    // The thread runs on after the test once its object is gone: what it
+    // still touches lives as long as the program.
+    static tk::TEvent go(true, false);
+    static tk::TEvent done(true, false);
+    static std::unique_ptr<tk::TThread> self;
+    go.Reset();
+    done.Reset();
+    self = std::make_unique<tk::TThread>([] {
         go.Wait(kInfinite);
         self.reset();  // must neither deadlock nor crash
         done.Set();
     });
     go.Set();
-    EXPECT_EQ(done.Wait(5000), kWaitObject0);
+    EXPECT_EQ(done.Wait(60000), kWaitObject0);
     EXPECT_EQ(self, nullptr);
-    tk::Sleep(20);  // let the detached thread finish before the test's state goes
 }
 
 TEST(Clock, MonotonicAndConsistent) {
@@ -294,10 +322,14 @@ TEST(Clock, MonotonicAndConsistent) {
         last = now;
         lastUs = nowUs;
     }
-    // Both count the same source.
+    // Both count the same source: a microsecond reading lies between two
+    // millisecond readings around it (give or take the rounding).
+    const uint32_t msBefore = tk::MonotonicMs();
     const uint64_t us = tk::MonotonicUs();
-    const uint32_t ms = tk::MonotonicMs();
-    EXPECT_LE(static_cast<uint32_t>(ms - static_cast<uint32_t>(us / 1000)), 2u);
+    const uint32_t msAfter = tk::MonotonicMs();
+    const uint32_t usAsMs = static_cast<uint32_t>(us / 1000);
+    EXPECT_LE(static_cast<int32_t>(msBefore - usAsMs), 1);
+    EXPECT_LE(static_cast<int32_t>(usAsMs - msAfter), 1);
 
     const uint32_t before = tk::MonotonicMs();
     const uint64_t beforeUs = tk::MonotonicUs();

@@ -136,29 +136,47 @@ TEST(Win32Satellites, SkyPlotBarsAndLegend) {
     {
         const TPicture image(sky);
         ASSERT_EQ(image.Width(), 360);
-        const auto& l = form->Layout();
-        const tk::TColor gpsColor = TSatellitesForm::SystemColor(TGnssSystem::GPS);
-        const tk::TColor gloColor = TSatellitesForm::SystemColor(TGnssSystem::GLONASS);
-        int ex = 0, ey = 0, zx = 0, zy = 0;
-        TSatellitesForm::SkyPoint(l, 0, 90, ex, ey);
-        TSatellitesForm::SkyPoint(l, 90, 0, zx, zy);
-        EXPECT_EQ(ex, l.cx + l.radius);
-        EXPECT_EQ(zx, 180);
-        const int d = TSatellitesForm::kDisc / 2;
-        EXPECT_EQ(image.Count(ex - 3, ey - 3, 7, 7, gpsColor), 49);  // filled
-        EXPECT_GT(image.Count(zx - d, zy - d, 2 * d, 2 * d, gloColor), 30);
-        EXPECT_EQ(image.Count(zx - 3, zy - 3, 7, 7, gloColor), 0);  // outlined
+        ASSERT_EQ(image.Height(), 480);
+        // Worked out for 360 x 480: the sky is the top 360 x 360 square, the
+        // horizon 20 pixels inside it (centre 180, 180, radius 160); the bars
+        // reach up to 364, 4 pixels under the sky, from their grey base line
+        // above the legend; three slots of 120 pixels hold bars 24 wide in
+        // their middle (left edges 48, 168, 288). Colours as 00BBGGRR.
+        constexpr tk::TColor gpsGreen = 0x00A000;
+        constexpr tk::TColor gloRed = 0x0000DC;
+        constexpr tk::TColor grid = 0xA0A0A0;
+        const int ex = 340, ey = 180;                                // elevation 0, azimuth 90
+        const int zx = 180, zy = 180;                                // elevation 90
+        const int d = 7;                                             // half a disc
+        EXPECT_EQ(image.Count(ex - 3, ey - 3, 7, 7, gpsGreen), 49);  // filled
+        EXPECT_GT(image.Count(zx - d, zy - d, 2 * d, 2 * d, gloRed), 30);
+        EXPECT_EQ(image.Count(zx - 3, zy - 3, 7, 7, gloRed), 0);  // outlined
         EXPECT_EQ(image.At(zx + 2, zy + 2), tk::clWhite);
+        EXPECT_EQ(image.At(zx + d - 1, zy), gloRed);
+        // Neither disc on the northern horizon (180, 20).
+        EXPECT_EQ(image.Count(180 - 3, 20 - 3, 7, 7, gpsGreen), 0);
+        EXPECT_EQ(image.Count(180 - 3, 20 - 3, 7, 7, gloRed), 0);
 
-        const int full = l.barsBase - l.barsTop;
-        int left = 0, bw = 0;
-        TSatellitesForm::BarSlot(360, 0, 3, left, bw);
-        EXPECT_EQ(image.Count(left, l.barsTop, 1, full, gpsColor), full * 40 / 50);
-        EXPECT_EQ(image.Count(left + 2, l.barsBase - 5, bw - 4, 3, gpsColor), (bw - 4) * 3);
-        TSatellitesForm::BarSlot(360, 1, 3, left, bw);
-        EXPECT_EQ(image.Count(left, l.barsTop, 1, full, gloColor), full * 20 / 50);
-        EXPECT_EQ(image.Count(left + 2, l.barsBase - 5, bw - 4, 3, gloColor), 0);
-        EXPECT_GT(image.Count(0, l.legendTop, 360, 480 - l.legendTop, gpsColor), 20);
+        // The base line: the first grey row under the bars' top at the left
+        // edge, with room for the legend's text under it.
+        const int barsTop = 364;
+        int base = barsTop;
+        while (base < 480 && image.At(2, base) != grid) {
+            ++base;
+        }
+        ASSERT_GT(base, barsTop + 20);
+        ASSERT_LT(base, 480 - 20);
+        EXPECT_EQ(image.At(357, base), grid);
+        // GPS 40 dB-Hz four fifths of the full height (SNR 50), GLONASS 20
+        // two fifths, standing on the base line.
+        const int full = base - barsTop;
+        EXPECT_EQ(image.Count(48, barsTop, 1, full, gpsGreen), full * 4 / 5);
+        EXPECT_EQ(image.At(48, base - 1), gpsGreen);
+        EXPECT_EQ(image.Count(50, base - 5, 20, 3, gpsGreen), 20 * 3);
+        EXPECT_EQ(image.Count(168, barsTop, 1, full, gloRed), full * 2 / 5);
+        EXPECT_EQ(image.At(168, base - 1), gloRed);
+        EXPECT_EQ(image.Count(170, base - 5, 20, 3, gloRed), 0);
+        EXPECT_GT(image.Count(0, base + 1, 360, 480 - base - 1, gpsGreen), 20);  // legend
     }
 
     form->Clear();
@@ -169,10 +187,8 @@ TEST(Win32Satellites, SkyPlotBarsAndLegend) {
     }));
     EXPECT_EQ(form->Legend(), "No satellites in view");
     const TPicture image(sky);
-    EXPECT_EQ(image.Count(0, 0, image.Width(), image.Height(),
-                          TSatellitesForm::SystemColor(TGnssSystem::GPS)),
-              0);
-    EXPECT_GT(image.Count(0, image.Height() - 24, image.Width(), 24, TSatellitesForm::kText), 10);
+    EXPECT_EQ(image.Count(0, 0, image.Width(), image.Height(), 0x00A000), 0);  // no GPS green
+    EXPECT_GT(image.Count(0, image.Height() - 24, image.Width(), 24, 0x202020), 10);  // the text
 }
 
 // Drives the popup menu that opens on this thread: records its items

@@ -223,10 +223,11 @@ TEST(Threads, CloseFromInsideANoticeIsFinishedByTheDispatchThread) {
 TEST(Threads, BytesOfANoticeTheOwnerDidNotTakeInTimeAreOfferedAgain) {
     TRunning r;
     r.d.QueueInput("late");
-    // The test thread serves nothing for longer than the send time-out. The
-    // abandoned notice is never delivered, but a new one offers the unread
-    // bytes though nothing more came.
-    tk::Sleep(3400);
+    // The test thread serves nothing until the notice has given up waiting
+    // for it (the send time-out). The abandoned notice is never delivered,
+    // but a new one offers the unread bytes though nothing more came.
+    ASSERT_TRUE(testsupport::Eventually([&] { return r.d.NoticeBusy(); }, 60000));
+    ASSERT_TRUE(testsupport::Eventually([&] { return !r.d.NoticeBusy(); }, 60000));
     ASSERT_TRUE(PumpUntil([&] { return r.w.received == "late"; }));
     EXPECT_EQ(r.w.AvailCounts(), (std::vector<uint32_t>{4}));
     EXPECT_EQ(r.d.InputCount(), 0u);

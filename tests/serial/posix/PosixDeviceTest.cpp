@@ -5,9 +5,13 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 
+#include <sys/syscall.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -24,16 +28,59 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kCom1 = "\\\\.\\COM1";
 constexpr const char* kCom2 = "\\\\.\\COM2";
 
-// A dispatcher with the device operations open to the test.
+long ThreadId() {
+    return syscall(SYS_gettid);
+}
+
+// A dispatcher with the device operations open to the test. An output
+// flush waits a minute for the writer's answer: one that comes in time came
+// from the writer, not from the end of the wait, however slow the machine.
 class TDevice : public TRirPosixDispatcher {
   public:
-    TDevice() : TRirPosixDispatcher(nullptr) {}
+    static constexpr uint32_t kFlushWaitMs = 60000;
+    TDevice() : TRirPosixDispatcher(nullptr) { FlushAckWaitMs = kFlushWaitMs; }
     void SetKill(bool on) { KillThreads = on; }
     // The reader's wait: a look, then a wait when the look found nothing.
     bool WaitDeviceEvent(uint32_t& mask) {
         return DeviceWaitEvent(mask, nullptr) || DeviceFinishWait(mask, nullptr);
     }
+    // The thread that writes stretches to the device.
+    std::atomic<long> writerTid{0};
+    int32_t DeviceWriteStretch(const char* data, uint32_t count) override {
+        writerTid = ThreadId();
+        return TRirPosixDispatcher::DeviceWriteStretch(data, count);
+    }
 };
+
+// Whether thread tid of this process sleeps in the kernel (state S), as in
+// a wait for a device or an event.
+bool Sleeping(long tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t name = line.rfind(')');
+    return name != std::string::npos && name + 2 < line.size() && line[name + 2] == 'S';
+}
+
+// Polls cond every millisecond; false when it still fails after ms.
+template <typename F>
+bool Eventually(F cond, double ms = 60000) {
+    const auto start = Clock::now();
+    while (!cond()) {
+        if (ElapsedMs(start) > ms) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The bytes the device holds for the dispatcher to read.
+uint32_t Held(TDevice& d) {
+    TComStat st;
+    d.DeviceStatus(st);
+    return st.InQue;
+}
 
 TEST(PosixDevice, OpenMissingAndHeldDevices) {
     TPtyPair pty;
@@ -195,7 +242,7 @@ TEST(PosixDevice, BytesBothWaysAndStatus) {
     std::string got;
     char buf[300];
     const auto start = Clock::now();
-    while (got.size() < 512 && ElapsedMs(start) < 2000) {
+    while (got.size() < 512 && ElapsedMs(start) < 60000) {
         TComStat st;
         d.DeviceStatus(st);
         if (st.InQue == 0) {
@@ -221,7 +268,7 @@ TEST(PosixDevice, BytesBothWaysAndStatus) {
 
     // An input purge drops what the driver holds.
     ASSERT_TRUE(pty.Write("stale"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(Eventually([&] { return Held(d) == 5; }));
     EXPECT_EQ(d.DeviceFlush(flushInput), 0);
     EXPECT_EQ(d.DeviceRead(buf, sizeof buf), 0);
 
@@ -229,7 +276,7 @@ TEST(PosixDevice, BytesBothWaysAndStatus) {
     // received bytes stay. (A pseudo-terminal hands written bytes over at
     // once, so there is no queued output here to see go.)
     ASSERT_TRUE(pty.Write("kept"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(Eventually([&] { return Held(d) == 4; }));
     EXPECT_EQ(d.DeviceFlush(flushOutput), 0);
     EXPECT_EQ(d.DeviceRead(buf, sizeof buf), 4);
     EXPECT_EQ(std::string(buf, 4), "kept");
@@ -243,32 +290,37 @@ TEST(PosixDevice, EventWaitWokenByDataAndByCancel) {
     TDevice d;
     ASSERT_GE(d.DeviceOpen(kCom1, 4096, 2048), 0);
 
-    // Data arriving later ends the wait.
+    // Data arriving later ends the wait: the far end writes once this
+    // thread sleeps in it, and the wait ends after the write.
     uint32_t mask = 0xFFFF;
+    const long self = ThreadId();
+    std::atomic<bool> wrote{false};
     std::thread far([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        Eventually([&] { return Sleeping(self); });
+        wrote = true;
         pty.Write("$");
     });
-    auto start = Clock::now();
     ASSERT_TRUE(d.WaitDeviceEvent(mask));
+    EXPECT_TRUE(wrote.load());
     EXPECT_EQ(mask, evRxChar);
-    EXPECT_GE(ElapsedMs(start), 40);
     far.join();
 
-    // Data nobody has taken is not reported again; a cancel ends the wait.
+    // Data nobody has taken is not reported again: the wait sleeps; a
+    // cancel ends it.
     std::atomic<bool> done{false};
+    std::atomic<long> waiterId{0};
     std::thread waiter([&] {
+        waiterId = ThreadId();
         uint32_t m = 0xFFFF;
         EXPECT_TRUE(d.WaitDeviceEvent(m));
         EXPECT_EQ(m, 0u);
         done = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(Eventually([&] { return waiterId != 0 && Sleeping(waiterId); }));
     EXPECT_FALSE(done.load());
-    start = Clock::now();
     d.DeviceCancelWait();
+    EXPECT_TRUE(Eventually([&] { return done.load(); })) << "the cancel did not end the wait";
     waiter.join();
-    EXPECT_LT(ElapsedMs(start), 100);
 
     // Once the data has been read, new bytes are news again.
     char buf[16];
@@ -297,12 +349,16 @@ TEST(PosixDevice, FarEndClosingLeavesThePortQuiet) {
     TDevice d;
     ASSERT_GE(d.DeviceOpen(kCom1, 4096, 2048), 0);
 
-    pty.CloseMaster();
+    // The far end goes while a wait sleeps: the wait ends with the loss.
+    const long self = ThreadId();
+    std::thread far([&] {
+        Eventually([&] { return Sleeping(self); });
+        pty.CloseMaster();
+    });
     uint32_t mask = 0;
-    auto start = Clock::now();
     ASSERT_TRUE(d.WaitDeviceEvent(mask));
+    far.join();
     EXPECT_EQ(mask, evErr);
-    EXPECT_LT(ElapsedMs(start), 500);
     EXPECT_TRUE(d.DeviceLost());
     TComStat st;
     EXPECT_EQ(d.DeviceStatus(st), kDeviceLostError);
@@ -313,16 +369,20 @@ TEST(PosixDevice, FarEndClosingLeavesThePortQuiet) {
     EXPECT_EQ(d.DeviceRead(buf, sizeof buf), 0);
     EXPECT_EQ(d.DeviceWriteStretch("abc", 3), 3);
 
-    // A wait on the lost device neither returns nor burns the processor.
+    // A wait on the lost device neither returns nor burns the processor:
+    // it sleeps, and over a second of watching it used next to no time.
     std::atomic<bool> done{false};
+    std::atomic<long> waiterId{0};
     const double cpuBefore = ProcessCpuMs();
     std::thread waiter([&] {
+        waiterId = ThreadId();
         uint32_t m = 0xFFFF;
         EXPECT_TRUE(d.WaitDeviceEvent(m));
         EXPECT_EQ(m, 0u);
         done = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(Eventually([&] { return waiterId != 0 && Sleeping(waiterId); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the watch, not a wait
     EXPECT_FALSE(done.load());
     const double cpu = ProcessCpuMs() - cpuBefore;
     EXPECT_LT(cpu, 50.0) << "the wait spins";
@@ -354,41 +414,38 @@ TEST(PosixDevice, WriterWaitingForRoomEndsWithAFlushAndTheClose) {
     // The far end reads nothing: the driver's queues fill, the writer waits
     // for room inside a stretch and the output ring fills up behind it.
     const std::string block(4096, 'z');
-    // Fills the ring until it stays full for 100 ms: the writer is stuck.
+    // Fills the ring until it is full and the writer sleeps with a stretch
+    // of it: the writer is stuck. (Whether the device would take more is no
+    // sign: a pseudo-terminal can answer a poll with room that it has not
+    // woken its waiting writer for.)
     auto fill = [&] {
-        const auto start = Clock::now();
-        auto full = Clock::now();
-        while (ElapsedMs(start) < 5000) {
+        return Eventually([&] {
             const uint32_t room = d.OutputRoom();
             if (room != 0) {
                 EXPECT_EQ(d.WriteBlock(block.data(), std::min<uint32_t>(room, 4096)), 0);
+                return false;
             }
-            if (room != 0) {
-                full = Clock::now();
-            } else if (ElapsedMs(full) >= 100) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
+            const long writer = d.writerTid;
+            return writer != 0 && Sleeping(writer) && d.OutputRoom() == 0;
+        });
     };
     ASSERT_TRUE(fill()) << "the writer does not wait for room";
 
-    // An output flush ends the waiting write: the writer answers at once
-    // (the flush would otherwise wait 5 s for it) and the ring is empty.
+    // An output flush ends the waiting write: the writer answers (the flush
+    // would otherwise wait out its minute for it) and the ring is empty.
     auto start = Clock::now();
     EXPECT_EQ(d.ClearOutput(), 0);
-    EXPECT_LT(ElapsedMs(start), 1000);
+    EXPECT_LT(ElapsedMs(start), TDevice::kFlushWaitMs);
     EXPECT_EQ(d.OutputCount(), 0u);
 
     // The writer still works after the flush: the driver's queue is still
     // full, so new output stays waiting for room again.
     ASSERT_TRUE(fill());
 
-    // The close stops the writer in its wait as quickly.
+    // The close stops the writer in its wait as well.
     start = Clock::now();
     d.ClosePort();
-    EXPECT_LT(ElapsedMs(start), 1000);
+    EXPECT_LT(ElapsedMs(start), TDevice::kFlushWaitMs);
     EXPECT_FALSE(d.ThreadsRunning());
     EXPECT_FALSE(d.IsOpen());
 }

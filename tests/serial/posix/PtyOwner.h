@@ -17,12 +17,21 @@ namespace ptytest {
 
 constexpr const char* kCom1 = "\\\\.\\COM1";
 
+// The dispatcher, whose output flush waits a minute for the writer's
+// answer: a flush or close that ends in time had its answer, however slow
+// the machine.
+class TOwnedDispatcher : public TRirPosixDispatcher {
+  public:
+    static constexpr uint32_t kFlushWaitMs = 60000;
+    TOwnedDispatcher() : TRirPosixDispatcher(nullptr) { FlushAckWaitMs = kFlushWaitMs; }
+};
+
 class TPtyOwner {
   public:
     // The handler gets the count offered; it returns after taking what it wants.
     using THandler = std::function<void(TPtyOwner&, uint32_t count)>;
 
-    TPtyOwner() : d_(std::make_unique<TRirPosixDispatcher>(nullptr)) {
+    TPtyOwner() : d_(std::make_unique<TOwnedDispatcher>()) {
         window_ = tk::CreateNotifyWindow(
             "PalmoPtyOwner", [this](tk::TWindowHandle, uint32_t msg, tk::TWParam w, tk::TLParam) {
                 if (msg == MsgTriggerAvail) {
@@ -74,7 +83,7 @@ class TPtyOwner {
     uint32_t TakeAll(uint32_t n) { return Take(n); }
 
     // Serves this thread's messages until done() holds or timeoutMs passed.
-    bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 60000) {
         return testsupport::PumpUntil(done, static_cast<uint32_t>(timeoutMs));
     }
 

@@ -54,6 +54,20 @@ inline void DropInput(int n) {
     }
 }
 
+// The bytes that wait to be read at end n (none when it cannot be opened).
+inline uint32_t HeldInput(int n) {
+    HANDLE h = CreateFileA(ComName(n).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    DWORD errors = 0;
+    COMSTAT stat{};
+    const bool ok = ClearCommError(h, &errors, &stat);
+    CloseHandle(h);
+    return ok ? stat.cbInQue : 0;
+}
+
 inline uint32_t Now() {
     return GetTickCount();
 }

@@ -300,10 +300,10 @@ TEST(QtPeers, UserActionsComeBackToTheControls) {
 
     // Picking an entry selects it, then OnChange; the entry already selected changes nothing.
     comboW->setCurrentIndex(1);
-    emit comboW->activated(1);
+    Q_EMIT comboW->activated(1);
     EXPECT_EQ(combo->ItemIndex(), 1);
     EXPECT_EQ(picked, std::vector<std::string>{"4800"});
-    emit comboW->activated(1);
+    Q_EMIT comboW->activated(1);
     EXPECT_EQ(picked.size(), 1u);
 
     // A handler's exception reaches the exception display; the peer goes on working.

@@ -45,9 +45,11 @@ gps::TSatellite Sat(TGnssSystem system, int32_t prn, std::optional<int32_t> el,
     return s;
 }
 
-QColor Of(TGnssSystem system) {
-    return tk::qt::ToQColor(TSatellitesForm::SystemColor(system));
-}
+// The systems' colours as the window shows them.
+const QColor kGpsGreen(0, 160, 0);
+const QColor kGlonassRed(220, 0, 0);
+const QColor kGalileoBlue(0, 90, 255);
+const QColor kGridGrey(160, 160, 160);
 
 // The window's picture once it has painted since `painted` was last read.
 QImage Picture(TSatellitesForm& form, int& paints) {
@@ -98,44 +100,49 @@ TEST(QtSatellites, SkyPlotBarsAndLegend) {
                           Sat(TGnssSystem::GPS, 5, 0, 90, 40, true)});
     QImage image = Picture(*form, paints);
     EXPECT_EQ(form->Legend(), "GPS 1/1  GLONASS 0/1  Galileo 0/1");
+    // Worked out for 360 x 480 with text th pixels high (any th up to 22):
+    // the sky is the top 360 x 360 square, the horizon 20 pixels inside it
+    // (centre 180, 180, radius 160). The legend line starts th + 6 above
+    // the bottom, the bars' base th + 4 above that (470 - 2 th) and the
+    // bars reach up to 364, 4 pixels under the sky; three slots of 120
+    // pixels hold bars 24 wide in their middle (left edges 48, 168, 288).
     const int th = QFontMetrics(tk::qt::ToQFont(form->Font())).height();
-    const auto l = TSatellitesForm::LayoutFor(360, 480, th);
-    int ex = 0, ey = 0, zx = 0, zy = 0;
-    TSatellitesForm::SkyPoint(l, 0, 90, ex, ey);
-    TSatellitesForm::SkyPoint(l, 90, 0, zx, zy);
-    EXPECT_EQ(ex, l.cx + l.radius);
-    EXPECT_EQ(ey, l.cy);
-    EXPECT_EQ(zx, 180);
-    EXPECT_EQ(zy, l.cy);
-    const int d = TSatellitesForm::kDisc / 2;
+    ASSERT_LE(th, 22);
+    const int barsTop = 364;
+    const int base = 470 - 2 * th;
+    const int legendTop = 474 - th;
+    const QPoint east(340, 180);    // elevation 0, azimuth 90
+    const QPoint zenith(180, 180);  // elevation 90
+    const int d = 7;                // half a disc
     // Filled: the disc's inside is the system's colour.
-    EXPECT_EQ(CountIn(image, QRect(ex - 3, ey - 3, 7, 7), Of(TGnssSystem::GPS)), 49);
+    EXPECT_EQ(CountIn(image, QRect(east.x() - 3, east.y() - 3, 7, 7), kGpsGreen), 49);
     // Outlined: the ring is the colour, the inside is not.
-    const QRect zenith(zx - d, zy - d, 2 * d, 2 * d);
-    EXPECT_GT(CountIn(image, zenith, Of(TGnssSystem::GLONASS)), 30);
-    EXPECT_EQ(CountIn(image, QRect(zx - 3, zy - 3, 7, 7), Of(TGnssSystem::GLONASS)), 0);
-    EXPECT_EQ(image.pixelColor(zx + 2, zy + 2), QColor(255, 255, 255));
-    EXPECT_EQ(image.pixelColor(zx + d - 1, zy), Of(TGnssSystem::GLONASS));
+    EXPECT_GT(CountIn(image, QRect(zenith.x() - d, zenith.y() - d, 2 * d, 2 * d), kGlonassRed), 30);
+    EXPECT_EQ(CountIn(image, QRect(zenith.x() - 3, zenith.y() - 3, 7, 7), kGlonassRed), 0);
+    EXPECT_EQ(image.pixelColor(zenith.x() + 2, zenith.y() + 2), QColor(255, 255, 255));
+    EXPECT_EQ(image.pixelColor(zenith.x() + d - 1, zenith.y()), kGlonassRed);
+    // Neither disc on the northern horizon (180, 20), where swapped axes or
+    // an upside-down elevation would put them.
+    EXPECT_EQ(CountIn(image, QRect(180 - 3, 20 - 3, 7, 7), kGpsGreen), 0);
+    EXPECT_EQ(CountIn(image, QRect(180 - 3, 20 - 3, 7, 7), kGlonassRed), 0);
 
-    // Bars in system order: GPS 40 dB-Hz twice the height of GLONASS 20, the
-    // full height 50; Galileo's slot empty.
-    const int full = l.barsBase - l.barsTop;
-    int left = 0, bw = 0;
-    TSatellitesForm::BarSlot(360, 0, 3, left, bw);
-    EXPECT_EQ(ColumnRun(image, left, l.barsTop, l.barsBase, Of(TGnssSystem::GPS)), full * 40 / 50);
-    EXPECT_EQ(CountIn(image, QRect(left + 2, l.barsBase - 5, bw - 4, 3), Of(TGnssSystem::GPS)),
-              (bw - 4) * 3);
-    TSatellitesForm::BarSlot(360, 1, 3, left, bw);
-    EXPECT_EQ(ColumnRun(image, left, l.barsTop, l.barsBase, Of(TGnssSystem::GLONASS)),
-              full * 20 / 50);
-    EXPECT_EQ(CountIn(image, QRect(left + 2, l.barsBase - 5, bw - 4, 3), Of(TGnssSystem::GLONASS)),
-              0);  // outlined
-    TSatellitesForm::BarSlot(360, 2, 3, left, bw);
-    EXPECT_EQ(CountIn(image, QRect(left, l.barsTop, bw, full), Of(TGnssSystem::Galileo)), 0);
+    // The bars' grey base line across the width, and the bars on it in
+    // system order: GPS 40 dB-Hz four fifths of the full height (SNR 50),
+    // GLONASS 20 two fifths; Galileo's slot empty.
+    EXPECT_EQ(image.pixelColor(2, base), kGridGrey);
+    EXPECT_EQ(image.pixelColor(357, base), kGridGrey);
+    const int full = base - barsTop;
+    EXPECT_EQ(ColumnRun(image, 48, barsTop, base, kGpsGreen), full * 4 / 5);
+    EXPECT_EQ(image.pixelColor(48, base - 1), kGpsGreen);
+    EXPECT_EQ(CountIn(image, QRect(50, base - 5, 20, 3), kGpsGreen), 20 * 3);
+    EXPECT_EQ(ColumnRun(image, 168, barsTop, base, kGlonassRed), full * 2 / 5);
+    EXPECT_EQ(image.pixelColor(168, base - 1), kGlonassRed);
+    EXPECT_EQ(CountIn(image, QRect(170, base - 5, 20, 3), kGlonassRed), 0);  // outlined
+    EXPECT_EQ(CountIn(image, QRect(288, barsTop, 24, full), kGalileoBlue), 0);
     // The legend's swatches and texts in the systems' colours.
-    const QRect legend(0, l.legendTop, 360, 480 - l.legendTop);
-    for (TGnssSystem s : {TGnssSystem::GPS, TGnssSystem::GLONASS, TGnssSystem::Galileo}) {
-        EXPECT_GT(CountIn(image, legend, Of(s)), 20) << gps::GnssSystemName(s);
+    const QRect legend(0, legendTop, 360, 480 - legendTop);
+    for (const QColor& c : {kGpsGreen, kGlonassRed, kGalileoBlue}) {
+        EXPECT_GT(CountIn(image, legend, c), 20) << c.name().toStdString();
     }
 
     // A full sky, for the README, at a bigger size.
@@ -176,7 +183,7 @@ TEST(QtSatellites, SkyPlotBarsAndLegend) {
     form->Clear();
     image = Picture(*form, paints);
     EXPECT_EQ(form->Legend(), "No satellites in view");
-    EXPECT_EQ(CountIn(image, image.rect(), Of(TGnssSystem::GPS)), 0);
+    EXPECT_EQ(CountIn(image, image.rect(), kGpsGreen), 0);
     int dark = 0;  // the text's pixels (smoothed at their edges)
     for (int y = image.height() - th - 6; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {

@@ -18,6 +18,8 @@
 
 #include "gps/NMEA.h"
 #include "serial/posix/PtyPair.h"
+#include "toolkit/Calendar.h"
+#include "toolkit/Clock.h"
 #include "toolkit/SystemClock.h"
 #include "tools/gpscat/GpsCat.h"
 #include "tools/gpscat/ShmRefClock.h"
@@ -31,14 +33,16 @@ const std::string kNoFix = "$GPRMC,101500.00,V,,,,,,,150624,,,N*7C\r\n";
 constexpr double kFixDay = 45657.0 + 86399.0 / 86400.0;
 
 // A PC clock that reads the fix's time plus a given offset, one per reading,
-// and records what is set.
+// and records what is set and when (monotonic µs) it was read.
 class TOffsetClock : public tk::TSystemClock {
   public:
     std::vector<double> offsetsMs;  // what each reading shows; the last one repeats
     std::vector<bool> answers;      // what each setting answers; the last one repeats
     std::vector<tk::TClockFields> set;
+    std::vector<uint64_t> readUs;
     size_t readings = 0;
     double SystemNow() override {
+        readUs.push_back(tk::MonotonicUs());
         const double ms = offsetsMs[std::min(readings++, offsetsMs.size() - 1)];
         return kFixDay + ms / 86400000.0;
     }
@@ -48,6 +52,12 @@ class TOffsetClock : public tk::TSystemClock {
     }
 };
 
+// The day count of clock fields.
+double DayCount(const tk::TClockFields& f) {
+    return static_cast<double>(tk::DaysFromCivil(f.year, f.month, f.day) - tk::kDayCountEpoch) +
+           (((f.hour * 60.0 + f.minute) * 60.0 + f.second) * 1000.0 + f.milliseconds) / 86400000.0;
+}
+
 struct TRun {
     int status = -1;
     std::string out;
@@ -55,12 +65,16 @@ struct TRun {
 };
 
 // gpscat in-process on a pseudo-terminal whose far end sends the input every
-// 100 ms.
-TRun RunOnPty(const std::vector<std::string>& args, const std::string& input) {
+// 100 ms; firstWriteUs, when given, gets the monotonic moment of the first.
+TRun RunOnPty(const std::vector<std::string>& args, const std::string& input,
+              uint64_t* firstWriteUs = nullptr) {
     ptytest::TPtyPair pty;
     EXPECT_TRUE(pty.Ok());
     ptytest::TPortsEnv ports(pty.Path());
     std::atomic<bool> done{false};
+    if (firstWriteUs != nullptr) {
+        *firstWriteUs = tk::MonotonicUs();
+    }
     std::thread receiver([&] {
         while (!done) {
             pty.Write(input);
@@ -127,14 +141,17 @@ struct TTestSegment {
 }  // namespace
 
 TEST(GpsCatKeepClock, SetsOnlyPastTheThresholdAndPrintsEachCheck) {
-    // Three checks a second apart: 40 ms off (kept), 600 ms off (set),
-    // 300 ms behind (set, but refused: status 1 and what it takes).
+    // Three checks a second apart with a threshold of 2 s: 0.5 s off (kept),
+    // 8 s off (set), 4 s behind (set, but refused: status 1 and what it
+    // takes). (Each check's line is some time old, which the offset shows.)
     TOffsetClock clock;
-    clock.offsetsMs = {40, 600, -300};
+    clock.offsetsMs = {500, 8000, -4000};
     clock.answers = {true, false};
     tk::TSystemClockInstall install(clock);
+    uint64_t firstWriteUs = 0;
     const TRun r = RunOnPty(
-        {"--port", "1", "--keep-clock", "sys", "--every", "1", "--threshold", "100"}, kFix);
+        {"--port", "1", "--keep-clock", "sys", "--every", "1", "--threshold", "2000"}, kFix,
+        &firstWriteUs);
     EXPECT_EQ(r.status, 1) << r.err;
     std::vector<nlohmann::json> checks;
     std::istringstream lines(r.out);
@@ -145,19 +162,31 @@ TEST(GpsCatKeepClock, SetsOnlyPastTheThresholdAndPrintsEachCheck) {
         }
     }
     ASSERT_EQ(checks.size(), 3u) << r.out;
-    const double expected[] = {40, 600, -300};
+    ASSERT_EQ(clock.readUs.size(), 3u);
+    const double expected[] = {500, 8000, -4000};
     const bool setOk[] = {false, true, false};
+    double sinceSetLineMs = 0;
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(checks[i]["event"], "ClockCheck");
-        // The GPS time has moved on by the time since the line came (a line
-        // the port read before its window was ready waits for it).
+        // The GPS time has moved on by the time since the line came, which
+        // the clock's reading bounds: the first check's line came after the
+        // first write, and each further one a second or more after the one
+        // before (a line the port read before its window was ready waits
+        // for it, however long).
         const double offset = checks[i]["OffsetMs"].get<double>();
+        const double sinceLineMs =
+            (static_cast<double>(clock.readUs[i]) - static_cast<double>(firstWriteUs)) / 1000.0 -
+            1000.0 * static_cast<double>(i);
         EXPECT_LE(offset, expected[i] + 1) << r.out;
-        EXPECT_GE(offset, expected[i] - 80) << r.out;
+        EXPECT_GE(offset, expected[i] - sinceLineMs - 1) << r.out;
         EXPECT_EQ(checks[i]["Set"], setOk[i]) << r.out;
+        sinceSetLineMs = i == 1 ? sinceLineMs : sinceSetLineMs;
     }
+    // The clock is set to the fix's time moved on by the line's age.
     ASSERT_EQ(clock.set.size(), 2u);
-    EXPECT_EQ(clock.set[0].second, 59);
+    const double setMs = (DayCount(clock.set[0]) - kFixDay) * 86400000.0;
+    EXPECT_GE(setMs, -1.0);
+    EXPECT_LE(setMs, sinceSetLineMs + 1);
     EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("CAP_SYS_TIME"), std::string::npos) << r.err;
 
