@@ -186,30 +186,35 @@ struct TServer::TImpl {
         ArmIdle();
     }
 
-    // Closes a client; reason (when not empty) goes to the log.
+    // Closes a client; reason (when not empty) goes to the log. The count
+    // and the log line come first, so that they are in place by the time
+    // the client sees its connection end.
     void Close(const TSessionPtr& s, const std::string& reason) {
         if (!s->open) {
             return;
         }
         s->open = false;
+        sessions.erase(std::remove(sessions.begin(), sessions.end(), s), sessions.end());
+        size_t n = 0;
+        if (s->refused) {
+            --refusedNow;
+        } else {
+            n = --clients;
+            Log("client " + s->peer + (reason.empty() ? " left" : " closed: " + reason) + " (" +
+                ClientCount(n) + ")");
+        }
         asio::error_code ignored;
         s->socket.shutdown(tcp::socket::shutdown_both, ignored);
         s->socket.close(ignored);
         if (s->grace) {
             s->grace->cancel();
         }
-        sessions.erase(std::remove(sessions.begin(), sessions.end(), s), sessions.end());
-        if (s->refused) {
-            --refusedNow;
-            return;
+        if (!s->refused) {
+            if (owner.OnClientsChanged) {
+                owner.OnClientsChanged(n);
+            }
+            ArmIdle();
         }
-        const size_t n = --clients;
-        Log("client " + s->peer + (reason.empty() ? " left" : " closed: " + reason) + " (" +
-            ClientCount(n) + ")");
-        if (owner.OnClientsChanged) {
-            owner.OnClientsChanged(n);
-        }
-        ArmIdle();
     }
 
     void CloseAll() {
