@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -96,6 +97,30 @@ std::string NextAfterAsking(TClient& c) {
     c.Send("?VERSION;");
     return ClassOf(c.Object());
 }
+
+// A receiver's thread: calls feed(i) for i = 0, 1, ... about once a
+// millisecond (a busy receiver's rate) until it is destroyed.
+class TFeeder {
+  public:
+    explicit TFeeder(std::function<void(long)> feed)
+        : thread_([this, feed = std::move(feed)] {
+              for (long i = 0; !stop_; ++i) {
+                  feed(i);
+                  fed_ = i + 1;
+                  std::this_thread::sleep_for(1ms);
+              }
+          }) {}
+    ~TFeeder() {
+        stop_ = true;
+        thread_.join();
+    }
+    long Fed() const { return fed_; }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<long> fed_{0};
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -301,18 +326,14 @@ TEST(ShareServer, ABusyPortIsAddressInUse) {
 
 TEST(ShareServer, PublishingFromAnotherThreadWhileClientsComeAndGo) {
     TServed s;
-    std::atomic<bool> stop{false};
-    std::thread receiver([&] {
+    auto receiver = std::make_unique<TFeeder>([&](long i) {
         share::TDeviceInfo d;
         d.Path = "/dev/ttyTEST0";
-        for (int i = 0; !stop; ++i) {
-            d.DataSeen = true;
-            s->SetDevice(d);
-            s->PublishNmea("$GPTXT,01,01,02,epoch " + std::to_string(i));
-            s->PublishTpv(Fix(i % 90));
-            s->PublishSky(share::TSky{});
-            std::this_thread::yield();
-        }
+        d.DataSeen = true;
+        s->SetDevice(d);
+        s->PublishNmea("$GPTXT,01,01,02,epoch " + std::to_string(i));
+        s->PublishTpv(Fix(static_cast<double>(i % 90)));
+        s->PublishSky(share::TSky{});
     });
     for (int i = 0; i < 40; ++i) {
         auto c = Watching(s.Port(), R"({"enable":true,"json":true,"nmea":true})");
@@ -325,8 +346,7 @@ TEST(ShareServer, PublishingFromAnotherThreadWhileClientsComeAndGo) {
             sawTpv = sawTpv || line->rfind("{\"class\":\"TPV\"", 0) == 0;
         }
     }
-    stop = true;
-    receiver.join();
+    receiver.reset();
     EXPECT_TRUE(Eventually([&] { return s->Clients() == 0; }));
 }
 
@@ -334,17 +354,9 @@ TEST(ShareNmeaServer, ClientsGetWholeSentencesFromWhereverTheyJoin) {
     share::TServerOptions o;
     o.Mode = share::TServeMode::Nmea;
     TServed s(o);
-    std::atomic<bool> stop{false};
-    std::atomic<long> published{0};
-    std::thread receiver([&] {
-        // The rate of a busy receiver (about 1,000 sentences a second).
-        for (long i = 0; !stop; ++i) {
-            s->PublishNmea("$GPTXT,01,01,02," + std::to_string(i) + "*00");
-            published = i + 1;
-            std::this_thread::sleep_for(1ms);
-        }
-    });
-    ASSERT_TRUE(Eventually([&] { return published > 100; }));
+    TFeeder receiver(
+        [&](long i) { s->PublishNmea("$GPTXT,01,01,02," + std::to_string(i) + "*00"); });
+    ASSERT_TRUE(Eventually([&] { return receiver.Fed() > 100; }));
     TClient c(s.Port());
     // What a client sends is dropped, however much.
     c.Send(std::string(300000, '?'));
@@ -360,7 +372,5 @@ TEST(ShareNmeaServer, ClientsGetWholeSentencesFromWhereverTheyJoin) {
         }
         last = seq;
     }
-    stop = true;
-    receiver.join();
     EXPECT_EQ(s->Clients(), 1u);
 }
