@@ -31,9 +31,7 @@ constexpr int32_t kMinBars = 70;
 constexpr int32_t kSmallFont = 9;
 
 gps::TSatelliteList Sorted(gps::TSatelliteList list) {
-    std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
-        return std::tie(a.System, a.PRN) < std::tie(b.System, b.PRN);
-    });
+    gps::SortSatellites(list);
     return list;
 }
 

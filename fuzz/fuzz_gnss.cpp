@@ -100,8 +100,9 @@ bool Integer(const std::string& field, int32_t& n) {
     return gps::ParseInteger(field, n);
 }
 
+// A talker the decoders take: two capitals, not a proprietary "P".
 bool UpperTalker(const std::string& t) {
-    return t[0] >= 'A' && t[0] <= 'Z' && t[1] >= 'A' && t[1] <= 'Z';
+    return t[0] >= 'A' && t[0] <= 'Z' && t[0] != 'P' && t[1] >= 'A' && t[1] <= 'Z';
 }
 
 TSatelliteIdList Ids(const gps::TSatelliteList& list) {
@@ -144,9 +145,59 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     while (in.remaining_bytes() > 0) {
         g.now += in.ConsumeIntegralInRange<uint32_t>(0, 400);
-        const uint8_t op = in.ConsumeIntegralInRange<uint8_t>(0, 9);
+        const uint8_t op = in.ConsumeIntegralInRange<uint8_t>(0, 10);
         if (op == 9) {
             g.now += in.ConsumeIntegralInRange<uint32_t>(0, 8000);
+            continue;
+        }
+        if (op == 10) {
+            // A whole group whose messages carry any signal IDs, the last
+            // satellite perhaps cut short: none of its satellites is lost.
+            const std::string talker = kTalkers[in.ConsumeIntegralInRange<size_t>(0, 8)];
+            const int total = in.ConsumeIntegralInRange<int>(2, 4);
+            std::vector<TSatelliteId> sent;
+            int prn = in.ConsumeIntegralInRange<int>(1, 8);
+            for (int m = 1; m <= total; ++m) {
+                std::vector<std::string> f = {talker + "GSV", std::to_string(total),
+                                              std::to_string(m), "12"};
+                const int sats = in.ConsumeIntegralInRange<int>(1, 4);
+                const bool signal = in.ConsumeBool();
+                for (int s = 0; s < sats; ++s, prn += in.ConsumeIntegralInRange<int>(1, 3)) {
+                    f.push_back(std::to_string(prn));
+                    sent.push_back({gps::GnssSystemOf(talker, prn), prn});
+                    const bool cut = !signal && m == total && s == sats - 1 && in.ConsumeBool();
+                    f.push_back(Field(in, -5, 95));
+                    if (cut && in.ConsumeBool()) {
+                        break;
+                    }
+                    f.push_back(Field(in, 0, 400));
+                    if (!cut) {
+                        f.push_back(Field(in, 0, 120));
+                    }
+                }
+                if (signal) {
+                    f.push_back(std::to_string(in.ConsumeIntegralInRange<int>(1, 8)));
+                }
+                // Other text in a number field would break the group: keep digits.
+                for (size_t i = 4; i < f.size(); ++i) {
+                    int32_t n = 0;
+                    if (!f[i].empty() && !Integer(f[i], n)) {
+                        f[i].clear();
+                    }
+                }
+                const std::string line = Line(Join(f), true);
+                fuzz::TFuzzSource source(reinterpret_cast<const uint8_t*>(line.data()),
+                                         line.size());
+                g.PortTriggerAvail(source, static_cast<uint16_t>(line.size()));
+            }
+            gsaGroupOpen = false;
+            anyCompleted = true;
+            lastCompleted = g.now;
+            const TSatelliteIdList inView = Ids(g.SatellitesInView());
+            for (const TSatelliteId& id : sent) {
+                everSent[id] = true;
+                Check(std::binary_search(inView.begin(), inView.end(), id));
+            }
             continue;
         }
         const std::string talker = Talker(in);
@@ -212,7 +263,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       (f[at + 2].empty() || Integer(f[at + 2], n));
                 if (!f[at + 3].empty()) {
                     all = all && Integer(f[at + 3], n);
-                    s.SNR = n;
+                    if (n >= 0 && n <= 99) {
+                        s.SNR = n;  // out of range is not known
+                    }
                 }
                 given.push_back(s);
             }
@@ -259,14 +312,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             Check(g.UsedSatellites() == usedBefore);
         }
+        const bool gsaGroupOpenBefore = gsaGroupOpen;
         if (accepted) {
             gsaGroupOpen = isGsa;
         }
+        // The line after a GSA group may change the used marks.
+        const bool groupEnded = accepted && gsaGroupOpenBefore && !isGsa;
         if (isGsv) {
-            // A GSV line raises the event only when it completes a group.
+            // A GSV line raises the event only when it completes a group
+            // (or ends a GSA group), once.
             Check(satelliteEvents <= 1);
-            Check(satelliteEvents == 0 || message == total);
-            if (satelliteEvents == 1) {
+            Check(satelliteEvents == 0 || message == total || groupEnded);
+            if (satelliteEvents == 1 && message == total) {
                 anyCompleted = true;
                 lastCompleted = g.now;
             }

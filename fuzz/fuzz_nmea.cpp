@@ -1,7 +1,9 @@
 // Arbitrary bytes, cut into arbitrary chunks, through the receiver's
 // PortTriggerAvail with every event assigned, in either dialect (GSV groups
 // and GSA groups included), taken a character or a block at a time; the
-// helpers get the same bytes.
+// helpers get the same bytes. The same lines ended by CR LF, CR CR LF and a
+// bare CR give the same events, once each, and gpscat's JSON of them is
+// valid with no "nan" or "inf" in it.
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -12,13 +14,67 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "fuzz/FuzzCommon.h"
 #include "gps/GPS.h"
 #include "gps/NMEA.h"
 #include "gps/NavUtils.h"
+#include "tools/gpscat/GpsCat.h"
 
 using fuzz::Check;
 using fuzz::TFuzzSource;
+
+namespace {
+
+// Every number in a JSON value is finite.
+bool AllFinite(const nlohmann::json& j) {
+    if (j.is_number_float()) {
+        return std::isfinite(j.get<double>());
+    }
+    if (j.is_structured()) {
+        for (const auto& item : j) {
+            if (!AllFinite(item)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// gpscat's event lines for a stream, taken in blocks of up to 61 bytes.
+std::string EventText(std::string_view stream, gps::TNmeaDialect dialect) {
+    gps::TGPS receiver;
+    receiver.SetDialect(dialect);
+    receiver.Decoder().SetSatelliteClock([] { return uint32_t{1000}; });
+    std::string out;
+    gpscat::AttachEventWriters(receiver, out);
+    gpscat::AttachSatellitesWriter(receiver, out);
+    TFuzzSource source(reinterpret_cast<const uint8_t*>(stream.data()), stream.size());
+    source.SetBlocks(true);
+    while (source.Waiting() > 0) {
+        receiver.PortTriggerAvail(source,
+                                  static_cast<uint16_t>(std::min<size_t>(61, source.Waiting())));
+    }
+    out += gpscat::StateJson(receiver).dump();
+    out += '\n';
+    return out;
+}
+
+// The stream with its line feeds dropped and each carriage return replaced.
+std::string WithEndings(std::string_view stream, std::string_view ending) {
+    std::string out;
+    for (const char c : stream) {
+        if (c == '\r') {
+            out += ending;
+        } else if (c != '\n') {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The first byte picks the chunking and the settings; the rest is the stream.
@@ -56,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     receiver.OnValidFix = [&](gps::TGPS& g, double, double, double sog, double cog) {
         Check(g.FixValid() && !errorLine);
         Check(std::abs(g.LatDeg()) <= 90.0 && std::abs(g.LonDeg()) <= 180.0);
-        Check(std::isfinite(sog) && std::isfinite(cog));
+        // An empty speed or course is not known (NaN), never infinite.
+        Check(!std::isinf(sog) && !std::isinf(cog));
         texts += g.LatAsStr().size();
     };
     receiver.OnFixLoss = [&](gps::TGPS& g) {
@@ -96,6 +153,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         receiver.PortTriggerAvail(source, static_cast<uint16_t>(n));
         Check(receiver.LineBuffer().size() <= gps::TGPS::kMaxLineLength);
         step += n;
+    }
+
+    // Line endings: each line's events once, whichever ending it has.
+    const std::string_view stream(reinterpret_cast<const char*>(data), size);
+    const gps::TNmeaDialect dialect =
+        (control & 0x40) != 0 ? gps::TNmeaDialect::ndGNSS : gps::TNmeaDialect::ndGP;
+    const std::string events = EventText(WithEndings(stream, "\r\n"), dialect);
+    Check(events == EventText(WithEndings(stream, "\r\r\n"), dialect));
+    Check(events == EventText(WithEndings(stream, "\r"), dialect));
+    for (size_t start = 0; start < events.size();) {
+        const size_t end = events.find('\n', start);
+        const nlohmann::json line = nlohmann::json::parse(events.substr(start, end - start));
+        Check(AllFinite(line));
+        start = end + 1;
     }
 
     // The text helpers on the raw bytes.

@@ -1,11 +1,10 @@
 #include "gps/GPS.h"
 
-#include <algorithm>
-#include <cstring>
 #include <exception>
 
 #include "PalmoVersion.h"
 #include "serial/ComPort.h"
+#include "toolkit/Calendar.h"
 #include "toolkit/Clock.h"
 #include "toolkit/ExceptionDisplay.h"
 #include "toolkit/Sound.h"
@@ -20,136 +19,9 @@ constexpr double kRadPerDeg = 0.017453292519943295;
 constexpr double kMphPerKnot = 1.150779;
 constexpr double kKmhPerKnot = 1.852;
 constexpr double kFeetPerMetre = 3.2808;
-constexpr double kMsPerDay = 86400000.0;
 constexpr int32_t kReceiverBaud = 4800;
 
-bool IsExactly(const std::string& field, char letter) {
-    return field.size() == 1 && field[0] == letter;
-}
-
-// Speeds, courses, altitudes and dilutions beyond this come from corrupted
-// lines (an 8-bit checksum lets one in 256 through), not from a receiver.
-constexpr double kMaxMagnitude = 1e6;
-
-// A number field with a magnitude a receiver can mean.
-bool ParsePlausible(const std::string& field, double& value) {
-    double v = 0.0;
-    if (!ParseNumber(field, v) || !(v >= -kMaxMagnitude && v <= kMaxMagnitude)) {
-        return false;
-    }
-    value = v;
-    return true;
-}
-
-// An angle field within limit degrees, north or east negated by the letter.
-bool ParseAngle(const std::string& field, double limit, const std::string& hemisphere,
-                char negative, double& value) {
-    double v = 0.0;
-    if (!NmeaDegMin(field, v) || v > limit) {
-        return false;
-    }
-    value = IsExactly(hemisphere, negative) ? -v : v;
-    return true;
-}
-
 }  // namespace
-
-const std::string TGPS::kChecksumFailed = "Checksum failed";
-const std::string TGPS::kLineTooLong = "Line too long";
-const std::string TGPS::kRmcInvalid = "GPRMC is invalid";
-const std::string TGPS::kGgaInvalid = "GPGGA is invalid";
-const std::string TGPS::kGsaInvalid = "GPGSA is invalid";
-
-namespace {
-
-// SplitSentence, telling how many fields the payload has (a count above
-// kDataArraySize only says that some were dropped).
-size_t SplitFields(std::string_view line, TDataArray& fields) {
-    // One pass over the payload; fields are short, so a plain scan beats
-    // a library search per field. Empty fields and the entries past the
-    // last field are only cleared.
-    const std::string_view payload = NmeaPayload(line);
-    const char* p = payload.data();
-    const char* const end = p + payload.size();
-    size_t i = 0;
-    bool dropped = false;  // a comma after the last entry: fields were dropped
-    for (;;) {
-        const char* start = p;
-        while (p != end && *p != ',') {
-            ++p;
-        }
-        std::string& entry = fields[i++];
-        // (Appending to an emptied string is the short way to store a short text.)
-        entry.clear();
-        if (p != start) {
-            entry.append(start, static_cast<size_t>(p - start));
-        }
-        if (p == end) {
-            break;
-        }
-        ++p;  // past the comma
-        if (i == fields.size()) {
-            dropped = true;
-            break;
-        }
-    }
-    const size_t count = dropped ? i + 1 : i;
-    for (; i < fields.size(); ++i) {
-        fields[i].clear();
-    }
-    return count;
-}
-
-}  // namespace
-
-void SplitSentence(std::string_view line, TDataArray& fields) {
-    SplitFields(line, fields);
-}
-
-bool IsNumber(std::string_view text) {
-    double ignored = 0.0;
-    return ParseNumber(text, ignored);
-}
-
-const std::string& QualityName(int32_t quality) {
-    static const std::string kNames[] = {
-        "Fix Not Valid", "GPS Fix (SPS)", "DGPS",           "PPS Fix", "--", "--",
-        "Estimated",     "Manual Input",  "Simulation Mode"};
-    if (quality < 0 || quality > 8) {
-        return kNames[4];
-    }
-    return kNames[quality];
-}
-
-const std::string& QualityName(int32_t quality, TNmeaDialect dialect) {
-    static const std::string kRtkFixed = "RTK Fixed";
-    static const std::string kRtkFloat = "RTK Float";
-    if (dialect == TNmeaDialect::ndGNSS && (quality == 4 || quality == 5)) {
-        return quality == 4 ? kRtkFixed : kRtkFloat;
-    }
-    return QualityName(quality);
-}
-
-const std::string& FixDimName(int32_t dim) {
-    static const std::string kNames[] = {"--", "Fix not available", "2D Fix", "3D Fix"};
-    if (dim < 1 || dim > 3) {
-        return kNames[0];
-    }
-    return kNames[dim];
-}
-
-const std::string& FixModeName(char mode) {
-    static const std::string kAutomatic = "Automatic";
-    static const std::string kManual = "Manual";
-    static const std::string kNotDefined = "Not defined";
-    if (mode == 'A') {
-        return kAutomatic;
-    }
-    if (mode == 'M') {
-        return kManual;
-    }
-    return kNotDefined;
-}
 
 void FixLossBeep() {
     tk::TSound& sound = tk::CurrentSound();
@@ -161,8 +33,8 @@ void FixLossBeep() {
 }
 
 TGPS::TGPS(tk::TComponent* owner) : tk::TComponent(owner), version_(palmo::kVersion) {
-    lineBuffer_.reserve(128);
-    nmeaSentence_.reserve(128);
+    decoder_.AddListener(this);
+    decoder_.SetSatelliteClock([this] { return SatelliteClockMs(); });
     // Both are freed with the receiver by the component model.
     comPort_ = new TRirComPort(this);
     comPort_->SetBaud(kReceiverBaud);
@@ -257,10 +129,11 @@ uint32_t TGPS::SatelliteClockMs() const {
 void TGPS::LossTimerFired() {
     lossTimer_->SetEnabled(false);
     silent_ = true;
-    // A silent receiver sees no satellites.
-    usedSatellites_.clear();
-    satellitesInView_.Clear();
-    gsaGroupOpen_ = false;
+    // A silent receiver sees no satellites; OnComLoss follows.
+    decoder_.Silence();
+}
+
+void TGPS::Silence(const TNmeaDecoder&) {
     if (OnComLoss) {
         OnComLoss(*this);
     }
@@ -280,11 +153,13 @@ bool TGPS::GPSNow(double& utc) const {
     // line came off the port. A fix that no whole GPRMC dated (0, or -1 for
     // a date that did not decode) gives none either, nor a line whose
     // arrival is not known.
-    if (!fixValid_ || silent_ || !(clockTime_ > 0.0) || !clockArrival_.Known()) {
+    const TArrivalTime& arrival = decoder_.ClockArrival();
+    if (!decoder_.FixValid() || silent_ || !(decoder_.ClockTime() > 0.0) || !arrival.Known()) {
         return false;
     }
-    const uint64_t elapsedUs = tk::MonotonicUs() - clockArrival_.MonoUs;
-    utc = clockTime_ + (static_cast<double>(elapsedUs) / 1000.0 + clockOffsetMs_) / kMsPerDay;
+    const uint64_t elapsedUs = tk::MonotonicUs() - arrival.MonoUs;
+    utc = decoder_.ClockTime() +
+          (static_cast<double>(elapsedUs) / 1000.0 + clockOffsetMs_) / tk::kMsPerDay;
     return true;
 }
 
@@ -303,190 +178,20 @@ bool TGPS::SetClock(bool local) {
 }
 
 void TGPS::PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count) {
-    // Blocks of characters up to the next carriage return: the characters
-    // after it stay in the port while the line is processed, as they would
-    // when taken one at a time.
-    char block[512];
-    size_t left = Count;
-    while (left > 0) {
-        const size_t want = std::min(left, sizeof block);
-        const size_t n = CP.ReceiveBlock(block, want, '\r');
-        if (n == 0 || n > want) {
-            return;  // a source that breaks its promise ends the batch
-        }
-        left -= n;
-        const bool endsLine = block[n - 1] == '\r';
-        const size_t dollar = AppendChars(block, endsLine ? n - 1 : n);
-        if (dollar != kNoDollar) {
-            // The new line's arrival: its "$" is that many characters before
-            // the last one taken.
-            if (!CP.CharArrival(static_cast<uint32_t>(n - 1 - dollar), lineArrival_)) {
-                lineArrival_ = TArrivalTime{};
-            }
-        }
-        if (endsLine) {
-            if (CP.Open()) {
-                ProcessLine(lineBuffer_, lineOverflowed_);
-                if (TRirCustomComPort::FreedInEvent()) {
-                    return;  // a handler freed the receiver (and its port)
-                }
-            } else {
-                AppendChars(block + n - 1, 1);
-            }
-        }
-    }
-}
-
-size_t TGPS::AppendChars(const char* p, size_t n) {
-    // The last "$" starts a new line with itself; line feeds are dropped.
-    const char* const begin = p;
-    const char* start = nullptr;
-    for (const char* q = p;
-         const void* hit = std::memchr(q, '$', static_cast<size_t>(p + n - q));) {
-        start = static_cast<const char*>(hit);
-        q = start + 1;
-    }
-    const size_t dollar = start ? static_cast<size_t>(start - begin) : kNoDollar;
-    if (start != nullptr) {
-        lineBuffer_.clear();
-        lineOverflowed_ = false;
-        n -= static_cast<size_t>(start - p);
-        p = start;
-    }
-    while (n > 0) {
-        const auto* lf = static_cast<const char*>(std::memchr(p, '\n', n));
-        const size_t run = lf ? static_cast<size_t>(lf - p) : n;
-        const size_t room = kMaxLineLength - std::min(lineBuffer_.size(), kMaxLineLength);
-        lineBuffer_.append(p, std::min(run, room));
-        if (run > room) {
-            lineOverflowed_ = true;
-        }
-        if (!lf) {
-            return dollar;
-        }
-        p = lf + 1;
-        n -= run + 1;
-    }
-    return dollar;
+    decoder_.Feed(CP, Count);
 }
 
 bool TGPS::ProcessSentence(std::string_view line) {
-    lineArrival_ = TArrivalTime{};  // not from a port
-    return ProcessLine(line, false);
+    return decoder_.ProcessSentence(line);
 }
 
-bool TGPS::ProcessLine(std::string_view line, bool overflowed) {
+void TGPS::LineProcessed(const TNmeaDecoder&, const TLineReport& report) {
     RestartLossTimer();
     silent_ = false;
-    const bool wasValid = fixValid_;
-    // Changes are reported against what the events last said: a line whose
-    // decoder failed reports none, the next decoded line catches up.
-    const int32_t oldQuality = reportedQuality_;
-    const int32_t oldDim = reportedDim_;
-
-    bool result = false;
-    bool accepted = false;
-    bool satellitesChanged = false;
-    TSentenceKind kind = TSentenceKind::Other;
-    if (overflowed) {
-        // Part of this line was dropped: whatever its checksum says, it is not
-        // the line that was sent.
-        errorText_ = kLineTooLong;
-    } else if (!ChecksumOK(line)) {
-        errorText_ = kChecksumFailed;
-    } else {
-        accepted = true;
-        if (line.data() != nmeaSentence_.data()) {
-            nmeaSentence_.assign(line);
-        }
-        const size_t fieldCount = SplitFields(nmeaSentence_, fields_);
-        kind = KindOf(fields_[0]);
-        switch (kind) {
-            case TSentenceKind::RMC:
-                result = DecodeRMC();
-                break;
-            case TSentenceKind::GSA:
-                result = DecodeGSA();
-                break;
-            case TSentenceKind::GGA:
-                result = DecodeGGA();
-                break;
-            case TSentenceKind::GSV:
-                result = true;
-                satellitesChanged = DecodeGSV(fieldCount);
-                break;
-            case TSentenceKind::Other:
-                result = true;
-                break;
-        }
-        gsaGroupOpen_ = kind == TSentenceKind::GSA;
-        if (!result && dialect_ == TNmeaDialect::ndGNSS) {
-            NameSentenceInError();
-        }
-    }
-    if (kind != TSentenceKind::GSV && satellitesInView_.HasParts()) {
-        satellitesChanged = satellitesInView_.DropOut(SatelliteClockMs(), usedSatellites_);
-    }
-    // The line's own identifier decides the valid-fix event, whatever the
-    // handlers raised before it do to Fields.
-    const bool isRmc = accepted && kind == TSentenceKind::RMC;
-    RaiseEvents(result, isRmc, wasValid, oldQuality, oldDim);
-    if (satellitesChanged && OnSatellites && !TRirCustomComPort::FreedInEvent()) {
-        OnSatellites(*this, satellitesInView_.List());
-    }
-    return result;
-}
-
-TGPS::TSentenceKind TGPS::KindOf(const std::string& id) const {
-    // A talker of two upper-case letters (ndGP: GP only) and the sentence type.
-    if (id.size() != 5) {
-        return TSentenceKind::Other;
-    }
-    if (dialect_ == TNmeaDialect::ndGNSS) {
-        if (id[0] < 'A' || id[0] > 'Z' || id[1] < 'A' || id[1] > 'Z') {
-            return TSentenceKind::Other;
-        }
-    } else if (id[0] != 'G' || id[1] != 'P') {
-        return TSentenceKind::Other;
-    }
-    const char a = id[2];
-    const char b = id[3];
-    const char c = id[4];
-    if (a == 'R' && b == 'M' && c == 'C') {
-        return TSentenceKind::RMC;
-    }
-    if (a == 'G' && b == 'G' && c == 'A') {
-        return TSentenceKind::GGA;
-    }
-    if (a == 'G' && b == 'S' && c == 'A') {
-        return TSentenceKind::GSA;
-    }
-    if (a == 'G' && b == 'S' && c == 'V') {
-        return TSentenceKind::GSV;
-    }
-    return TSentenceKind::Other;
-}
-
-void TGPS::NameSentenceInError() {
-    // The decoders' texts name the GP sentence ("GPRMC is invalid"); another
-    // talker's line is named as received ("GNRMC is invalid").
-    const std::string& id = fields_[0];
-    if (errorText_.size() >= 5 && errorText_.compare(0, 2, "GP") == 0 &&
-        errorText_.compare(2, 3, id, 2, 3) == 0 && id.compare(0, 2, "GP") != 0) {
-        errorText_.replace(0, 2, id, 0, 2);
-    }
-}
-
-bool TGPS::DecodeGSV(size_t fieldCount) {
-    // Never fails: a malformed GSV only drops its unfinished group.
-    return satellitesInView_.Add(fields_, fieldCount, SatelliteClockMs(), usedSatellites_);
-}
-
-void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQuality, int32_t oldDim) {
-    // A handler that frees the receiver inside its port's trigger event ends
-    // the events of the line.
-    const auto freed = [] { return TRirCustomComPort::FreedInEvent(); };
-    if (wasValid && !fixValid_) {
+    // A handler that frees the receiver ends the events of the line.
+    const std::weak_ptr<char> alive = alive_;
+    const auto freed = [&alive] { return alive.expired(); };
+    if (report.FixLost) {
         if (OnFixLoss) {
             OnFixLoss(*this);
             if (freed()) {
@@ -497,9 +202,9 @@ void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQualit
             PlayFixLossBeep();
         }
     }
-    if (!result) {
+    if (!report.Result) {
         if (OnError) {
-            OnError(*this, errorText_);
+            OnError(*this, decoder_.ErrorText());
             if (freed()) {
                 return;
             }
@@ -508,186 +213,40 @@ void TGPS::RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQualit
             PlayErrorBeep();
         }
     }
-    if (result && OnSentence) {
-        OnSentence(*this, fields_[0], fields_);
-        if (freed()) {
-            return;
+    if (report.Result) {
+        if (OnSentence) {
+            OnSentence(*this, decoder_.Fields()[0], decoder_.Fields());
+            if (freed()) {
+                return;
+            }
         }
-    }
-    // Only a GPRMC that decoded whole reports a fix; Fields may still hold an
-    // earlier GPRMC when this line failed. A line that failed raises no fix
-    // event at all: its values are not to be trusted.
-    if (!result) {
-        return;
-    }
-    if (isRmc && fixValid_ && OnValidFix) {
-        const double lat = Lat();
-        const double lon = Lon();
-        const double sog = SOG();
-        OnValidFix(*this, lat, lon, sog, cog_);
-        if (freed()) {
-            return;
+        // The line's own report decides the valid-fix event, whatever the
+        // handlers raised before it do to the receiver.
+        if (report.ValidFix && decoder_.FixValid() && OnValidFix) {
+            const double lat = Lat();
+            const double lon = Lon();
+            const double sog = SOG();
+            OnValidFix(*this, lat, lon, sog, COG());
+            if (freed()) {
+                return;
+            }
         }
-    }
-    if (fixDim_ != oldDim) {
-        reportedDim_ = fixDim_;
-        if (OnFixProgress) {
-            OnFixProgress(*this, FixDimName(fixDim_), fixDim_);
+        if (report.ProgressChanged && OnFixProgress) {
+            OnFixProgress(*this, FixDimName(FixDim()), FixDim());
+            if (freed()) {
+                return;
+            }
+        }
+        if (report.QualityChanged && OnFixQuality) {
+            OnFixQuality(*this, QualityName(FixQuality(), Dialect()), FixQuality());
             if (freed()) {
                 return;
             }
         }
     }
-    if (fixQuality_ != oldQuality) {
-        reportedQuality_ = fixQuality_;
-        if (OnFixQuality) {
-            OnFixQuality(*this, QualityName(fixQuality_, dialect_), fixQuality_);
-        }
+    if (report.SatellitesChanged && OnSatellites) {
+        OnSatellites(*this, SatellitesInView());
     }
-}
-
-bool TGPS::DecodeRMC() {
-    const TDataArray& f = fields_;
-    // NMEA 2.3 mode indicator "N": no fix, whatever the status says.
-    fixValid_ =
-        IsExactly(f[2], 'A') && !(dialect_ == TNmeaDialect::ndGNSS && IsExactly(f[12], 'N'));
-    if (!fixValid_) {
-        return true;
-    }
-    const double time = NmeaDateTime(f[9], f[1]);
-    utcTime_ = time;
-    fixArrival_ = lineArrival_;
-    // Each value is checked before it is stored, so no impossible one is kept.
-    bool ok =
-        ParseAngle(f[3], 90.0, f[4], 'S', latDeg_) && ParseAngle(f[5], 180.0, f[6], 'W', lonDeg_);
-    double speed = 0.0;
-    ok = ok && ParsePlausible(f[7], speed) && speed >= 0.0;
-    if (ok) {
-        speedKnots_ = speed;
-    }
-    ok = ok && ParsePlausible(f[8], cog_);
-    if (ok && !f[10].empty()) {
-        double variation = 0.0;
-        ok = ParsePlausible(f[10], variation);
-        if (ok) {
-            magVar_ = IsExactly(f[11], 'W') ? -variation : variation;
-            hasMagVar_ = true;
-        }
-    }
-    if (!ok) {
-        errorText_ = kRmcInvalid;
-        return false;
-    }
-    // The clock is set only from a line that decoded whole.
-    clockTime_ = time;
-    clockArrival_ = lineArrival_;
-    return true;
-}
-
-bool TGPS::DecodeGGA() {
-    const TDataArray& f = fields_;
-    int32_t quality = 0;
-    if (!ParseInteger(f[6], quality) || quality < 0 || quality > 8) {
-        errorText_ = kGgaInvalid;
-        return false;
-    }
-    const bool wasValid = fixValid_;
-    fixQuality_ = quality;
-    fixValid_ = quality != 0;
-    fixSatCount_ = 0;
-    if (!fixValid_) {
-        return true;
-    }
-    int32_t satellites = 0;
-    bool ok = ParseInteger(f[7], satellites) && satellites >= 0 && satellites <= 99;
-    if (ok) {
-        fixSatCount_ = satellites;
-    }
-    ok = ok && ParsePlausible(f[9], rawAltitude_) && !f[10].empty();
-    if (ok) {
-        altUnits_ = f[10][0];
-        if (!f[11].empty()) {
-            ok = ParsePlausible(f[11], geoidDelta_) && !f[12].empty();
-            if (ok) {
-                deltaUnits_ = f[12][0];
-                hasGeoidDelta_ = true;
-            }
-        }
-    }
-    if (ok && !f[13].empty() && !f[14].empty()) {
-        ok = ParsePlausible(f[13], ageDGPS_);
-        if (ok) {
-            stnDGPS_ = f[14];
-            isDGPS_ = true;
-        }
-    }
-    if (!ok) {
-        // A corrupted line does not make the fix valid.
-        fixValid_ = wasValid;
-        errorText_ = kGgaInvalid;
-    }
-    return ok;
-}
-
-bool TGPS::DecodeGSA() {
-    const TDataArray& f = fields_;
-    if (f[1].empty()) {
-        errorText_ = kGsaInvalid;
-        return false;
-    }
-    fixMode_ = FixModeName(f[1][0]);
-    int32_t dim = 0;
-    if (!ParseInteger(f[2], dim) || dim < 1 || dim > 3) {
-        errorText_ = kGsaInvalid;
-        return false;
-    }
-    const bool wasValid = fixValid_;
-    fixDim_ = dim;
-    fixValid_ = dim > 1;
-    // A GSA that follows a GSA in ndGNSS adds its satellites to the group's.
-    if (dialect_ != TNmeaDialect::ndGNSS || !gsaGroupOpen_) {
-        satSet_ = 0;
-        usedSatellites_.clear();
-    }
-    pdop_ = hdop_ = vdop_ = 100.0;
-    if (!fixValid_) {
-        return true;
-    }
-    // The NMEA 4.10 system ID, else the talker and the number, give the system.
-    int32_t systemId = 0;
-    const bool hasSystemId = ParseInteger(f[18], systemId);
-    const std::string_view talker = std::string_view(f[0]).substr(0, 2);
-    bool ok = true;
-    for (size_t i = 3; ok && i <= 14; ++i) {
-        // An integer is taken; other numbers fail; any other text is skipped.
-        int32_t n = 0;
-        if (f[i].empty() || !ParseInteger(f[i], n)) {
-            ok = !IsNumber(f[i]);
-            continue;
-        }
-        if (n >= 0 && n <= 31) {
-            satSet_ |= uint32_t{1} << n;
-        }
-        if (n > 0) {
-            AddSatelliteId(
-                usedSatellites_,
-                {hasSystemId ? GnssSystemOfId(systemId, n) : GnssSystemOf(talker, n), n});
-        }
-    }
-    ok = ok && ParsePlausible(f[15], pdop_) && ParsePlausible(f[16], hdop_) &&
-         ParsePlausible(f[17], vdop_);
-    if (!ok) {
-        // A corrupted line does not make the fix valid.
-        fixValid_ = wasValid;
-        errorText_ = kGsaInvalid;
-    }
-    return ok;
-}
-
-void TGPS::GDOP(double& hdop, double& vdop, double& pdop) const {
-    hdop = hdop_;
-    vdop = vdop_;
-    pdop = pdop_;
 }
 
 namespace {
@@ -709,44 +268,44 @@ double AngleIn(TFloatUnits units, double degrees) {
 }  // namespace
 
 double TGPS::Lat() const {
-    return AngleIn(posUnits_, latDeg_);
+    return AngleIn(posUnits_, LatDeg());
 }
 
 double TGPS::Lon() const {
-    return AngleIn(posUnits_, lonDeg_);
+    return AngleIn(posUnits_, LonDeg());
 }
 
 double TGPS::SOG() const {
     switch (units_) {
         case TUnits::Statute:
-            return speedKnots_ * kMphPerKnot;
+            return SpeedKnots() * kMphPerKnot;
         case TUnits::Metric:
-            return speedKnots_ * kKmhPerKnot;
+            return SpeedKnots() * kKmhPerKnot;
         case TUnits::Nautical:
         default:
-            return speedKnots_;
+            return SpeedKnots();
     }
 }
 
 double TGPS::Altitude() const {
-    if (altUnits_ == 'M' && units_ == TUnits::Metric) {
-        return rawAltitude_;
+    if (AltUnits() == 'M' && units_ == TUnits::Metric) {
+        return RawAltitude();
     }
-    return rawAltitude_ * kFeetPerMetre;
+    return RawAltitude() * kFeetPerMetre;
 }
 
 std::string TGPS::LatAsStr() const {
-    if (!fixValid_) {
+    if (!FixValid()) {
         return "--";
     }
-    return PositionText(strFormat_, 0, latDeg_ * 3600.0);
+    return PositionText(strFormat_, 0, LatDeg() * 3600.0);
 }
 
 std::string TGPS::LonAsStr() const {
-    if (!fixValid_) {
+    if (!FixValid()) {
         return "--";
     }
-    return PositionText(strFormat_, 1, lonDeg_ * 3600.0);
+    return PositionText(strFormat_, 1, LonDeg() * 3600.0);
 }
 
 }  // namespace gps

@@ -1,19 +1,16 @@
-// The GPS receiver component: owns a serial port and a loss-of-data timer,
-// assembles NMEA lines from a character source, checks and decodes them into
-// the fix state, raises the receiver events and sets the PC clock from the
+// The GPS receiver component: owns a serial port, a loss-of-data timer and
+// an NMEA decoder, feeds the decoder what the port receives, raises the
+// receiver events for what each line did and sets the PC clock from the
 // fix. Everything runs on the thread that created it (the main thread).
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include "gps/NMEA.h"
-#include "gps/NavUtils.h"
-#include "gps/Satellites.h"
-#include "serial/CharSource.h"
+#include "gps/NmeaDecoder.h"
 #include "toolkit/Component.h"
 
 class TRirComPort;
@@ -23,27 +20,6 @@ class TTimer;
 }
 
 namespace gps {
-
-// The receiver reads from any character source, the port component included.
-using TNmeaCharSource = ::TCharSource;
-
-// One sentence split at its commas: entry 0 the identifier, 1 to 20 the fields.
-constexpr size_t kDataArraySize = 21;
-using TDataArray = std::array<std::string, kDataArraySize>;
-
-// Fills the array from the payload of a line (all entries emptied first;
-// fields beyond entry 20 are dropped). Keeps the entries' capacity.
-void SplitSentence(std::string_view line, TDataArray& fields);
-
-// Whether the number conversion succeeds on a text.
-bool IsNumber(std::string_view text);
-
-// Names of a GPGGA fix quality, a GPGSA fix dimension and a selection mode.
-const std::string& QualityName(int32_t quality);
-// The quality name in a dialect: ndGNSS also names 4 "RTK Fixed" and 5 "RTK Float".
-const std::string& QualityName(int32_t quality, TNmeaDialect dialect);
-const std::string& FixDimName(int32_t dim);
-const std::string& FixModeName(char mode);
 
 // The fix-loss alarm: 750 Hz for 500 ms, a pause of 25 ms, 1000 Hz for
 // 700 ms, a pause of 25 ms, 750 Hz for 500 ms, each played to its end,
@@ -60,19 +36,17 @@ using TQalEvent = std::function<void(TGPS& Sender, const std::string& Quality, i
 using TErrEvent = std::function<void(TGPS& Sender, const std::string& ErrMsg)>;
 using TSatEvent = std::function<void(TGPS& Sender, const TSatelliteList& Satellites)>;
 
-class TGPS : public tk::TComponent {
+class TGPS : public tk::TComponent, private TNmeaListener {
   public:
-    // Longest line kept in LineBuffer. Characters beyond it are dropped and
-    // the line fails with "Line too long" when it ends, so memory stays
-    // bounded on a stream without "$" or carriage return.
-    static constexpr size_t kMaxLineLength = 1024;
+    // Longest line kept in LineBuffer (the decoder's limit).
+    static constexpr size_t kMaxLineLength = TNmeaDecoder::kMaxLineLength;
 
     // Error texts of a line.
-    static const std::string kChecksumFailed;  // "Checksum failed"
-    static const std::string kLineTooLong;     // "Line too long"
-    static const std::string kRmcInvalid;      // "GPRMC is invalid"
-    static const std::string kGgaInvalid;      // "GPGGA is invalid"
-    static const std::string kGsaInvalid;      // "GPGSA is invalid"
+    static inline const std::string& kChecksumFailed = TNmeaDecoder::kChecksumFailed;
+    static inline const std::string& kLineTooLong = TNmeaDecoder::kLineTooLong;
+    static inline const std::string& kRmcInvalid = TNmeaDecoder::kRmcInvalid;
+    static inline const std::string& kGgaInvalid = TNmeaDecoder::kGgaInvalid;
+    static inline const std::string& kGsaInvalid = TNmeaDecoder::kGsaInvalid;
 
     // Default loss time-out in milliseconds.
     static constexpr int32_t kDefaultComTimeOut = 3000;
@@ -84,7 +58,9 @@ class TGPS : public tk::TComponent {
     // Closes the port; the owned components go with the receiver.
     ~TGPS() override;
 
-    // The owned components.
+    // The owned components, and the decoder that listeners attach to.
+    TNmeaDecoder& Decoder() { return decoder_; }
+    const TNmeaDecoder& Decoder() const { return decoder_; }
     TRirComPort& ComPort() { return *comPort_; }
     const TRirComPort& ComPort() const { return *comPort_; }
     tk::TTimer& LossTimer() { return *lossTimer_; }
@@ -124,23 +100,25 @@ class TGPS : public tk::TComponent {
 
     // When the "$" of the line being processed came off the port, and the
     // same of the line that set UTCTime (not known: Known() false).
-    const TArrivalTime& LineArrival() const { return lineArrival_; }
-    const TArrivalTime& FixArrival() const { return fixArrival_; }
+    const TArrivalTime& LineArrival() const { return decoder_.LineArrival(); }
+    const TArrivalTime& FixArrival() const { return decoder_.FixArrival(); }
     // The receiver's own output delay in milliseconds, from the start of the
     // GPS second to the "$" of its first sentence, which GPSNow adds.
     int32_t ClockOffsetMs() const { return clockOffsetMs_; }
     void SetClockOffsetMs(int32_t v) { clockOffsetMs_ = v; }
 
     // The UTC time the clock functions start from: UTCTime of the last valid
-    // GPRMC that decoded whole (a line that failed leaves it), 0 before any.
-    double ClockTime() const { return clockTime_; }
+    // GPRMC that decoded whole (a line that failed leaves it) with the
+    // fraction of its second, 0 before any.
+    double ClockTime() const { return decoder_.ClockTime(); }
 
     // Whether the receiver is silent: OnComLoss came and no line since.
     bool Silent() const { return silent_; }
 
     // Takes exactly Count characters from CP: "$" starts a new line, line
     // feeds are dropped, a carriage return while CP is open processes the
-    // line (which stays in LineBuffer until the next "$").
+    // line and empties LineBuffer (a CR with nothing before it, such as the
+    // second of CR CR LF, is ignored).
     void PortTriggerAvail(TNmeaCharSource& CP, uint16_t Count);
 
     // Processes one completed line: checksum test, split, decode, events.
@@ -148,41 +126,42 @@ class TGPS : public tk::TComponent {
     bool ProcessSentence(std::string_view line);
 
     // Line assembly and the last accepted line.
-    const std::string& LineBuffer() const { return lineBuffer_; }
-    const std::string& NmeaSentence() const { return nmeaSentence_; }
-    const TDataArray& Fields() const { return fields_; }
-    const std::string& ErrorText() const { return errorText_; }
+    const std::string& LineBuffer() const { return decoder_.LineBuffer(); }
+    const std::string& NmeaSentence() const { return decoder_.NmeaSentence(); }
+    const TDataArray& Fields() const { return decoder_.Fields(); }
+    const std::string& ErrorText() const { return decoder_.ErrorText(); }
 
     // Fix state as received.
-    bool FixValid() const { return fixValid_; }
-    double UTCTime() const { return utcTime_; }
-    double LatDeg() const { return latDeg_; }
-    double LonDeg() const { return lonDeg_; }
-    double SpeedKnots() const { return speedKnots_; }
-    bool HasMagVar() const { return hasMagVar_; }
-    double MagVar() const { return magVar_; }
-    int32_t FixQuality() const { return fixQuality_; }
-    int32_t FixSatCount() const { return fixSatCount_; }
-    double RawAltitude() const { return rawAltitude_; }
-    char AltUnits() const { return altUnits_; }
-    bool HasGeoidDelta() const { return hasGeoidDelta_; }
-    double GeoidDelta() const { return geoidDelta_; }
-    char DeltaUnits() const { return deltaUnits_; }
-    bool IsDGPS() const { return isDGPS_; }
-    double AgeDGPS() const { return ageDGPS_; }
-    const std::string& StnDGPS() const { return stnDGPS_; }
-    const std::string& FixMode() const { return fixMode_; }
-    int32_t FixDim() const { return fixDim_; }
+    bool FixValid() const { return decoder_.FixValid(); }
+    double UTCTime() const { return decoder_.UTCTime(); }
+    double LatDeg() const { return decoder_.LatDeg(); }
+    double LonDeg() const { return decoder_.LonDeg(); }
+    double SpeedKnots() const { return decoder_.SpeedKnots(); }
+    bool HasMagVar() const { return decoder_.HasMagVar(); }
+    double MagVar() const { return decoder_.MagVar(); }
+    int32_t FixQuality() const { return decoder_.FixQuality(); }
+    int32_t FixSatCount() const { return decoder_.FixSatCount(); }
+    double RawAltitude() const { return decoder_.RawAltitude(); }
+    char AltUnits() const { return decoder_.AltUnits(); }
+    bool HasGeoidDelta() const { return decoder_.HasGeoidDelta(); }
+    double GeoidDelta() const { return decoder_.GeoidDelta(); }
+    char DeltaUnits() const { return decoder_.DeltaUnits(); }
+    bool IsDGPS() const { return decoder_.IsDGPS(); }
+    double AgeDGPS() const { return decoder_.AgeDGPS(); }
+    const std::string& StnDGPS() const { return decoder_.StnDGPS(); }
+    const std::string& FixMode() const { return decoder_.FixMode(); }
+    int32_t FixDim() const { return decoder_.FixDim(); }
     // The satellites used in the fix: bit n for satellite number n.
-    uint32_t FixSatSet() const { return satSet_; }
+    uint32_t FixSatSet() const { return decoder_.FixSatSet(); }
     // Horizontal, vertical and position dilution of precision, in that order.
-    void GDOP(double& hdop, double& vdop, double& pdop) const;
+    void GDOP(double& hdop, double& vdop, double& pdop) const { decoder_.GDOP(hdop, vdop, pdop); }
 
     // The fix in the units asked for.
     double Lat() const;
     double Lon() const;
+    // Speed in Units and course in degrees as received; NaN when not known.
     double SOG() const;
-    double COG() const { return cog_; }  // degrees as received
+    double COG() const { return decoder_.COG(); }
     double Altitude() const;
     std::string LatAsStr() const;
     std::string LonAsStr() const;
@@ -201,13 +180,13 @@ class TGPS : public tk::TComponent {
     // receiver (and GSV only as GPGSV); ndGNSS RMC, GGA, GSA and GSV of every
     // two-letter talker, with the RMC mode indicator "N" meaning no fix, the
     // RTK quality names, and consecutive GSA lines read as one group.
-    TNmeaDialect Dialect() const { return dialect_; }
-    void SetDialect(TNmeaDialect v) { dialect_ = v; }
+    TNmeaDialect Dialect() const { return decoder_.Dialect(); }
+    void SetDialect(TNmeaDialect v) { decoder_.SetDialect(v); }
     // The satellites used in the fix (the union of the last GSA group; in
     // ndGP the last GPGSA) and the satellites in view (from complete GSV
     // groups), both sorted. OnComLoss empties both.
-    const TSatelliteIdList& UsedSatellites() const { return usedSatellites_; }
-    const TSatelliteList& SatellitesInView() const { return satellitesInView_.List(); }
+    const TSatelliteIdList& UsedSatellites() const { return decoder_.UsedSatellites(); }
+    const TSatelliteList& SatellitesInView() const { return decoder_.SatellitesInView(); }
     const std::string& Version() const { return version_; }
     // Writes are accepted and ignored.
     void SetVersion(const std::string&) {}
@@ -237,67 +216,15 @@ class TGPS : public tk::TComponent {
   private:
     void LossTimerFired();
     bool SetClock(bool local);
-
-    // What a line's identifier asks the decoders for, in the current dialect.
-    enum class TSentenceKind { Other, RMC, GGA, GSA, GSV };
-    TSentenceKind KindOf(const std::string& id) const;
-
-    // Adds received characters to LineBuffer: a "$" starts a new line, line
-    // feeds are dropped, and beyond kMaxLineLength the line is marked overflowed.
-    // Returns the offset of the "$" that started a new line, or kNoDollar.
-    size_t AppendChars(const char* p, size_t n);
-    static constexpr size_t kNoDollar = static_cast<size_t>(-1);
-    bool ProcessLine(std::string_view line, bool overflowed);
-    bool DecodeRMC();
-    bool DecodeGGA();
-    bool DecodeGSA();
-    // Feeds a GSV line to the satellites in view; true when a group completed.
-    bool DecodeGSV(size_t fieldCount);
-    void NameSentenceInError();
-    void RaiseEvents(bool result, bool isRmc, bool wasValid, int32_t oldQuality, int32_t oldDim);
+    // The decoder's reports turned into the receiver's events.
+    void LineProcessed(const TNmeaDecoder& decoder, const TLineReport& report) override;
+    void Silence(const TNmeaDecoder& decoder) override;
 
     TRirComPort* comPort_ = nullptr;   // owned through the component model
     tk::TTimer* lossTimer_ = nullptr;  // owned through the component model
     int32_t comTimeOut_ = kDefaultComTimeOut;
     bool silent_ = false;
-    TArrivalTime lineArrival_;
-    TArrivalTime fixArrival_;  // of the GPRMC that set UTCTime
     int32_t clockOffsetMs_ = 0;
-    double clockTime_ = 0.0;       // UTCTime of the last GPRMC that decoded whole
-    TArrivalTime clockArrival_;    // and the arrival of its line
-    int32_t reportedQuality_ = 0;  // FixQuality as the events last reported it
-    int32_t reportedDim_ = 0;      // FixDim as the events last reported it
-
-    std::string lineBuffer_;
-    bool lineOverflowed_ = false;
-    std::string nmeaSentence_;
-    TDataArray fields_;
-    std::string errorText_;
-
-    bool fixValid_ = false;
-    double utcTime_ = 0.0;
-    double latDeg_ = 0.0;
-    double lonDeg_ = 0.0;
-    double speedKnots_ = 0.0;
-    double cog_ = 0.0;
-    bool hasMagVar_ = false;
-    double magVar_ = 0.0;
-    int32_t fixQuality_ = 0;
-    int32_t fixSatCount_ = 0;
-    double rawAltitude_ = 0.0;
-    char altUnits_ = '\0';
-    bool hasGeoidDelta_ = false;
-    double geoidDelta_ = 0.0;
-    char deltaUnits_ = '\0';
-    bool isDGPS_ = false;
-    double ageDGPS_ = 0.0;
-    std::string stnDGPS_;
-    std::string fixMode_;
-    int32_t fixDim_ = 0;
-    uint32_t satSet_ = 0;
-    double pdop_ = 0.0;
-    double hdop_ = 0.0;
-    double vdop_ = 0.0;
 
     TUnits units_ = TUnits::Nautical;
     TStrFormat strFormat_ = TStrFormat::DDMMSS;
@@ -305,10 +232,10 @@ class TGPS : public tk::TComponent {
     bool fixLossAlarm_ = false;
     bool errorBeep_ = false;
     std::string version_;  // the program's version, set at construction
-    TNmeaDialect dialect_ = TNmeaDialect::ndGP;
-    TSatelliteIdList usedSatellites_;
-    TSatellitesInView satellitesInView_;
-    bool gsaGroupOpen_ = false;  // the last accepted line was a GSA (ndGNSS groups)
+    // Expires with the receiver, so that an event handler that frees it
+    // ends the events of the line.
+    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    TNmeaDecoder decoder_;
 };
 
 }  // namespace gps

@@ -169,42 +169,6 @@ bool ParseNumber(std::string_view text, double& result) {
     return true;
 }
 
-bool ParseInteger(std::string_view text, int32_t& result) {
-    size_t pos = 0;
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-        negative = text[pos] == '-';
-        ++pos;
-    }
-    const size_t digits = text.size() - pos;
-    if (digits == 0) {
-        return false;
-    }
-    // Leading zeros aside, more than ten digits is out of range; the rest is
-    // read as a wider magnitude, so that -2147483648 converts too.
-    uint64_t magnitude = 0;
-    size_t significant = 0;
-    for (; pos < text.size(); ++pos) {
-        const char c = text[pos];
-        if (!IsDigit(c)) {
-            return false;
-        }
-        if (significant > 0 || c != '0') {
-            if (++significant > 10) {
-                return false;
-            }
-        }
-        magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
-    }
-    const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
-    if (magnitude > limit) {
-        return false;
-    }
-    result = negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude))
-                      : static_cast<int32_t>(magnitude);
-    return true;
-}
-
 bool NmeaDegMin(std::string_view field, double& degrees) {
     const size_t point = field.find('.');
     // The two minute digits stand right before the point, the degrees before them.
@@ -229,6 +193,23 @@ bool NmeaDegMin(std::string_view field, double& degrees) {
 double EncodeDayCount(int year, int month, int day, int hour, int minute, int second) {
     const int64_t days = tk::DaysFromCivil(year, month, day) - tk::kDayCountEpoch;
     return static_cast<double>(days) + (hour * 3600 + minute * 60 + second) / 86400.0;
+}
+
+double NmeaTimeFraction(std::string_view time) {
+    if (time.size() < 8 || time[6] != '.') {
+        return 0.0;
+    }
+    const std::string_view digits = time.substr(7);
+    if (DigitRun(digits, 0) != digits.size()) {
+        return 0.0;
+    }
+    // Milliseconds are all a clock can use; more digits add nothing.
+    double fraction = 0.0;
+    double scale = 0.1;
+    for (size_t i = 0; i < digits.size() && i < 6; ++i, scale /= 10.0) {
+        fraction += (digits[i] - '0') * scale;
+    }
+    return fraction;
 }
 
 double NmeaDateTime(std::string_view date, std::string_view time) {

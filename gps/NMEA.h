@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "toolkit/Numbers.h"
+
 namespace gps {
 
 // The payload of a line: what follows the first "$" (or, with no "$", the
@@ -31,7 +33,9 @@ bool ParseNumber(std::string_view text, double& result);
 
 // Integer conversion of a whole field: optional sign and decimal digits within
 // the 32-bit range. Anything else fails (false, result untouched).
-bool ParseInteger(std::string_view text, int32_t& result);
+inline bool ParseInteger(std::string_view text, int32_t& result) {
+    return tk::TryStrToInt(text, result);
+}
 
 // An angle field ddmm.mmmm or dddmm.mmmm as degrees. False when the field has
 // no ".", fewer than three characters before it, anything but digits around
@@ -42,6 +46,10 @@ bool NmeaDegMin(std::string_view field, double& degrees);
 // 1899-12-30 (years 2000 to 2099; fractions of a second ignored). An invalid
 // date or time gives -1.0; it never fails otherwise.
 double NmeaDateTime(std::string_view date, std::string_view time);
+
+// The fraction of the second of a time field hhmmss.sss, in seconds (0 to
+// under 1); 0 when the field has none or it is not digits.
+double NmeaTimeFraction(std::string_view time);
 
 // Day count of a calendar date and clock time (no range checks beyond those
 // the caller made).

@@ -13,9 +13,10 @@ bool In(int32_t n, int32_t low, int32_t high) {
     return n >= low && n <= high;
 }
 
-// An optional whole-number field: empty gives no value; false for any
-// other text that is not an integer.
-bool OptionalInteger(const std::string& field, std::optional<int32_t>& value) {
+// An optional whole-number field: empty, or a number outside low to high,
+// gives no value; false for any other text that is not an integer.
+bool OptionalInteger(const std::string& field, int32_t low, int32_t high,
+                     std::optional<int32_t>& value) {
     value.reset();
     if (field.empty()) {
         return true;
@@ -24,7 +25,9 @@ bool OptionalInteger(const std::string& field, std::optional<int32_t>& value) {
     if (!ParseInteger(field, n)) {
         return false;
     }
-    value = n;
+    if (In(n, low, high)) {
+        value = n;
+    }
     return true;
 }
 
@@ -44,8 +47,13 @@ const std::string& GnssSystemName(TGnssSystem s) {
 
 TGnssSystem GnssSystemOf(std::string_view talker, int32_t prn) {
     if (talker == "GP") {
+        // Receivers of GPS and GLONASS from before NMEA 4 list every
+        // satellite under GP, GLONASS as 65-96.
         if (In(prn, 33, 64)) {
             return TGnssSystem::SBAS;
+        }
+        if (In(prn, 65, 96)) {
+            return TGnssSystem::GLONASS;
         }
         if (In(prn, 193, 202)) {
             return TGnssSystem::QZSS;
@@ -109,6 +117,10 @@ TGnssSystem GnssSystemOfId(int32_t systemId, int32_t prn) {
     }
 }
 
+void SortSatellites(TSatelliteList& list) {
+    std::stable_sort(list.begin(), list.end(), SatelliteOrder);
+}
+
 void AddSatelliteId(TSatelliteIdList& list, TSatelliteId id) {
     const auto at = std::lower_bound(list.begin(), list.end(), id);
     if (at == list.end() || *at != id) {
@@ -124,35 +136,37 @@ bool TSatellitesInView::Add(std::span<const std::string> fields, size_t fieldCou
     const std::string_view talker = std::string_view(fields[0]).substr(0, 2);
     int32_t total = 0;
     int32_t message = 0;
-    // Four fields a satellite after the first four; one more is the signal ID.
+    // Four fields a satellite after the first four; one more is the signal
+    // ID, two or three more a last satellite cut short.
     const size_t rest = fieldCount > 4 ? fieldCount - 4 : 0;
-    const size_t count = rest / 4;
+    const size_t whole = rest / 4;
+    const bool partial = rest % 4 >= 2;
+    const size_t count = whole + (partial ? 1 : 0);
     if (fieldCount > fields.size() || !ParseInteger(fields[1], total) ||
         !ParseInteger(fields[2], message) || total < 1 || total > 99 || message < 1 ||
         message > total) {
         DropPending(talker);
         return false;
     }
-    std::string key(talker);
-    if (rest % 4 == 1) {
-        key += fields[4 + 4 * count];
-    }
+    const std::string* signal = rest % 4 == 1 ? &fields[4 + 4 * whole] : nullptr;
     // An unfinished group not continued within the drop-out time is dead.
-    std::erase_if(pending_, [&](const TGroup& g) { return nowMs - g.heardMs >= kDropOutMs; });
-    auto group = std::find_if(pending_.begin(), pending_.end(),
-                              [&](const TGroup& g) { return g.key == key; });
+    std::erase_if(pending_, [&](const TGroup& g) { return Silent(g, nowMs); });
+    auto group = std::find_if(pending_.begin(), pending_.end(), [&](const TGroup& g) {
+        return g.talker == talker && g.total == total;
+    });
     if (message == 1) {
         if (group == pending_.end()) {
             if (pending_.size() >= kMaxGroups) {
                 pending_.erase(pending_.begin());  // the one started longest ago
             }
             group = pending_.insert(pending_.end(), TGroup{});
-            group->key = key;
+            group->talker = talker;
+            group->total = total;
         }
-        group->total = total;
         group->next = 1;
+        group->signals.clear();
         group->satellites.clear();
-    } else if (group == pending_.end() || group->total != total || group->next != message) {
+    } else if (group == pending_.end() || group->next != message) {
         if (group != pending_.end()) {
             pending_.erase(group);
         }
@@ -164,46 +178,74 @@ bool TSatellitesInView::Add(std::span<const std::string> fields, size_t fieldCou
             continue;  // padding of a short last message
         }
         TSatellite sat;
-        if (!ParseInteger(fields[at], sat.PRN) || !OptionalInteger(fields[at + 1], sat.Elevation) ||
-            !OptionalInteger(fields[at + 2], sat.Azimuth) ||
-            !OptionalInteger(fields[at + 3], sat.SNR)) {
+        static const std::string kNone;
+        const size_t have = std::min<size_t>(4, rest - 4 * i);
+        if (!ParseInteger(fields[at], sat.PRN) ||
+            !OptionalInteger(have > 1 ? fields[at + 1] : kNone, 0, 90, sat.Elevation) ||
+            !OptionalInteger(have > 2 ? fields[at + 2] : kNone, 0, 359, sat.Azimuth) ||
+            !OptionalInteger(have > 3 ? fields[at + 3] : kNone, 0, 99, sat.SNR)) {
             DropPending(talker);
             return false;
         }
         sat.System = GnssSystemOf(talker, sat.PRN);
         group->satellites.push_back(sat);
     }
+    if (signal != nullptr) {
+        const auto at = std::lower_bound(group->signals.begin(), group->signals.end(), *signal);
+        if (at == group->signals.end() || *at != *signal) {
+            group->signals.insert(at, *signal);
+        }
+    }
     group->next = message + 1;
     group->heardMs = nowMs;
     if (message != total) {
         return false;
     }
-    auto part =
-        std::find_if(parts_.begin(), parts_.end(), [&](const TGroup& g) { return g.key == key; });
-    if (part == parts_.end()) {
-        if (parts_.size() >= kMaxGroups) {
-            parts_.erase(std::max_element(parts_.begin(), parts_.end(),
-                                          [&](const TGroup& a, const TGroup& b) {
-                                              return nowMs - a.heardMs < nowMs - b.heardMs;
-                                          }));
+    // The new group replaces its talker's groups of the same signals.
+    const auto sharesSignal = [](const TGroup& a, const TGroup& b) {
+        if (a.signals.empty() || b.signals.empty()) {
+            return a.signals.empty() && b.signals.empty();
         }
-        parts_.push_back(std::move(*group));
-    } else {
-        *part = std::move(*group);
+        return std::find_first_of(a.signals.begin(), a.signals.end(), b.signals.begin(),
+                                  b.signals.end()) != a.signals.end();
+    };
+    std::erase_if(parts_, [&](const TGroup& g) {
+        return g.talker == group->talker && sharesSignal(g, *group);
+    });
+    std::erase_if(parts_, [&](const TGroup& g) { return Silent(g, nowMs); });
+    if (parts_.size() >= kMaxGroups) {
+        parts_.erase(
+            std::max_element(parts_.begin(), parts_.end(), [&](const TGroup& a, const TGroup& b) {
+                return nowMs - a.heardMs < nowMs - b.heardMs;
+            }));
     }
+    parts_.push_back(std::move(*group));
     pending_.erase(group);
-    std::erase_if(parts_, [&](const TGroup& g) { return nowMs - g.heardMs >= kDropOutMs; });
     Rebuild(used);
     return true;
 }
 
 bool TSatellitesInView::DropOut(uint32_t nowMs, const TSatelliteIdList& used) {
-    if (std::erase_if(parts_, [&](const TGroup& g) { return nowMs - g.heardMs >= kDropOutMs; }) ==
-        0) {
+    if (std::erase_if(parts_, [&](const TGroup& g) { return Silent(g, nowMs); }) == 0) {
         return false;
     }
     Rebuild(used);
     return true;
+}
+
+bool TSatellitesInView::Silent(const TGroup& group, uint32_t nowMs) {
+    return nowMs - group.heardMs >= kDropOutMs;
+}
+
+bool TSatellitesInView::MarkUsed(const TSatelliteIdList& used) {
+    bool changed = false;
+    for (TSatellite& sat : list_) {
+        const bool now =
+            std::binary_search(used.begin(), used.end(), TSatelliteId{sat.System, sat.PRN});
+        changed = changed || now != sat.Used;
+        sat.Used = now;
+    }
+    return changed;
 }
 
 void TSatellitesInView::Clear() {
@@ -220,13 +262,10 @@ void TSatellitesInView::Rebuild(const TSatelliteIdList& used) {
     // Strongest SNR first within each satellite, then one entry each; a
     // position only another signal's entry carries is kept.
     std::stable_sort(list_.begin(), list_.end(), [](const TSatellite& a, const TSatellite& b) {
-        if (a.System != b.System) {
-            return a.System < b.System;
+        if (SatelliteOrder(a, b) || SatelliteOrder(b, a)) {
+            return SatelliteOrder(a, b);
         }
-        if (a.PRN != b.PRN) {
-            return a.PRN < b.PRN;
-        }
-        return Stronger(a.SNR, b.SNR);
+        return Stronger(a.SNR, b.SNR);  // the same satellite: strongest first
     });
     size_t out = 0;
     for (size_t i = 0; i < list_.size(); ++i) {
@@ -244,13 +283,11 @@ void TSatellitesInView::Rebuild(const TSatelliteIdList& used) {
         list_[out++] = list_[i];
     }
     list_.resize(out);
-    for (TSatellite& sat : list_) {
-        sat.Used = std::binary_search(used.begin(), used.end(), TSatelliteId{sat.System, sat.PRN});
-    }
+    MarkUsed(used);
 }
 
 void TSatellitesInView::DropPending(std::string_view talker) {
-    std::erase_if(pending_, [&](const TGroup& g) { return g.key.compare(0, 2, talker) == 0; });
+    std::erase_if(pending_, [&](const TGroup& g) { return g.talker == talker; });
 }
 
 }  // namespace gps

@@ -49,8 +49,8 @@ using TSatelliteList = std::vector<TSatellite>;
 using TSatelliteIdList = std::vector<TSatelliteId>;
 
 // The system of satellite number prn as a talker ("GP", "GL", "GN", ...)
-// reports it: GP numbers 33-64 are SBAS and 193-202 QZSS, the other GP
-// numbers GPS; GN (and any unknown talker) goes by the number ranges;
+// reports it: GP numbers 33-64 are SBAS, 65-96 GLONASS and 193-202 QZSS,
+// the other GP numbers GPS; GN (and any unknown talker) goes by the number ranges;
 // a single-system talker names its system.
 TGnssSystem GnssSystemOf(std::string_view talker, int32_t prn);
 
@@ -59,15 +59,24 @@ TGnssSystem GnssSystemOf(std::string_view talker, int32_t prn);
 // Unknown for any other ID.
 TGnssSystem GnssSystemOfId(int32_t systemId, int32_t prn);
 
+// The order of satellite lists: by system, then number.
+inline bool SatelliteOrder(const TSatellite& a, const TSatellite& b) {
+    return a.System != b.System ? a.System < b.System : a.PRN < b.PRN;
+}
+void SortSatellites(TSatelliteList& list);
+
 // Adds a satellite to a sorted list unless it is there already.
 void AddSatelliteId(TSatelliteIdList& list, TSatelliteId id);
 
 // Assembles GSV groups ("message k of n") into the list of satellites in
-// view. Each complete group replaces its part of the list (a part is one
-// talker and signal ID); a group that arrives incomplete or out of order
-// is dropped whole; a part not heard for kDropOutMs drops out. A satellite
-// listed by several parts (several signals) has one entry, with its
-// strongest SNR.
+// view. A group is one talker's run of messages 1 to n, whatever signal IDs
+// its messages carry; a group that arrives incomplete or out of order is
+// dropped whole. A complete group replaces the earlier groups of its talker
+// that share a signal with it (so a receiver's groups per signal stand side
+// by side), and a group not heard for kDropOutMs drops out. A satellite
+// listed several times (several signals) has one entry, with its strongest
+// SNR and the elevation and azimuth of any entry that has them. Values out
+// of range (elevation 0-90, azimuth 0-359, SNR 0-99) are not known.
 class TSatellitesInView {
   public:
     static constexpr uint32_t kDropOutMs = 5000;
@@ -85,6 +94,8 @@ class TSatellitesInView {
              const TSatelliteIdList& used);
     // Drops the parts not heard for kDropOutMs; true when the list changed.
     bool DropOut(uint32_t nowMs, const TSatelliteIdList& used);
+    // Marks the satellites used in the fix afresh; true when a mark changed.
+    bool MarkUsed(const TSatelliteIdList& used);
     bool HasParts() const { return !parts_.empty(); }
     // Unfinished groups and parts held now.
     size_t GroupsHeld() const { return pending_.size() + parts_.size(); }
@@ -93,12 +104,14 @@ class TSatellitesInView {
 
   private:
     struct TGroup {
-        std::string key;  // talker and signal ID, e.g. "GP1"
+        std::string talker;                // e.g. "GP"
+        std::vector<std::string> signals;  // the signal IDs its messages carried, sorted, once each
         int32_t total = 0;
         int32_t next = 0;  // the message number expected next
         uint32_t heardMs = 0;
         TSatelliteList satellites;
     };
+    static bool Silent(const TGroup& group, uint32_t nowMs);  // not heard for kDropOutMs
     void Rebuild(const TSatelliteIdList& used);
     void DropPending(std::string_view talker);
 

@@ -5,35 +5,6 @@
 
 #include "serial/PortProbe.h"
 
-bool TryStrToInt(const std::string& text, int32_t& value) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size()) {
-        return false;
-    }
-    int64_t v = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        v = v * 10 + (c - '0');
-        if (v > int64_t{std::numeric_limits<int32_t>::max()} + 1) {
-            return false;
-        }
-    }
-    v = negative ? -v : v;
-    if (v > std::numeric_limits<int32_t>::max() || v < std::numeric_limits<int32_t>::min()) {
-        return false;
-    }
-    value = static_cast<int32_t>(v);
-    return true;
-}
-
 std::string PortEntryDigits(const std::string& text) {
     return text.size() > 3 ? text.substr(3, 255) : std::string();
 }

@@ -7,10 +7,11 @@
 #include <string>
 
 #include "toolkit/Forms.h"
+#include "toolkit/Numbers.h"
 
 // Reads a whole text as a decimal integer (an optional sign, then digits);
-// false for anything else, also for a value beyond 32 bits.
-bool TryStrToInt(const std::string& text, int32_t& value);
+// false for anything else, also for a value beyond the type's range.
+using tk::TryStrToInt;
 // The part of a port entry from its fourth character on, at most 255
 // characters: "COM12" gives "12".
 std::string PortEntryDigits(const std::string& text);

@@ -10,6 +10,17 @@ namespace tk {
 // Day 0 of the date-time day count, 1899-12-30, as a day number.
 constexpr int64_t kDayCountEpoch = -25569;
 
+// Milliseconds in a day of the day count.
+constexpr double kMsPerDay = 86400000.0;
+
+// Seconds since 1970-01-01 of a day count, and back.
+constexpr double UnixSecondsFromDayCount(double dayCount) {
+    return (dayCount + static_cast<double>(kDayCountEpoch)) * 86400.0;
+}
+constexpr double DayCountFromUnixSeconds(double seconds) {
+    return seconds / 86400.0 - static_cast<double>(kDayCountEpoch);
+}
+
 // The day number of a date (month 1 to 12, day 1 to 31).
 int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day);
 

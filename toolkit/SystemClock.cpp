@@ -12,7 +12,6 @@ namespace {
 
 std::atomic<TSystemClock*> gInstalled{nullptr};
 
-constexpr double kMsPerDay = 86400000.0;
 // 1601-01-01 as a day count since 1899-12-30, and a bound past year 30827
 // (the year itself is checked after the conversion).
 constexpr double kFirstDay = -109205.0;

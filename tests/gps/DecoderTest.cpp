@@ -58,17 +58,32 @@ TEST(DecodeRMC, StatusDecidesWhetherAnythingChanges) {
     EXPECT_DOUBLE_EQ(gps.MagVar(), 4.5);
 }
 
-TEST(DecodeRMC, FailureKeepsValuesOfEarlierSteps) {
+TEST(DecodeRMC, EmptySpeedOrCourseIsNotKnownAndFailureKeepsEarlierSteps) {
     TGPS gps;
-    // Empty course: time, position and speed are already stored.
-    EXPECT_FALSE(Process(gps, "GPRMC,123519,A,4807.038,S,01131.000,E,022.4,,230394,,"));
-    EXPECT_EQ(gps.ErrorText(), "GPRMC is invalid");
+    // A receiver standing still leaves the course (or the speed) empty: the
+    // fix stands, the value is not known.
+    EXPECT_TRUE(Process(gps, "GPRMC,123519,A,4807.038,S,01131.000,E,022.4,,230394,,"));
     EXPECT_TRUE(gps.FixValid());
     EXPECT_DOUBLE_EQ(gps.LatDeg(), -(48 + 7.038 / 60));
-    EXPECT_DOUBLE_EQ(gps.LonDeg(), 11 + 31.0 / 60);
     EXPECT_DOUBLE_EQ(gps.SpeedKnots(), 22.4);
-    EXPECT_GT(gps.UTCTime(), 0);
-    EXPECT_EQ(gps.COG(), 0.0);
+    EXPECT_TRUE(std::isnan(gps.COG()));
+    EXPECT_TRUE(Process(gps, "GPRMC,123520,A,4807.038,S,01131.000,E,,084.4,230394,,"));
+    EXPECT_TRUE(std::isnan(gps.SpeedKnots()));
+    EXPECT_DOUBLE_EQ(gps.COG(), 84.4);
+
+    // A course that is not a number fails; time and position are already
+    // stored, and the fix is as valid as it was before the line.
+    TGPS failed;
+    EXPECT_FALSE(Process(failed, "GPRMC,123519,A,4807.038,S,01131.000,E,022.4,east,230394,,"));
+    EXPECT_EQ(failed.ErrorText(), "GPRMC is invalid");
+    EXPECT_FALSE(failed.FixValid());
+    EXPECT_DOUBLE_EQ(failed.LatDeg(), -(48 + 7.038 / 60));
+    EXPECT_DOUBLE_EQ(failed.SpeedKnots(), 22.4);
+    EXPECT_GT(failed.UTCTime(), 0);
+    EXPECT_EQ(failed.COG(), 0.0);
+    EXPECT_TRUE(Process(failed, "GPRMC,123519,A,4807.038,S,01131.000,E,022.4,1,230394,,"));
+    EXPECT_FALSE(Process(failed, "GPRMC,123520,A,4807.038,S,01131.000,E,-1,1,230394,,"));
+    EXPECT_TRUE(failed.FixValid());
 
     // A bad latitude stops before the longitude.
     TGPS second;
@@ -235,6 +250,31 @@ TEST(DecodeGSA, FailuresAtEachStep) {
     EXPECT_DOUBLE_EQ(p, 2.0);
     EXPECT_DOUBLE_EQ(h, 1.0);
     EXPECT_EQ(v, 100.0);
+}
+
+TEST(DecodeGSA, FieldCountPlacesSlotsAndDilutions) {
+    TGPS gps;
+    gps.SetDialect(TNmeaDialect::ndGNSS);
+    double h = 0;
+    double v = 0;
+    double p = 0;
+    // 12 slots plus a system ID, read as PDOP/HDOP/VDOP when a count is off.
+    EXPECT_FALSE(Process(gps, "GNGSA,A,3,1,2,3,4,5,6,7,8,9,10,11,12,13,14,30,1.0,0.9,0.5,1"));
+    EXPECT_FALSE(
+        Process(gps, "GPGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,13,14,16,1.5,0.9,1.2"));
+    EXPECT_EQ(gps.ErrorText(), "GPGSA is invalid");
+    EXPECT_EQ(gps.FixDim(), 0);
+    // 24 slots (a NAVIOR-24 board): dilutions from the last three fields.
+    EXPECT_TRUE(Process(gps, "GPGSA,A,3,23,13,07,25,,,,,,,,,,,,,,,,,,,,,09.2,07.2,05.7"));
+    gps.GDOP(h, v, p);
+    EXPECT_DOUBLE_EQ(p, 9.2);
+    EXPECT_DOUBLE_EQ(h, 7.2);
+    EXPECT_DOUBLE_EQ(v, 5.7);
+    EXPECT_EQ(gps.FixSatSet(), (1u << 23) | (1u << 13) | (1u << 7) | (1u << 25));
+    // Mode and dimension only, without a fix (an i.Trek M3).
+    EXPECT_TRUE(Process(gps, "GPGSA,A,1,,,"));
+    EXPECT_EQ(gps.FixDim(), 1);
+    EXPECT_FALSE(Process(gps, "GPGSA,A,3,,,"));
 }
 
 TEST(FixUnits, AnglesSpeedAltitudeAndTexts) {

@@ -258,9 +258,10 @@ TEST(ReceiverComponent, SetsTheClockFromTheFixArrivalMovedOnByItsAgeAndTheOffset
     EXPECT_FALSE(gps.SetSysClock());
     EXPECT_TRUE(clock.calls.empty());
 
-    // A GPRMC that its decoder rejects dates nothing, though it leaves the
-    // fix valid and its time in UTCTime.
+    // A GPRMC that its decoder rejects dates nothing, though it leaves its
+    // time in UTCTime; a fix valid before it stays valid.
     TGPS rejected;
+    Feed(rejected, kGsa + "\r\n");
     Feed(rejected, Sentence("GPRMC,120000,A,4800.000,N,01100.000,E,fast,090.0,150624,,") + "\r\n");
     ASSERT_TRUE(rejected.FixValid());
     EXPECT_GT(rejected.UTCTime(), 0.0);

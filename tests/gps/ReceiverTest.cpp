@@ -62,13 +62,18 @@ TEST(LineAssembly, CarriageReturnEndsLineAndLineFeedIsDropped) {
     Feed(gps, kGsa + "\r\n");
     EXPECT_EQ(log.Take(), (Events{"Sentence GPGSA", "FixProgress 3D Fix 3"}));
     EXPECT_EQ(gps.NmeaSentence(), kGsa);
-    EXPECT_EQ(gps.LineBuffer(), kGsa);  // kept until the next "$"
+    EXPECT_EQ(gps.LineBuffer(), "");  // the carriage return emptied it
     EXPECT_EQ(gps.Fields()[0], "GPGSA");
     EXPECT_EQ(gps.Fields()[17], "2.2");
 
-    // A second carriage return processes the same line again.
-    Feed(gps, "\r");
-    EXPECT_EQ(log.Take(), (Events{"Sentence GPGSA"}));
+    // A carriage return with nothing before it is no line: CR CR LF, LF CR
+    // and bare CR endings give each line once, and a stray CR cuts a line.
+    for (const char* ending : {"\r\r\n", "\n\r", "\r", "\r\n\r\n"}) {
+        Feed(gps, "\r" + kGsa + ending + kGsa + ending);
+        EXPECT_EQ(log.Take(), (Events{"Sentence GPGSA", "Sentence GPGSA"})) << ending;
+    }
+    Feed(gps, "$GPGSA,A,3,04,05,,09,12\r,,,24,,,,,2.5,1.3,2.2*3A\r\n");
+    EXPECT_EQ(log.Take(), (Events{"Error Checksum failed", "Error Checksum failed"}));
 
     // Line feeds inside a line vanish; "$" mid-line discards what came before.
     Feed(gps, "$GPGSA,A,3,04,0\n5,,09,12,,,24,,,,,2.5,1.3,2.2*3A\r\n");
@@ -132,14 +137,11 @@ TEST(LineAssembly, GarbageBeforeFirstDollarAndAppendedLinesFail) {
     Feed(gps, "4.4,230394,003.1,W*6A\r\n" + kGsa + "\r\n");
     EXPECT_EQ(log.Take(),
               (Events{"Error Checksum failed", "Sentence GPGSA", "FixProgress 3D Fix 3"}));
-    // A "!" line is appended to the previous one: the whole fails.
-    Feed(gps, "!GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.2*3A\r\n");
+    // Garbage between lines that is not "$" is a line of its own that fails.
+    Feed(gps, std::string("\x00\xFF\r", 3));
     EXPECT_EQ(log.Take(), (Events{"Error Checksum failed"}));
     EXPECT_EQ(gps.NmeaSentence(), kGsa);
     EXPECT_EQ(gps.ErrorText(), "Checksum failed");
-    // Garbage between lines that is not "$" spoils the repeat of a line too.
-    Feed(gps, std::string("\x00\xFF\r", 3));
-    EXPECT_EQ(log.Take(), (Events{"Error Checksum failed"}));
 }
 
 TEST(LineAssembly, LineBufferStaysBoundedAndOverflowNeverDecodes) {
@@ -160,9 +162,9 @@ TEST(LineAssembly, LineBufferStaysBoundedAndOverflowNeverDecodes) {
     EXPECT_EQ(log.Take(), (Events{"Error Line too long"}));
     EXPECT_FALSE(gps.FixValid());
     EXPECT_EQ(gps.NmeaSentence(), "");
-    // Repeated carriage returns keep failing until a new line starts.
+    // The carriage return ended the overlong line: another one is no line.
     Feed(gps, "\r");
-    EXPECT_EQ(log.Take(), (Events{"Error Line too long"}));
+    EXPECT_TRUE(log.Take().empty());
     Feed(gps, kRmc + "\r\n");
     EXPECT_EQ(log.Take().size(), 2u);
     EXPECT_TRUE(gps.FixValid());
@@ -293,13 +295,14 @@ TEST(EventOrder, QualityChangesAndFailedDecodes) {
     Feed(gps, Sentence("GPGGA,123521,,,,,0,00,,,,,,,") + "\r\n");
     EXPECT_EQ(log.Take(), (Events{"FixLoss", "Sentence GPGGA", "FixQuality Fix Not Valid 0"}));
 
-    // A GPRMC with status A whose course is empty: an error and no fix event,
+    // A GPRMC with status A whose course is junk: an error and no fix event,
     // though the values of the earlier steps stay.
-    const std::string rmcNoCourse = "$GPRMC,123519,A,4807.038,S,01131.000,E,022.4,,230394,,*2A";
-    Feed(gps, rmcNoCourse + "\r\n");
+    const std::string rmcBadCourse =
+        Sentence("GPRMC,123519,A,4807.038,S,01131.000,E,022.4,x,230394,,");
+    Feed(gps, rmcBadCourse + "\r\n");
     EXPECT_EQ(log.Take(), (Events{"Error GPRMC is invalid"}));
     EXPECT_EQ(gps.ErrorText(), "GPRMC is invalid");
-    EXPECT_EQ(gps.NmeaSentence(), rmcNoCourse);
+    EXPECT_EQ(gps.NmeaSentence(), rmcBadCourse);
     EXPECT_DOUBLE_EQ(gps.LatDeg(), -(48 + 7.038 / 60));
 
     // A failed GSA after a good one: error only; values of earlier steps stay,

@@ -43,7 +43,7 @@ bool SetRealtime(time_t seconds, uint16_t milliseconds) {
 double TSystemClock::LocalNow() {
     // The zone's offset at this moment, from the broken-down local time.
     const double utc = UtcNowDayCount();
-    const auto seconds = static_cast<time_t>((utc - 25569.0) * 86400.0);
+    const auto seconds = static_cast<time_t>(UnixSecondsFromDayCount(utc));
     tm local{};
     if (localtime_r(&seconds, &local) == nullptr) {
         return utc;

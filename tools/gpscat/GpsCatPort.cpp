@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "serial/ComPort.h"
+#include "toolkit/Calendar.h"
 #include "toolkit/Clock.h"
 #include "toolkit/SystemClock.h"
 #include "toolkit/Timer.h"
@@ -29,8 +30,6 @@ constexpr double kFirstDatedDay = 29221.0;
 constexpr uint32_t kLoopWaitMs = 250;
 // How often a device that went away is tried again.
 constexpr uint32_t kReopenEveryMs = 1000;
-
-constexpr double kMsPerDay = 86400000.0;
 
 const char* const kClockRight =
     "setting the clock needs the right to do so: root or the CAP_SYS_TIME "
@@ -187,7 +186,9 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
             }
             lastFix = fix;
             if (shm.Attached()) {
-                shm.Write(g.UTCTime(), fix.Utc - options.offsetMs / kMsPerDay);
+                // The sample keeps the fraction of the second: a receiver of several
+                // fixes a second dates them .20, .40 ...
+                shm.Write(g.ClockTime(), fix.Utc - options.offsetMs / tk::kMsPerDay);
             }
             if (options.keepClock == TClockChoice::None ||
                 (checked && fix.MonoUs - lastCheckUs <
@@ -203,7 +204,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
             }
             tk::TSystemClock& clock = tk::CurrentSystemClock();
             const double pcNow = local ? clock.LocalNow() : clock.SystemNow();
-            const double offsetMs = (pcNow - gpsNow) * kMsPerDay;
+            const double offsetMs = (pcNow - gpsNow) * tk::kMsPerDay;
             bool set = false;
             if (std::fabs(offsetMs) > options.thresholdMs) {
                 set = local ? g.SetLocalClock() : g.SetSysClock();
