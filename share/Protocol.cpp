@@ -66,9 +66,12 @@ Json DeviceObject(const TDeviceInfo& d) {
         j["flags"] = 1;
     }
     j["native"] = 0;
-    j["bps"] = d.Bps;
-    j["parity"] = std::string(1, d.Parity);
-    j["stopbits"] = d.StopBits;
+    // A file has no line settings.
+    if (d.Bps > 0) {
+        j["bps"] = d.Bps;
+        j["parity"] = std::string(1, d.Parity);
+        j["stopbits"] = d.StopBits;
+    }
     j["cycle"] = 1.0;
     return j;
 }

@@ -21,7 +21,7 @@ constexpr int32_t kProtoMinor = 14;
 struct TDeviceInfo {
     std::string Path;                 // the port's device path, or "COMn"
     std::optional<double> Activated;  // when the port was opened: UTC day count
-    int32_t Bps = 4800;
+    int32_t Bps = 4800;               // 0 for a file: no line settings shown
     char Parity = 'N';
     int32_t StopBits = 1;
     bool DataSeen = false;  // flags 1 once data came

@@ -97,6 +97,8 @@ struct TServer::TImpl {
     std::atomic<bool> running{false};
     std::atomic<uint16_t> port{0};
     std::atomic<size_t> clients{0};
+    std::atomic<size_t> watchers{0};
+    std::atomic<size_t> backlog{0};
 
     // The server thread's own.
     std::vector<TSessionPtr> sessions;
@@ -184,6 +186,7 @@ struct TServer::TImpl {
         }
         Read(s);
         ArmIdle();
+        Recount();
     }
 
     // Closes a client; reason (when not empty) goes to the log. The count
@@ -210,6 +213,7 @@ struct TServer::TImpl {
             s->grace->cancel();
         }
         if (!s->refused) {
+            Recount();
             if (owner.OnClientsChanged) {
                 owner.OnClientsChanged(n);
             }
@@ -261,6 +265,7 @@ struct TServer::TImpl {
         }
         if (!(s->watch == before)) {
             ArmIdle();
+            Recount();
         }
     }
 
@@ -341,11 +346,15 @@ struct TServer::TImpl {
                 Close(s, ec.message());
                 return;
             }
+            const size_t before = s->unsent;
             for (size_t i = 0; i < s->inFlight; ++i) {
                 s->unsent -= s->queue.front()->size();
                 s->queue.pop_front();
             }
             s->inFlight = 0;
+            if (before >= backlog) {
+                Recount();  // this client was the one furthest behind
+            }
             if (!s->queue.empty()) {
                 Write(s);
             } else if (s->refused) {
@@ -380,6 +389,27 @@ struct TServer::TImpl {
             }
             Enqueue(s, line);
         }
+        if (line) {
+            Recount();
+        }
+    }
+
+    // ---- Counts for the feeding side ----
+
+    bool Watches(const TSession& s) const {
+        return s.open && !s.refused &&
+               (options.Mode == TServeMode::Nmea || s.watch.WantsJson() || s.watch.WantsNmea());
+    }
+
+    void Recount() {
+        size_t w = 0;
+        size_t most = 0;
+        for (const TSessionPtr& s : sessions) {
+            w += Watches(*s) ? 1 : 0;
+            most = std::max(most, s->refused ? 0 : s->unsent);
+        }
+        watchers = w;
+        backlog = most;
     }
 
     // ---- The idle rule ----
@@ -525,6 +555,14 @@ size_t TServer::Clients() const {
     return impl_->clients;
 }
 
+size_t TServer::Watchers() const {
+    return impl_->watchers;
+}
+
+size_t TServer::Backlog() const {
+    return impl_->backlog;
+}
+
 void TServer::SetDevice(const TDeviceInfo& device) {
     std::lock_guard lock(impl_->latestLock);
     impl_->device = device;
@@ -578,6 +616,24 @@ void TServer::PublishNmea(std::string_view sentence) {
     asio::post(m.io, [&m, text = std::move(text), path = std::move(path)]() mutable {
         m.Broadcast(true, path, [&] { return std::move(text); });
     });
+}
+
+bool TServer::Drain(std::chrono::milliseconds timeout) {
+    TImpl& m = *impl_;
+    if (!m.running) {
+        return true;
+    }
+    // Once this runs, everything posted before it has been queued.
+    auto passed = std::make_shared<std::atomic<bool>>(false);
+    asio::post(m.io, [passed] { *passed = true; });
+    const auto until = Clock::now() + timeout;
+    while (!(*passed && m.backlog == 0)) {
+        if (Clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 void TServer::CheckIdle() {

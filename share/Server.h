@@ -61,6 +61,12 @@ class TServer {
     uint16_t Port() const;
     // Clients connected now (refused ones not counted).
     size_t Clients() const;
+    // Clients that are sent reports unasked: watchers (gpsd mode), or every
+    // client (NMEA mode).
+    size_t Watchers() const;
+    // The most output any one client has waiting: a reader of a file can
+    // hold back while it is high, feeding only as fast as clients read.
+    size_t Backlog() const;
 
     // --- Called from the receiver's thread; each returns at once. ---
     // The device's description (DEVICES, DEVICE and the TPV's "device").
@@ -74,6 +80,9 @@ class TServer {
     void PublishNmea(std::string_view sentence);
     // Applies the idle rule now (the server also does on its own).
     void CheckIdle();
+    // Waits until what was published before the call has gone out to every
+    // client (written to its socket), or timeout has passed; false then.
+    bool Drain(std::chrono::milliseconds timeout);
 
     // Set before Start; called on the server's thread.
     std::function<void(size_t clients)> OnClientsChanged;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -65,6 +66,14 @@ class TClient {
             }
         }
         return true;
+    }
+
+    // Everything from here to the end of the stream (what came in time).
+    std::string ReadToEnd(std::chrono::milliseconds timeout = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (ReadSome(deadline)) {
+        }
+        return std::exchange(buffer_, {});
     }
 
     bool Eof() const { return eof_; }

@@ -1,6 +1,8 @@
 #include "tools/gpscat/GpsCat.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -10,9 +12,11 @@
 #include <optional>
 #include <ostream>
 #include <system_error>
+#include <thread>
 
 #include "PalmoVersion.h"
 #include "toolkit/Calendar.h"
+#include "tools/gpscat/GpsCatShare.h"
 
 namespace gpscat {
 
@@ -33,6 +37,100 @@ class TChunkSource : public gps::TNmeaCharSource {
     const char* data_;
     size_t size_;
     size_t pos_ = 0;
+};
+
+// How often a file reader that waits for the clients looks again, and how
+// long the clients get at the end to take what they have not yet read.
+constexpr std::chrono::milliseconds kServeWait{2};
+constexpr std::chrono::seconds kServeDrain{10};
+// A client with more unsent output than this holds the file back.
+constexpr size_t kServeBacklog = 64 * 1024;
+// The longest line a paced reader holds back whole.
+constexpr size_t kMaxHeldLine = 64 * 1024;
+
+// A file fed line by line: at --pace epochs a second (an epoch starts at
+// each RMC, or at each GGA of a log without RMC), and while serving no
+// faster than the clients read.
+class TFilePacer {
+  public:
+    TFilePacer(const TOptions& options, TSharing& sharing)
+        : sharing_(sharing),
+          period_(options.pace > 0
+                      ? std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(1.0 / options.pace))
+                      : std::chrono::steady_clock::duration::zero()) {}
+    bool Active() const { return period_.count() > 0 || sharing_.Active(); }
+
+    template <typename FeedFn>
+    bool Feed(const char* data, size_t n, FeedFn& feed, std::ostream& err) {
+        held_.append(data, n);
+        size_t start = 0;
+        for (size_t end; (end = held_.find('\n', start)) != std::string::npos; start = end + 1) {
+            if (!FeedLine(std::string_view(held_).substr(start, end + 1 - start), feed, err)) {
+                return false;
+            }
+        }
+        held_.erase(0, start);
+        if (held_.size() > kMaxHeldLine) {
+            return Finish(feed);
+        }
+        return true;
+    }
+
+    // Feeds what is held (the end of a file without a last line end).
+    template <typename FeedFn>
+    bool Finish(FeedFn& feed) {
+        const std::string rest = std::move(held_);
+        held_.clear();
+        for (size_t at = 0; at < rest.size(); at += kChunk) {
+            if (!feed(rest.data() + at, std::min(kChunk, rest.size() - at))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+  private:
+    template <typename FeedFn>
+    bool FeedLine(std::string_view line, FeedFn& feed, std::ostream& err) {
+        if (period_.count() > 0 && StartsEpoch(line)) {
+            const auto now = std::chrono::steady_clock::now();
+            if (started_) {
+                std::this_thread::sleep_until(next_);
+            }
+            // A reader held back longer than an epoch starts the beat anew.
+            next_ = (started_ && next_ + period_ > now ? next_ : now) + period_;
+            started_ = true;
+        }
+        while (sharing_.Active() && sharing_.Backlog() > kServeBacklog) {
+            sharing_.WriteLog(err);
+            std::this_thread::sleep_for(kServeWait);
+        }
+        sharing_.WriteLog(err);
+        for (size_t at = 0; at < line.size(); at += kChunk) {
+            if (!feed(line.data() + at, std::min(kChunk, line.size() - at))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool StartsEpoch(std::string_view line) {
+        const size_t dollar = line.find('$');
+        if (dollar == std::string_view::npos || line.size() < dollar + 6) {
+            return false;
+        }
+        const std::string_view type = line.substr(dollar + 3, 3);
+        rmcSeen_ = rmcSeen_ || type == "RMC";
+        return type == "RMC" || (!rmcSeen_ && type == "GGA");
+    }
+
+    TSharing& sharing_;
+    const std::chrono::steady_clock::duration period_;
+    std::chrono::steady_clock::time_point next_;
+    bool started_ = false;
+    bool rmcSeen_ = false;
+    std::string held_;
 };
 
 std::string CharText(char c) {
@@ -122,6 +220,38 @@ void AppendLine(std::string& out, const Json& j) {
 
 }  // namespace
 
+bool ParseServeAddress(const std::string& text, std::string& host, uint16_t& port) {
+    std::string h = host;
+    std::string p = text;
+    if (!text.empty() && text[0] == '[') {
+        const size_t close = text.find("]:");
+        if (close == std::string::npos || close < 2) {
+            return false;
+        }
+        h = text.substr(1, close - 1);
+        p = text.substr(close + 2);
+    } else if (const size_t colon = text.rfind(':'); colon != std::string::npos) {
+        h = text.substr(0, colon);
+        p = text.substr(colon + 1);
+        if (h.empty() || h.find(':') != std::string::npos) {
+            return false;
+        }
+    }
+    int32_t number = 0;
+    if (!WholeNumber(p, 0, 65535, number) || p.size() > 5) {
+        return false;
+    }
+    for (const char c : h) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b <= ' ' || b >= 0x7F || c == '/' || c == '[' || c == ']') {
+            return false;
+        }
+    }
+    host = h;
+    port = static_cast<uint16_t>(number);
+    return true;
+}
+
 std::string UsageText() {
     return "Usage: gpscat [options] [file ...]\n"
            "       gpscat --port N [--baud B] [--timeout MS] [--trace FILE] [--log FILE] "
@@ -129,6 +259,8 @@ std::string UsageText() {
            "       gpscat --port N --set-clock sys|local [--wait SECONDS] [--baud B]\n"
            "       gpscat --port N --keep-clock sys|local [--every S] [--threshold MS]\n"
            "       gpscat --port N --shm UNIT [--offset-ms MS]\n"
+           "       gpscat --port N --serve [[HOST:]PORT] [--serve-nmea [[HOST:]PORT]]\n"
+           "       gpscat --serve [[HOST:]PORT] [--pace N] file ...\n"
            "Feeds NMEA-0183 bytes from the files (or standard input when no file or \"-\"\n"
            "is given), or from serial port COM N, into a GPS receiver and prints one JSON\n"
            "object per event.\n"
@@ -181,8 +313,23 @@ std::string UsageText() {
            "                        {\"event\":\"PortSwitch\",\"Port\":...} after each switch\n"
            "  --switch-every S      with --switch-port: the seconds between switches\n"
            "\n"
-           "Exit status: 0 done (or clock set), 1 a file or the port could not be read or\n"
-           "the system refused to set the clock, 2 bad usage, 3 no valid fix in time.\n";
+           "Sharing the receiver with other programs (the events print as before):\n"
+           "  --serve [[HOST:]PORT]  serve gpsd's JSON protocol (the one gpspipe, cgps,\n"
+           "                        OpenCPN, QGIS and Python's gps module speak) on\n"
+           "                        HOST:PORT, default 127.0.0.1:2947; a HOST of 0.0.0.0\n"
+           "                        or this machine's address shares the position with\n"
+           "                        anyone who can reach the port; PORT 0 picks a free\n"
+           "                        one, told on standard error\n"
+           "  --serve-nmea [[HOST:]PORT]  send every sentence, as it came, to each client\n"
+           "                        of a plain NMEA 0183 TCP stream (chart plotters),\n"
+           "                        default 127.0.0.1:10110\n"
+           "  --pace N              with files: N epochs a second (default: as fast as\n"
+           "                        the clients read them); while serving, a file is\n"
+           "                        read once a client watches\n"
+           "\n"
+           "Exit status: 0 done (or clock set), 1 a file or the port could not be read,\n"
+           "the system refused to set the clock or an address could not be served, 2 bad\n"
+           "usage, 3 no valid fix in time.\n";
 }
 
 bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::string& error) {
@@ -191,6 +338,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
     bool waitGiven = false;
     std::string keepGiven;  // an option that needs --keep-clock
     bool switchEveryGiven = false;
+    bool paceGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (filesOnly || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -210,13 +358,24 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             value = arg.substr(eq + 1);
             hasValue = true;
         }
-        const bool takesValue = name == "--units" || name == "--dialect" || name == "--pos-units" ||
-                                name == "--format" || name == "--port" || name == "--baud" ||
-                                name == "--timeout" || name == "--trace" || name == "--log" ||
-                                name == "--set-clock" || name == "--wait" ||
-                                name == "--keep-clock" || name == "--every" ||
-                                name == "--threshold" || name == "--shm" || name == "--offset-ms" ||
-                                name == "--switch-port" || name == "--switch-every";
+        const bool takesValue =
+            name == "--units" || name == "--dialect" || name == "--pos-units" ||
+            name == "--format" || name == "--port" || name == "--baud" || name == "--timeout" ||
+            name == "--trace" || name == "--log" || name == "--set-clock" || name == "--wait" ||
+            name == "--keep-clock" || name == "--every" || name == "--threshold" ||
+            name == "--shm" || name == "--offset-ms" || name == "--switch-port" ||
+            name == "--switch-every" || name == "--pace";
+        // The address of --serve and --serve-nmea is optional: the next
+        // argument is taken when it is one.
+        const bool serveOption = name == "--serve" || name == "--serve-nmea";
+        if (serveOption && !hasValue && i + 1 < args.size() && !filesOnly) {
+            std::string host;
+            uint16_t port = 0;
+            if (ParseServeAddress(args[i + 1], host, port)) {
+                value = args[++i];
+                hasValue = true;
+            }
+        }
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = "gpscat: option '" + name + "' needs a value";
@@ -225,7 +384,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             value = args[++i];
             hasValue = true;
         }
-        if (!takesValue && hasValue) {
+        if (!takesValue && !serveOption && hasValue) {
             error = "gpscat: option '" + name + "' takes no value";
             return false;
         }
@@ -342,6 +501,23 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
                 return false;
             }
             switchEveryGiven = true;
+        } else if (serveOption) {
+            TServeAddress& a = name == "--serve" ? options.serve : options.serveNmea;
+            a.enabled = true;
+            if (hasValue && !ParseServeAddress(value, a.host, a.port)) {
+                error = "gpscat: invalid value '" + value + "' for " + name +
+                        " ([HOST:]PORT, PORT from 0 to 65535)";
+                return false;
+            }
+        } else if (name == "--pace") {
+            double pace = 0;
+            if (!gps::ParseNumber(value, pace) || !(pace > 0) || pace > 1000) {
+                error = "gpscat: invalid value '" + value +
+                        "' for --pace (epochs a second, more than 0, at most 1000)";
+                return false;
+            }
+            options.pace = pace;
+            paceGiven = true;
         } else if (name == "--no-reconnect") {
             options.reconnect = false;
             portOnly = name;
@@ -360,6 +536,16 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
     }
     if (options.port != 0 && !options.files.empty()) {
         error = "gpscat: give either --port or files, not both";
+        return false;
+    }
+    if (paceGiven && options.port != 0) {
+        error = "gpscat: option '--pace' is for files, not --port";
+        return false;
+    }
+    if (options.serve.enabled && options.serveNmea.enabled &&
+        options.serve.port == options.serveNmea.port && options.serve.port != 0 &&
+        options.serve.host == options.serveNmea.host) {
+        error = "gpscat: --serve and --serve-nmea need different ports";
         return false;
     }
     if (options.port == 0 && !portOnly.empty()) {
@@ -632,9 +818,37 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
         }
     }
 
+    TSharing sharing;
+    if (!sharing.Start(options, err)) {
+        return kExitFile;
+    }
+    if (sharing.Active()) {
+        sharing.Attach(gps.Decoder());
+        // A file is read once a client watches: nobody would see it otherwise.
+        while (sharing.Watchers() == 0) {
+            sharing.WriteLog(err);
+            std::this_thread::sleep_for(kServeWait);
+        }
+    }
+    TFilePacer pacer(options, sharing);
+
     char buffer[kChunk];
     for (size_t i = 0; i < files.size(); ++i) {
         std::istream& in = files[i] ? static_cast<std::istream&>(*files[i]) : stdinStream;
+        if (sharing.Active()) {
+            share::TDeviceInfo device;
+            device.Path = options.files[i] == "-" ? "stdin" : options.files[i];
+            device.Bps = 0;
+            device.Activated = TArrivalTime::Now().Utc;
+            sharing.SetDevice(device);
+        }
+        int writeError = 0;
+        // Hands bytes to the receiver and writes the events they raised.
+        auto feed = [&](const char* data, size_t n) {
+            TChunkSource source(data, n);
+            gps.PortTriggerAvail(source, static_cast<uint16_t>(n));
+            return lines.empty() || WriteLines(out, lines, writeError);
+        };
         while (in) {
             // Wait for one byte, then take whatever else has already arrived,
             // so that a live stream (a pipe from a device) is decoded as it comes.
@@ -643,18 +857,25 @@ int Run(const std::vector<std::string>& args, std::istream& stdinStream, std::os
                 break;
             }
             const auto n = 1 + static_cast<size_t>(in.readsome(buffer + 1, sizeof buffer - 1));
-            TChunkSource source(buffer, n);
-            gps.PortTriggerAvail(source, static_cast<uint16_t>(n));
-            int writeError = 0;
-            if (!lines.empty() && !WriteLines(out, lines, writeError)) {
+            if (!pacer.Active() ? !feed(buffer, n) : !pacer.Feed(buffer, n, feed, err)) {
                 return OutputFailure(err, writeError);
             }
+        }
+        if (pacer.Active() && !pacer.Finish(feed)) {
+            return OutputFailure(err, writeError);
         }
         if (in.bad()) {
             out.flush();
             err << "gpscat: cannot read '" << options.files[i] << "': read error\n";
             return kExitFile;
         }
+    }
+    if (sharing.Active()) {
+        // What the clients have not taken yet still reaches them.
+        sharing.Drain(kServeDrain);
+        sharing.Detach();
+        sharing.Stop();
+        sharing.WriteLog(err);
     }
     if (options.summary) {
         AppendLine(lines, StateJson(gps));

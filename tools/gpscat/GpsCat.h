@@ -17,6 +17,13 @@ namespace gpscat {
 // Which PC clock --set-clock sets.
 enum class TClockChoice { None, Sys, Local };
 
+// Where a share server listens (--serve, --serve-nmea).
+struct TServeAddress {
+    bool enabled = false;
+    std::string host = "127.0.0.1";
+    uint16_t port = 0;  // 0: any free port, told on standard error
+};
+
 struct TOptions {
     gps::TUnits units = gps::TUnits::Nautical;
     gps::TFloatUnits posUnits = gps::TFloatUnits::Deg;
@@ -53,6 +60,13 @@ struct TOptions {
     TClockChoice keepClock = TClockChoice::None;
     int32_t everySeconds = 60;
     int32_t thresholdMs = 100;
+
+    // Sharing the receiver with other programs: gpsd's JSON protocol and a
+    // plain NMEA stream over TCP.
+    TServeAddress serve{false, "127.0.0.1", 2947};
+    TServeAddress serveNmea{false, "127.0.0.1", 10110};
+    // Files: epochs a second; 0 as fast as the clients read (or at once).
+    double pace = 0;
 };
 
 // Exit statuses.
@@ -63,6 +77,10 @@ constexpr int kExitNoFix = 3;  // --set-clock: no valid fix in time
 
 // The message that a stop request posts to the port loop's window.
 constexpr uint32_t kMsgStop = tk::kMsgUser + 0x101;
+
+// A server address "[HOST:]PORT" ("[::1]:2947" for an IPv6 host); the host
+// stays as it is when the text has none. False when it is not one.
+bool ParseServeAddress(const std::string& text, std::string& host, uint16_t& port);
 
 // Parses the arguments after the program name. False with a one-line
 // message when an option or value is not known.
@@ -90,6 +108,10 @@ int OutputFailure(std::ostream& err, int error);
 
 // The path or device name that COM number port is opened by.
 std::string PortPath(uint16_t port);
+
+// The port's name as shared clients are told it: the device path on POSIX,
+// "COMn" on Windows.
+std::string SharedPortName(uint16_t port);
 
 // Every fix-state field of the receiver, under its own name.
 nlohmann::ordered_json StateJson(const gps::TGPS& gps);

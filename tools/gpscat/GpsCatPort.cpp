@@ -13,6 +13,7 @@
 #include "toolkit/SystemClock.h"
 #include "toolkit/Timer.h"
 #include "tools/gpscat/GpsCat.h"
+#include "tools/gpscat/GpsCatShare.h"
 #include "tools/gpscat/ShmRefClock.h"
 #include "tools/gpscat/StopRequests.h"
 
@@ -226,6 +227,25 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     bool deviceLost = false;
     port.SetOnDeviceLost([&deviceLost](tk::TComponent&) { deviceLost = true; });
 
+    // Shared with other programs: the servers start before the port opens,
+    // so that a busy address ends the program before it reads anything.
+    TSharing sharing;
+    if (!sharing.Start(options, err)) {
+        return kExitFile;
+    }
+    if (sharing.Active()) {
+        sharing.Attach(gps.Decoder());
+    }
+    auto shareDevice = [&] {
+        if (sharing.Active()) {
+            share::TDeviceInfo device;
+            device.Path = SharedPortName(gps.ComNumber());
+            device.Bps = options.baud;
+            device.Activated = TArrivalTime::Now().Utc;
+            sharing.SetDevice(device);
+        }
+    };
+
     try {
         gps.SetComBaud(options.baud);
         gps.SetComNumber(options.port);
@@ -234,6 +254,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         err << "gpscat: COM" << options.port << ": " << e.what() << '\n';
         return kExitFile;
     }
+    shareDevice();
     int traceError = 0;
     if (!options.trace.empty() && !WriteEmptyTrace(options.trace, traceError)) {
         err << "gpscat: cannot write '" << options.trace
@@ -275,6 +296,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
             status = kExitFile;
             return;
         }
+        shareDevice();
         if (!options.quiet) {
             lines += DeviceEvent("PortSwitch", next, PortPath(next));
         }
@@ -326,6 +348,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
                 }
                 gps.SetComOpen(true);
                 waitingForDevice = false;
+                shareDevice();
                 if (!options.quiet) {
                     lines +=
                         DeviceEvent("OnDeviceBack", gps.ComNumber(), PortPath(gps.ComNumber()));
@@ -339,6 +362,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
             switchPort();
         }
         Flush(lines, out, writeError);
+        sharing.WriteLog(err);
         if (writeError != 0) {
             break;  // the events cannot be written any more
         }
@@ -360,6 +384,9 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         err << "gpscat: closing COM" << gps.ComNumber() << ": " << e.what() << '\n';
         status = status == kExitOk ? kExitFile : status;
     }
+    sharing.Detach();
+    sharing.Stop();
+    sharing.WriteLog(err);
     if (options.summary) {
         lines += StateJson(gps).dump();
         lines += '\n';

@@ -1,4 +1,5 @@
-// The path that a COM number leads to on POSIX.
+// The path that a COM number leads to on POSIX, which is also the name that
+// shared clients are told.
 #include "serial/PortProbe.h"
 #include "serial/posix/PortNames.h"
 #include "tools/gpscat/GpsCat.h"
@@ -7,6 +8,10 @@ namespace gpscat {
 
 std::string PortPath(uint16_t port) {
     return posixdev::ResolvePortName(PortDeviceName(port)).path;
+}
+
+std::string SharedPortName(uint16_t port) {
+    return PortPath(port);
 }
 
 }  // namespace gpscat
