@@ -109,10 +109,6 @@ int OutputFailure(std::ostream& err, int error);
 // The path or device name that COM number port is opened by.
 std::string PortPath(uint16_t port);
 
-// The port's name as shared clients are told it: the device path on POSIX,
-// "COMn" on Windows.
-std::string SharedPortName(uint16_t port);
-
 // Every fix-state field of the receiver, under its own name.
 nlohmann::ordered_json StateJson(const gps::TGPS& gps);
 

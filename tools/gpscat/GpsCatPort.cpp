@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "serial/ComPort.h"
+#include "share/PortName.h"
 #include "toolkit/Calendar.h"
 #include "toolkit/Clock.h"
 #include "toolkit/SystemClock.h"
@@ -239,7 +240,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     auto shareDevice = [&] {
         if (sharing.Active()) {
             share::TDeviceInfo device;
-            device.Path = SharedPortName(gps.ComNumber());
+            device.Path = share::SharedPortName(gps.ComNumber());
             device.Bps = options.baud;
             device.Activated = TArrivalTime::Now().Utc;
             sharing.SetDevice(device);

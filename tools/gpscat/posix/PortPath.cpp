@@ -1,5 +1,4 @@
-// The path that a COM number leads to on POSIX, which is also the name that
-// shared clients are told.
+// The path that a COM number leads to on POSIX.
 #include "serial/PortProbe.h"
 #include "serial/posix/PortNames.h"
 #include "tools/gpscat/GpsCat.h"
@@ -8,10 +7,6 @@ namespace gpscat {
 
 std::string PortPath(uint16_t port) {
     return posixdev::ResolvePortName(PortDeviceName(port)).path;
-}
-
-std::string SharedPortName(uint16_t port) {
-    return PortPath(port);
 }
 
 }  // namespace gpscat

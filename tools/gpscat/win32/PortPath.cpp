@@ -1,5 +1,4 @@
-// The device name that a COM number is opened by on Windows, and the name
-// shared clients are told (COMn, as Windows programs know the port).
+// The device name that a COM number is opened by on Windows.
 #include "serial/PortProbe.h"
 #include "tools/gpscat/GpsCat.h"
 
@@ -7,10 +6,6 @@ namespace gpscat {
 
 std::string PortPath(uint16_t port) {
     return PortDeviceName(port);
-}
-
-std::string SharedPortName(uint16_t port) {
-    return "COM" + std::to_string(port);
 }
 
 }  // namespace gpscat
