@@ -1,5 +1,7 @@
 #include "app/StartOptions.h"
 
+#include "toolkit/Numbers.h"
+
 TStartOptions ParseStartOptions(const std::vector<std::string>& args) {
     TStartOptions o;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -26,6 +28,20 @@ TStartOptions ParseStartOptions(const std::vector<std::string>& args) {
             (name == "--port" ? o.Port : o.Baud) = value;
             continue;
         }
+        if (name == "--share") {
+            int32_t port = 0;
+            if (hasValue && (!tk::TryStrToInt(value, port) || port < 1 || port > 65535)) {
+                o.Problems.push_back("--share=" + value +
+                                     " is no port (a number from 1 to 65535, as in --share=2947); "
+                                     "it is ignored.");
+                continue;
+            }
+            o.Share = true;
+            if (hasValue) {
+                o.SharePort = static_cast<uint16_t>(port);
+            }
+            continue;
+        }
         bool* flag = name == "--gnss"                                   ? &o.Gnss
                      : name == "--open"                                 ? &o.Open
                      : name == "--satellites"                           ? &o.Satellites
@@ -43,7 +59,8 @@ TStartOptions ParseStartOptions(const std::vector<std::string>& args) {
 
 const std::string& StartOptionsUsage() {
     static const std::string text =
-        "Usage: palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--help]\n"
+        "Usage: palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites]\n"
+        "                [--share[=PORT]] [--help]\n"
         "       palmogps --version\n"
         "\n"
         "  --gnss        start in GNSS mode: every satellite system, not only GPS\n"
@@ -51,6 +68,9 @@ const std::string& StartOptionsUsage() {
         "  --baud B      preselect the baud rate B (150 to 115200)\n"
         "  --open        tick \"GPS Available \" once the window is shown\n"
         "  --satellites  open the satellites window too\n"
+        "  --share[=PORT]  share the receiver with other programs (gpsd clients such\n"
+        "                as gpspipe, cgps, OpenCPN or QGIS) on 127.0.0.1:PORT, by\n"
+        "                default gpsd's port 2947\n"
         "  --help        show this text and end\n"
         "  --version     show the program's name and version and end\n"
         "\n"

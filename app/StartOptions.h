@@ -1,7 +1,9 @@
 // The program's start-up options:
-//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--help]
+//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--share[=PORT]]
+//            [--help]
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,8 @@ struct TStartOptions {
     std::string Baud;         // the baud rate as given; empty: not given
     bool Open = false;        // tick "GPS Available " once the window shows
     bool Satellites = false;  // open the satellites window too
+    bool Share = false;       // share the receiver with other programs once the window shows
+    uint16_t SharePort = 2947;
     bool Help = false;
     // Options that were not understood, as messages for the user.
     std::vector<std::string> Problems;

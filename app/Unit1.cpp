@@ -1,17 +1,22 @@
 #include "app/Unit1.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 #include "PalmoVersion.h"
+#include "app/ReceiverShare.h"
 #include "app/SatellitesForm.h"
 #include "serial/ComPort.h"
 #include "serial/ComSelectForm.h"
 #include "serial/PortProbe.h"
+#include "toolkit/Clock.h"
 #include "toolkit/ExceptionDisplay.h"
 #include "toolkit/RegionalFormats.h"
 
 const std::string TForm1::kStatusText = " Palmo GPS Receiver - made by the PalmoGPS developers";
+const std::string TForm1::kGnssHint =
+    "This receiver sends GNSS sentences - right-click and choose All satellite systems (GNSS)";
 
 namespace {
 
@@ -32,6 +37,13 @@ int32_t StrToInt(const std::string& text) {
 // already counts as closed: Open reads true until it completes.
 bool PortOpen(const gps::TGPS& g) {
     return g.ComOpen() && g.ComPort().OpenState() == osOpen;
+}
+
+// An RMC or GGA of a satellite system's talker other than GPS (GNRMC,
+// GLGGA, ...); proprietary sentences (P...) are none.
+bool OtherTalkerFix(const std::string& id) {
+    return id.size() == 5 && id.compare(0, 2, "GP") != 0 && id[0] != 'P' &&
+           (id.compare(2, 3, "RMC") == 0 || id.compare(2, 3, "GGA") == 0);
 }
 
 tk::TFont WithBold(tk::TFont f) {
@@ -65,7 +77,10 @@ void DrawGradient(tk::TCanvas& canvas, int32_t W, int32_t H, tk::TColor startCol
     }
 }
 
-TForm1::TForm1(tk::TComponent* owner) : tk::TForm(owner) {
+TForm1::TForm1(tk::TComponent* owner)
+    : tk::TForm(owner),
+      hintClock_([] { return tk::MonotonicUs() / 1000; }),
+      sharePort_(TReceiverShare::kDefaultPort) {
     SetName("Form1");
     GPS1 = new gps::TGPS(this);  // owned by the form until FormDestroy frees it
     GPS1->SetName("GPS1");
@@ -262,19 +277,94 @@ void TForm1::CreateMenu() {
     // Three dots: the ellipsis character has no place in Latin-1, which the Qt build shows.
     SatellitesItem = &PopupMenu1->Add("Satellites...");
     CopyItem = &PopupMenu1->Add("Copy position");
+    ShareItem = &PopupMenu1->Add("");
+    ShareItem->SetAutoCheck(true);
+    SetSharePort(sharePort_);
     // The tick shows the receiver's mode, however it was set.
     PopupMenu1->OnPopup = [this](tk::TPopupMenu&) {
         GnssItem->SetChecked(GPS1 != nullptr && GPS1->Dialect() == gps::TNmeaDialect::ndGNSS);
+        ShareItem->SetChecked(share_ && share_->Active());
     };
     GnssItem->OnClick = [this](tk::TMenuItem& i) { GnssItemClick(i); };
     SatellitesItem->OnClick = [this](tk::TMenuItem& i) { SatellitesItemClick(i); };
     CopyItem->OnClick = [this](tk::TMenuItem& i) { CopyItemClick(i); };
+    ShareItem->OnClick = [this](tk::TMenuItem& i) { ShareItemClick(i); };
     SetPopupMenu(PopupMenu1);
 }
 
 void TForm1::GnssItemClick(tk::TMenuItem&) {
     if (GPS1 != nullptr) {
         GPS1->SetDialect(GnssItem->Checked() ? gps::TNmeaDialect::ndGNSS : gps::TNmeaDialect::ndGP);
+    }
+    UpdateGnssHint();
+}
+
+void TForm1::UpdateGnssHint() {
+    const bool show = GPS1 != nullptr && GPS1->Dialect() == gps::TNmeaDialect::ndGP &&
+                      otherTalkerFixLines_ >= kGnssHintLines &&
+                      (!lastGprmc_ || hintClock_() - *lastGprmc_ >= kGnssHintQuietMs);
+    if (show != gnssHintShown_) {
+        gnssHintShown_ = show;
+        UpdateStatusBar();
+    }
+}
+
+void TForm1::UpdateStatusBar() {
+    const std::string text = gnssHintShown_               ? kGnssHint
+                             : share_ && share_->Active() ? SharedStatusText(share_->Clients())
+                                                          : kStatusText;
+    if (StatusBar1->Caption() != text) {
+        StatusBar1->SetCaption(text);
+    }
+}
+
+void TForm1::SetSharePort(uint16_t port) {
+    sharePort_ = port;
+    ShareItem->SetCaption("Share with other programs (port " + std::to_string(port) + ")");
+}
+
+void TForm1::ShareItemClick(tk::TMenuItem&) {
+    if (ShareItem->Checked()) {
+        StartSharing();
+    } else {
+        StopSharing();
+    }
+}
+
+bool TForm1::StartSharing() {
+    if (GPS1 == nullptr) {
+        return false;
+    }
+    if (!share_) {
+        share_ = std::make_unique<TReceiverShare>(*GPS1);
+        share_->OnChange = [this](TReceiverShare&) { UpdateStatusBar(); };
+    }
+    std::string error;
+    const bool ok = share_->Start(sharePort_, error);
+    ShareItem->SetChecked(ok);
+    if (!ok) {
+        const std::string text =
+            "The receiver cannot be shared on 127.0.0.1:" + std::to_string(sharePort_) + ": " +
+            error + ".";
+        if (tk::TGuiBackend* backend = tk::GuiBackend()) {
+            backend->MessageBox(text, "PalmoGPS");
+        } else {
+            std::fprintf(stderr, "PalmoGPS: %s\n", text.c_str());
+        }
+    }
+    return ok;
+}
+
+void TForm1::StopSharing() {
+    if (share_) {
+        share_->Stop();
+    }
+    ShareItem->SetChecked(false);
+}
+
+void TForm1::UpdateSharedDevice() {
+    if (share_ && share_->Active()) {
+        share_->UpdateDevice();
     }
 }
 
@@ -314,6 +404,9 @@ void TForm1::GPS1Satellites(gps::TGPS&, const gps::TSatelliteList& Satellites) {
 
 std::vector<std::string> TForm1::ApplyStartOptions(const TStartOptions& options) {
     std::vector<std::string> problems;
+    if (options.Share) {
+        SetSharePort(options.SharePort);
+    }
     if (options.Gnss) {
         GPS1->SetDialect(gps::TNmeaDialect::ndGNSS);
     }
@@ -405,11 +498,13 @@ void TForm1::PortsComboBoxChange(tk::TComboBox&) {
         throw std::out_of_range("'" + PortsComboBox->Text() + "' names no port");
     }
     GPS1->SetComNumber(static_cast<uint16_t>(n));
+    UpdateSharedDevice();
 }
 
 void TForm1::BaudChoicesChange(tk::TComboBox&) {
     CheckBox1->SetChecked(false);
     GPS1->SetComBaud(StrToInt(BaudChoices->Text()));
+    UpdateSharedDevice();
 }
 
 void TForm1::FormDestroy(tk::TForm&) {
@@ -422,7 +517,8 @@ void TForm1::FormDestroy(tk::TForm&) {
         // Runs from the destructor: a failing close is shown, not thrown on.
         tk::ShowCurrentException();
     }
-    delete GPS1;  // leaves the form's components as it goes
+    share_.reset();  // its listener leaves GPS1's decoder first
+    delete GPS1;     // leaves the form's components as it goes
     GPS1 = nullptr;
     delete satellitesForm_;  // likewise; its window goes before this one's
     satellitesForm_ = nullptr;
@@ -468,6 +564,12 @@ void TForm1::GPS1Sentence(gps::TGPS&, const std::string& SenID, const gps::TData
     if (CheckBox2->Checked()) {
         Memo1->AddLine(SenID + ": " + GPS1->NmeaSentence() + "\r");
     }
+    if (SenID == "GPRMC") {
+        lastGprmc_ = hintClock_();
+    } else if (OtherTalkerFix(SenID) && otherTalkerFixLines_ < kGnssHintLines) {
+        ++otherTalkerFixLines_;
+    }
+    UpdateGnssHint();
 }
 
 void TForm1::Button4Click(tk::TButton&) {
@@ -492,6 +594,7 @@ void TForm1::CheckBox1Click(tk::TCheckBox&) {
         throw;
     }
     CheckBox1->SetChecked(PortOpen(*GPS1));
+    UpdateSharedDevice();
 }
 
 void TForm1::FormPaint(tk::TForm&, tk::TCanvas& Canvas) {

@@ -4,12 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "app/StartOptions.h"
 #include "gps/GPS.h"
 #include "toolkit/Forms.h"
 
+class TReceiverShare;
 class TSatellitesForm;
 
 // Paints the rows 0..max(W, H) of a vertical gradient from startColor to
@@ -25,6 +30,13 @@ class TForm1 : public tk::TForm {
     // The sentence log keeps this many lines, the oldest going first.
     static constexpr size_t kMemoMaxLines = 1000;
     static const std::string kStatusText;
+    // What the status bar says in place of kStatusText while a receiver of
+    // several satellite systems is read in the GPS-only mode.
+    static const std::string kGnssHint;
+    // The hint comes after this many RMC or GGA lines of other talkers (GN,
+    // GL, ...) and when no GPRMC came for kGnssHintQuietMs.
+    static constexpr int kGnssHintLines = 5;
+    static constexpr uint64_t kGnssHintQuietMs = 10000;
 
     // Builds the window with its controls and GPS1, applies the stored
     // values of GPS1, then runs FormCreate.
@@ -85,6 +97,21 @@ class TForm1 : public tk::TForm {
     void CopyItemClick(tk::TMenuItem& Sender);
     void GPS1Satellites(gps::TGPS& Sender, const gps::TSatelliteList& Satellites);
 
+    // Sharing the receiver with other programs in gpsd's protocol on
+    // 127.0.0.1: the item's tick starts and stops it, the status bar tells
+    // the number of clients ("Shared: 2 clients").
+    tk::TMenuItem* ShareItem = nullptr;  // "Share with other programs (port 2947)"
+    void ShareItemClick(tk::TMenuItem& Sender);
+    // Starts sharing on SharePort(); a port that cannot be served is told
+    // in a message box and the tick stays off (false).
+    bool StartSharing();
+    void StopSharing();
+    // The sharing once it was first started, else nullptr.
+    TReceiverShare* Share() const { return share_.get(); }
+    // The port the item serves (2947; --share=PORT; 0 a free one).
+    uint16_t SharePort() const { return sharePort_; }
+    void SetSharePort(uint16_t port);
+
     // Opens the satellites window, or brings it to the front; it is made on
     // first use and lives as long as this window.
     TSatellitesForm& ShowSatellitesWindow();
@@ -93,16 +120,36 @@ class TForm1 : public tk::TForm {
     // "<Lat1>  <Long1>  <Lat2> <Long2>  <date> <time> UTC" from the labels as shown.
     std::string PositionText() const;
 
-    // Applies --gnss, --port and --baud; the problems with bad values, as
-    // messages for the user (the window's own choice stays for those).
-    // --open and --satellites are for the caller, once the window shows.
+    // Applies --gnss, --port, --baud and the port of --share; the problems
+    // with bad values, as messages for the user (the window's own choice
+    // stays for those). --open, --satellites and --share are for the
+    // caller, once the window shows.
     std::vector<std::string> ApplyStartOptions(const TStartOptions& options);
+
+    // The milliseconds clock of the GNSS hint's quiet time (by default the
+    // monotonic clock); tests give their own.
+    void SetHintClock(std::function<uint64_t()> msClock) { hintClock_ = std::move(msClock); }
+    bool GnssHintShown() const { return gnssHintShown_; }
 
   private:
     void CreateControls();
     void CreateMenu();
     void ApplyStoredValues();
 
+    // Shows or takes back the GNSS hint as the receiver's mode and what it
+    // heard so far call for.
+    void UpdateGnssHint();
+    // The status bar: the GNSS hint, else the sharing, else kStatusText.
+    void UpdateStatusBar();
+    // Tells the clients of the port the receiver reads now.
+    void UpdateSharedDevice();
+
     bool deviceLost_ = false;  // the port's device went away; no tick since
+    std::function<uint64_t()> hintClock_;
+    int otherTalkerFixLines_ = 0;        // RMC and GGA lines of talkers other than GP
+    std::optional<uint64_t> lastGprmc_;  // when the last GPRMC came, by hintClock_
+    bool gnssHintShown_ = false;
     TSatellitesForm* satellitesForm_ = nullptr;
+    std::unique_ptr<TReceiverShare> share_;
+    uint16_t sharePort_;
 };

@@ -1,6 +1,7 @@
 // PalmoGPS: connects to the display, creates the application and the main
 // window, and runs until the window closes.
-//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--help]
+//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--share[=PORT]]
+//            [--help]
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -73,7 +74,7 @@ int main(int argc, char** argv) {
         for (const std::string& p : form.ApplyStartOptions(options)) {
             problems.push_back(p);
         }
-        if (!problems.empty() || options.Open || options.Satellites) {
+        if (!problems.empty() || options.Open || options.Satellites || options.Share) {
             form.Show();
             for (const std::string& p : problems) {
                 Tell(p);
@@ -85,6 +86,9 @@ int main(int argc, char** argv) {
                 }
                 if (options.Satellites) {
                     form.ShowSatellitesWindow();
+                }
+                if (options.Share) {
+                    form.StartSharing();  // a busy port is told in a box
                 }
             } catch (...) {
                 tk::ShowCurrentException();

@@ -48,16 +48,14 @@ std::string EventText(std::string_view stream, gps::TNmeaDialect dialect) {
     receiver.SetDialect(dialect);
     receiver.Decoder().SetSatelliteClock([] { return uint32_t{1000}; });
     std::string out;
-    gpscat::AttachEventWriters(receiver, out);
-    gpscat::AttachSatellitesWriter(receiver, out);
+    gpscat::AttachEventWriters(receiver, out, true);
     TFuzzSource source(reinterpret_cast<const uint8_t*>(stream.data()), stream.size());
     source.SetBlocks(true);
     while (source.Waiting() > 0) {
         receiver.PortTriggerAvail(source,
                                   static_cast<uint16_t>(std::min<size_t>(61, source.Waiting())));
     }
-    out += gpscat::StateJson(receiver).dump();
-    out += '\n';
+    gpscat::AppendState(out, receiver.Decoder(), receiver.FixUnits());
     return out;
 }
 

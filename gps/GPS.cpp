@@ -15,10 +15,6 @@ namespace gps {
 
 namespace {
 
-constexpr double kRadPerDeg = 0.017453292519943295;
-constexpr double kMphPerKnot = 1.150779;
-constexpr double kKmhPerKnot = 1.852;
-constexpr double kFeetPerMetre = 3.2808;
 constexpr int32_t kReceiverBaud = 4800;
 
 }  // namespace
@@ -185,127 +181,108 @@ bool TGPS::ProcessSentence(std::string_view line) {
     return decoder_.ProcessSentence(line);
 }
 
-void TGPS::LineProcessed(const TNmeaDecoder&, const TLineReport& report) {
+void TGPS::LineProcessed(const TNmeaDecoder& decoder, const TLineReport& report) {
     RestartLossTimer();
     silent_ = false;
-    // A handler that frees the receiver ends the events of the line.
+    RaiseLineEvents(decoder, report, *this);
+}
+
+bool TGPS::Alive(const std::weak_ptr<char>& alive) {
+    return !alive.expired();
+}
+
+bool TGPS::RaiseFixLoss() {
     const std::weak_ptr<char> alive = alive_;
-    const auto freed = [&alive] { return alive.expired(); };
-    if (report.FixLost) {
-        if (OnFixLoss) {
-            OnFixLoss(*this);
-            if (freed()) {
-                return;
-            }
-        }
-        if (fixLossAlarm_) {
-            PlayFixLossBeep();
+    if (OnFixLoss) {
+        OnFixLoss(*this);
+        if (!Alive(alive)) {
+            return false;
         }
     }
-    if (!report.Result) {
-        if (OnError) {
-            OnError(*this, decoder_.ErrorText());
-            if (freed()) {
-                return;
-            }
-        }
-        if (errorBeep_) {
-            PlayErrorBeep();
-        }
+    if (fixLossAlarm_) {
+        PlayFixLossBeep();
     }
-    if (report.Result) {
-        if (OnSentence) {
-            OnSentence(*this, decoder_.Fields()[0], decoder_.Fields());
-            if (freed()) {
-                return;
-            }
-        }
-        // The line's own report decides the valid-fix event, whatever the
-        // handlers raised before it do to the receiver.
-        if (report.ValidFix && decoder_.FixValid() && OnValidFix) {
-            const double lat = Lat();
-            const double lon = Lon();
-            const double sog = SOG();
-            OnValidFix(*this, lat, lon, sog, COG());
-            if (freed()) {
-                return;
-            }
-        }
-        if (report.ProgressChanged && OnFixProgress) {
-            OnFixProgress(*this, FixDimName(FixDim()), FixDim());
-            if (freed()) {
-                return;
-            }
-        }
-        if (report.QualityChanged && OnFixQuality) {
-            OnFixQuality(*this, QualityName(FixQuality(), Dialect()), FixQuality());
-            if (freed()) {
-                return;
-            }
-        }
-    }
-    if (report.SatellitesChanged && OnSatellites) {
-        OnSatellites(*this, SatellitesInView());
-    }
+    return true;
 }
 
-namespace {
-
-double AngleIn(TFloatUnits units, double degrees) {
-    switch (units) {
-        case TFloatUnits::Min:
-            return degrees * 60.0;
-        case TFloatUnits::Sec:
-            return degrees * 3600.0;
-        case TFloatUnits::Rad:
-            return degrees * kRadPerDeg;
-        case TFloatUnits::Deg:
-        default:
-            return degrees;
+bool TGPS::RaiseError(const std::string& message) {
+    const std::weak_ptr<char> alive = alive_;
+    if (OnError) {
+        OnError(*this, message);
+        if (!Alive(alive)) {
+            return false;
+        }
     }
+    if (errorBeep_) {
+        PlayErrorBeep();
+    }
+    return true;
 }
 
-}  // namespace
+bool TGPS::RaiseSentence(const std::string& id, const TDataArray& fields) {
+    const std::weak_ptr<char> alive = alive_;
+    if (OnSentence) {
+        OnSentence(*this, id, fields);
+    }
+    return Alive(alive);
+}
+
+bool TGPS::RaiseValidFix() {
+    const std::weak_ptr<char> alive = alive_;
+    // A handler before this one may have changed the units: read them now.
+    if (FixValid() && OnValidFix) {
+        const double lat = Lat();
+        const double lon = Lon();
+        const double sog = SOG();
+        OnValidFix(*this, lat, lon, sog, COG());
+    }
+    return Alive(alive);
+}
+
+bool TGPS::RaiseFixProgress(const std::string& name, int32_t dim) {
+    const std::weak_ptr<char> alive = alive_;
+    if (OnFixProgress) {
+        OnFixProgress(*this, name, dim);
+    }
+    return Alive(alive);
+}
+
+bool TGPS::RaiseFixQuality(const std::string& name, int32_t quality) {
+    const std::weak_ptr<char> alive = alive_;
+    if (OnFixQuality) {
+        OnFixQuality(*this, name, quality);
+    }
+    return Alive(alive);
+}
+
+void TGPS::RaiseSatellites(const TSatelliteList& list) {
+    if (OnSatellites) {
+        OnSatellites(*this, list);
+    }
+}
 
 double TGPS::Lat() const {
-    return AngleIn(posUnits_, LatDeg());
+    return fixUnits_.Lat(decoder_);
 }
 
 double TGPS::Lon() const {
-    return AngleIn(posUnits_, LonDeg());
+    return fixUnits_.Lon(decoder_);
 }
 
 double TGPS::SOG() const {
-    switch (units_) {
-        case TUnits::Statute:
-            return SpeedKnots() * kMphPerKnot;
-        case TUnits::Metric:
-            return SpeedKnots() * kKmhPerKnot;
-        case TUnits::Nautical:
-        default:
-            return SpeedKnots();
-    }
+    return fixUnits_.SOG(decoder_);
 }
 
 double TGPS::Altitude() const {
-    if (AltUnits() == 'M' && units_ == TUnits::Metric) {
-        return RawAltitude();
-    }
-    return RawAltitude() * kFeetPerMetre;
+    return fixUnits_.Altitude(decoder_);
 }
 
 std::string TGPS::LatAsStr() const {
-    if (!FixValid()) {
-        return "--";
-    }
-    return PositionText(strFormat_, 0, LatDeg() * 3600.0);
+    return fixUnits_.LatAsStr(decoder_);
 }
 
 std::string TGPS::LonAsStr() const {
-    if (!FixValid()) {
-        return "--";
-    }
-    return PositionText(strFormat_, 1, LonDeg() * 3600.0);
+    return fixUnits_.LonAsStr(decoder_);
 }
 
 }  // namespace gps

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "gps/FixUnits.h"
+#include "gps/LineEvents.h"
 #include "gps/NmeaDecoder.h"
 #include "toolkit/Component.h"
 
@@ -36,7 +38,7 @@ using TQalEvent = std::function<void(TGPS& Sender, const std::string& Quality, i
 using TErrEvent = std::function<void(TGPS& Sender, const std::string& ErrMsg)>;
 using TSatEvent = std::function<void(TGPS& Sender, const TSatelliteList& Satellites)>;
 
-class TGPS : public tk::TComponent, private TNmeaListener {
+class TGPS : public tk::TComponent, private TNmeaListener, private TLineEventSink {
   public:
     // Longest line kept in LineBuffer (the decoder's limit).
     static constexpr size_t kMaxLineLength = TNmeaDecoder::kMaxLineLength;
@@ -166,12 +168,14 @@ class TGPS : public tk::TComponent, private TNmeaListener {
     std::string LatAsStr() const;
     std::string LonAsStr() const;
 
-    TUnits Units() const { return units_; }
-    void SetUnits(TUnits v) { units_ = v; }
-    TStrFormat StrFormat() const { return strFormat_; }
-    void SetStrFormat(TStrFormat v) { strFormat_ = v; }
-    TFloatUnits PosUnits() const { return posUnits_; }
-    void SetPosUnits(TFloatUnits v) { posUnits_ = v; }
+    TUnits Units() const { return fixUnits_.Units; }
+    void SetUnits(TUnits v) { fixUnits_.Units = v; }
+    TStrFormat StrFormat() const { return fixUnits_.StrFormat; }
+    void SetStrFormat(TStrFormat v) { fixUnits_.StrFormat = v; }
+    TFloatUnits PosUnits() const { return fixUnits_.PosUnits; }
+    void SetPosUnits(TFloatUnits v) { fixUnits_.PosUnits = v; }
+    // The three together, as gpscat's writers take them.
+    const TFixUnits& FixUnits() const { return fixUnits_; }
     bool FixLossAlarm() const { return fixLossAlarm_; }
     void SetFixLossAlarm(bool v) { fixLossAlarm_ = v; }
     bool ErrorBeep() const { return errorBeep_; }
@@ -219,6 +223,15 @@ class TGPS : public tk::TComponent, private TNmeaListener {
     // The decoder's reports turned into the receiver's events.
     void LineProcessed(const TNmeaDecoder& decoder, const TLineReport& report) override;
     void Silence(const TNmeaDecoder& decoder) override;
+    // The line's events, raised as the receiver's.
+    static bool Alive(const std::weak_ptr<char>& alive);
+    bool RaiseFixLoss() override;
+    bool RaiseError(const std::string& message) override;
+    bool RaiseSentence(const std::string& id, const TDataArray& fields) override;
+    bool RaiseValidFix() override;
+    bool RaiseFixProgress(const std::string& name, int32_t dim) override;
+    bool RaiseFixQuality(const std::string& name, int32_t quality) override;
+    void RaiseSatellites(const TSatelliteList& list) override;
 
     TRirComPort* comPort_ = nullptr;   // owned through the component model
     tk::TTimer* lossTimer_ = nullptr;  // owned through the component model
@@ -226,9 +239,7 @@ class TGPS : public tk::TComponent, private TNmeaListener {
     bool silent_ = false;
     int32_t clockOffsetMs_ = 0;
 
-    TUnits units_ = TUnits::Nautical;
-    TStrFormat strFormat_ = TStrFormat::DDMMSS;
-    TFloatUnits posUnits_ = TFloatUnits::Deg;
+    TFixUnits fixUnits_;
     bool fixLossAlarm_ = false;
     bool errorBeep_ = false;
     std::string version_;  // the program's version, set at construction

@@ -1,4 +1,5 @@
 #include "gps/NmeaDecoder.h"
+#include "gps/LineEvents.h"
 
 #include <algorithm>
 #include <cstring>
@@ -589,6 +590,31 @@ bool TNmeaDecoder::DecodeGSA(size_t fieldCount) {
         errorText_ = kGsaInvalid;
     }
     return ok;
+}
+
+void RaiseLineEvents(const TNmeaDecoder& d, const TLineReport& report, TLineEventSink& sink) {
+    if (report.FixLost && !sink.RaiseFixLoss()) {
+        return;
+    }
+    if (!report.Result) {
+        if (!sink.RaiseError(d.ErrorText())) {
+            return;
+        }
+    } else {
+        // Only an RMC that decoded whole reports a fix, and a line that failed
+        // no change: its values are not to be trusted.
+        if (!sink.RaiseSentence(d.Fields()[0], d.Fields()) ||
+            (report.ValidFix && !sink.RaiseValidFix()) ||
+            (report.ProgressChanged &&
+             !sink.RaiseFixProgress(FixDimName(d.FixDim()), d.FixDim())) ||
+            (report.QualityChanged &&
+             !sink.RaiseFixQuality(QualityName(d.FixQuality(), d.Dialect()), d.FixQuality()))) {
+            return;
+        }
+    }
+    if (report.SatellitesChanged) {
+        sink.RaiseSatellites(d.SatellitesInView());
+    }
 }
 
 void TNmeaDecoder::GDOP(double& hdop, double& vdop, double& pdop) const {

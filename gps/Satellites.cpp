@@ -164,7 +164,7 @@ bool TSatellitesInView::Add(std::span<const std::string> fields, size_t fieldCou
             group->total = total;
         }
         group->next = 1;
-        group->signals.clear();
+        group->signalIds.clear();
         group->satellites.clear();
     } else if (group == pending_.end() || group->next != message) {
         if (group != pending_.end()) {
@@ -191,9 +191,9 @@ bool TSatellitesInView::Add(std::span<const std::string> fields, size_t fieldCou
         group->satellites.push_back(sat);
     }
     if (signal != nullptr) {
-        const auto at = std::lower_bound(group->signals.begin(), group->signals.end(), *signal);
-        if (at == group->signals.end() || *at != *signal) {
-            group->signals.insert(at, *signal);
+        const auto at = std::lower_bound(group->signalIds.begin(), group->signalIds.end(), *signal);
+        if (at == group->signalIds.end() || *at != *signal) {
+            group->signalIds.insert(at, *signal);
         }
     }
     group->next = message + 1;
@@ -201,13 +201,13 @@ bool TSatellitesInView::Add(std::span<const std::string> fields, size_t fieldCou
     if (message != total) {
         return false;
     }
-    // The new group replaces its talker's groups of the same signals.
+    // The new group replaces its talker's groups of the same signalIds.
     const auto sharesSignal = [](const TGroup& a, const TGroup& b) {
-        if (a.signals.empty() || b.signals.empty()) {
-            return a.signals.empty() && b.signals.empty();
+        if (a.signalIds.empty() || b.signalIds.empty()) {
+            return a.signalIds.empty() && b.signalIds.empty();
         }
-        return std::find_first_of(a.signals.begin(), a.signals.end(), b.signals.begin(),
-                                  b.signals.end()) != a.signals.end();
+        return std::find_first_of(a.signalIds.begin(), a.signalIds.end(), b.signalIds.begin(),
+                                  b.signalIds.end()) != a.signalIds.end();
     };
     std::erase_if(parts_, [&](const TGroup& g) {
         return g.talker == group->talker && sharesSignal(g, *group);

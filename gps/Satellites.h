@@ -74,7 +74,7 @@ void AddSatelliteId(TSatelliteIdList& list, TSatelliteId id);
 // dropped whole. A complete group replaces the earlier groups of its talker
 // that share a signal with it (so a receiver's groups per signal stand side
 // by side), and a group not heard for kDropOutMs drops out. A satellite
-// listed several times (several signals) has one entry, with its strongest
+// listed several times (several signalIds) has one entry, with its strongest
 // SNR and the elevation and azimuth of any entry that has them. Values out
 // of range (elevation 0-90, azimuth 0-359, SNR 0-99) are not known.
 class TSatellitesInView {
@@ -104,8 +104,9 @@ class TSatellitesInView {
 
   private:
     struct TGroup {
-        std::string talker;                // e.g. "GP"
-        std::vector<std::string> signals;  // the signal IDs its messages carried, sorted, once each
+        std::string talker;  // e.g. "GP"
+        std::vector<std::string>
+            signalIds;  // the signal IDs its messages carried, sorted, once each
         int32_t total = 0;
         int32_t next = 0;  // the message number expected next
         uint32_t heardMs = 0;

@@ -258,6 +258,7 @@ class TRirCustomComPort : public TRirBaseComponent, public TCharSource {
     void FinishDeferredClose(int32_t lParam);
     void FinishClose();
     void SetTraceLog(bool log, TTraceLogState v);
+    void SetTraceLogSize(bool log, uint32_t v);
     void ReapplyFlow();
 
     TDeviceLayer deviceLayer_ = dlWin32;

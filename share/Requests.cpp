@@ -42,43 +42,40 @@ bool TRequestParser::Feed(std::string_view bytes, std::vector<TRequest>& out) {
             }
             inToken_ = true;
         }
-        if (depth_ > 0) {
-            // Inside the JSON argument: only its own brackets, outside its
-            // strings, end it; line ends are whitespace there.
-            text_ += c;
-            if (inString_) {
-                if (escaped_) {
-                    escaped_ = false;
-                } else if (c == '\\') {
-                    escaped_ = true;
-                } else if (c == '"') {
-                    inString_ = false;
-                }
-            } else if (c == '"') {
-                inString_ = true;
-            } else if (c == '{' || c == '[') {
-                ++depth_;
-            } else if (c == '}' || c == ']') {
-                if (--depth_ == 0) {
-                    Finish(out);
-                    continue;
-                }
-            }
-        } else if (c == ';' || c == '\r' || c == '\n') {
+        if (depth_ == 0 && (c == ';' || c == '\r' || c == '\n')) {
             Finish(out);
             continue;
-        } else {
-            text_ += c;
-            if (c == '{' && text_.size() >= 2 && text_[text_.size() - 2] == '=' &&
-                text_[0] == '?') {
-                depth_ = 1;
-            }
         }
-        if (text_.size() > kMaxRequest) {
+        text_ += c;
+        if (text_.size() > maxRequest_) {
             overflowed_ = true;
             text_.clear();
             text_.shrink_to_fit();
             return false;
+        }
+        if (depth_ == 0) {
+            if (c == '{' && text_.size() >= 2 && text_[text_.size() - 2] == '=' &&
+                text_[0] == '?') {
+                depth_ = 1;
+            }
+            continue;
+        }
+        // Inside the JSON argument: only its own brackets, outside its
+        // strings, end it; line ends are whitespace there.
+        if (inString_) {
+            if (escaped_) {
+                escaped_ = false;
+            } else if (c == '\\') {
+                escaped_ = true;
+            } else if (c == '"') {
+                inString_ = false;
+            }
+        } else if (c == '"') {
+            inString_ = true;
+        } else if (c == '{' || c == '[') {
+            ++depth_;
+        } else if ((c == '}' || c == ']') && --depth_ == 0) {
+            Finish(out);
         }
     }
     return !overflowed_;

@@ -31,8 +31,10 @@ class TRequestParser {
     // cut off.
     static constexpr size_t kMaxRequest = 8192;
 
+    explicit TRequestParser(size_t maxRequest = kMaxRequest) : maxRequest_(maxRequest) {}
+
     // Appends the requests that bytes complete to out. False once a request
-    // has grown past kMaxRequest; the parser then takes nothing more.
+    // has grown past the longest kept; the parser then takes nothing more.
     bool Feed(std::string_view bytes, std::vector<TRequest>& out);
     // The bytes of an unfinished request held now.
     size_t Pending() const { return text_.size(); }
@@ -41,6 +43,7 @@ class TRequestParser {
   private:
     void Finish(std::vector<TRequest>& out);
 
+    size_t maxRequest_;
     std::string text_;
     bool inToken_ = false;
     int depth_ = 0;  // nesting inside the JSON argument; 0 outside it

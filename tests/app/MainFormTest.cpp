@@ -3,6 +3,7 @@
 // sentence log fed by real NMEA bytes through a real port, and the gradient.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -447,6 +448,65 @@ TEST(MainForm, HandlersFedThroughTheReceiver) {
     ASSERT_EQ(f.Memo1->Lines().size(), 1000u);
     EXPECT_EQ(f.Memo1->Lines().front(), "GPZDA: " + Sentence("GPZDA,N5") + "\r");
     EXPECT_EQ(f.Memo1->Lines().back(), "GPZDA: " + Sentence("GPZDA,N1004") + "\r");
+}
+
+TEST(MainForm, GnssHintForAMultiSystemReceiverReadAsGpsOnly) {
+    REQUIRE_PORTS();
+    TWindow w;
+    TForm1& f = w.form;
+    uint64_t nowMs = 50000;
+    f.SetHintClock([&nowMs] { return nowMs; });
+    f.CheckBox1->UserClick();
+    ASSERT_TRUE(f.GPS1->ComOpen());
+    const std::string gnRmc =
+        Sentence("GNRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230326,003.1,W") + "\r\n";
+    const std::string gnGga =
+        Sentence("GNGGA,123519,4807.038,N,01131.000,E,1,08,0.9,100,M,46.9,M,,") + "\r\n";
+    const std::string glGga =
+        Sentence("GLGGA,123519,4807.038,N,01131.000,E,1,08,0.9,100,M,46.9,M,,") + "\r\n";
+    const std::string others = Sentence("GNGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1,1") + "\r\n" +
+                               Sentence("PGRME,15.0,M,45.0,M,25.0,M") + "\r\n" +
+                               Sentence("GNVTG,084.4,T,,M,022.4,N,041.5,K,A") + "\r\n";
+    auto send = [&](const std::string& lines) {
+        const size_t want = f.Memo1->Lines().size() +
+                            static_cast<size_t>(std::count(lines.begin(), lines.end(), '\n'));
+        return w.Send(kPortA, lines, [&] { return f.Memo1->Lines().size() == want; });
+    };
+
+    // Four RMC and GGA lines of other talkers, and lines of other types: no hint.
+    ASSERT_TRUE(send(gnRmc + gnGga + others + glGga + gnRmc));
+    EXPECT_FALSE(f.GnssHintShown());
+    EXPECT_EQ(f.StatusBar1->Caption(), TForm1::kStatusText);
+    // The fifth.
+    ASSERT_TRUE(send(gnGga));
+    EXPECT_TRUE(f.GnssHintShown());
+    EXPECT_EQ(f.StatusBar1->Caption(),
+              "This receiver sends GNSS sentences - right-click and choose All satellite systems "
+              "(GNSS)");
+    // Decoding is as it was: nothing of the GN lines in the fix.
+    EXPECT_EQ(f.Valid->Caption(), "Not Valid");
+    EXPECT_EQ(f.Lat1->Caption(), "Lat1\xB0");
+
+    // A GPRMC takes it back; it returns only 10 s after the last GPRMC.
+    ASSERT_TRUE(send(kRmc + "\r\n"));
+    EXPECT_EQ(f.StatusBar1->Caption(), TForm1::kStatusText);
+    nowMs += 9999;
+    ASSERT_TRUE(send(gnRmc));
+    EXPECT_FALSE(f.GnssHintShown());
+    nowMs += 1;
+    ASSERT_TRUE(send(gnRmc));
+    EXPECT_EQ(f.StatusBar1->Caption(), TForm1::kGnssHint);
+
+    // GNSS mode on: gone, and not back while it is on; off again: back.
+    f.GnssItem->Click();
+    ASSERT_EQ(f.GPS1->Dialect(), gps::TNmeaDialect::ndGNSS);
+    EXPECT_EQ(f.StatusBar1->Caption(), TForm1::kStatusText);
+    nowMs += 60000;
+    ASSERT_TRUE(send(gnRmc + gnGga));
+    EXPECT_FALSE(f.GnssHintShown());
+    EXPECT_EQ(f.Valid->Caption(), "Valid");
+    f.GnssItem->Click();
+    EXPECT_EQ(f.StatusBar1->Caption(), TForm1::kGnssHint);
 }
 
 // Clock buttons reach the clock setter with the fix's time; failures are silent.

@@ -101,6 +101,15 @@ TEST(ShareRequests, ARequestPast8KiBEndsTheClient) {
     ASSERT_EQ(rs.size(), 1u);
     EXPECT_EQ(rs[0].Text.size(), share::TRequestParser::kMaxRequest);
 
+    // A JSON argument counts to its closing brace.
+    for (const auto& [text, fits] :
+         {std::pair{"?WATCH={\"a\":12}", true}, std::pair{"?WATCH={\"a\":123}", false}}) {
+        share::TRequestParser small(15);
+        std::vector<share::TRequest> got;
+        EXPECT_EQ(small.Feed(text, got), fits) << text;
+        EXPECT_EQ(got.size(), fits ? 1u : 0u) << text;
+    }
+
     share::TRequestParser p;
     std::vector<share::TRequest> out;
     EXPECT_TRUE(p.Feed("?VERSION;?WATCH={\"device\":\"", out));

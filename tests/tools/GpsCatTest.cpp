@@ -1,6 +1,7 @@
 // gpscat driven in-process: options, JSON of the events and the summary.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -441,4 +442,40 @@ TEST(GpsCatRun, GnssDialectSatellitesAndSummary) {
     gpscat::TOptions options;
     EXPECT_FALSE(gpscat::ParseOptions({"--dialect", "glonass"}, options, error));
     EXPECT_NE(error.find("one of gp, gnss"), std::string::npos) << error;
+}
+
+// gpscat's lines keep nlohmann::json's forms of numbers and strings, byte
+// for byte, on values a receiver can give and on hostile ones.
+TEST(GpsCatJson, NumbersAndStringsAsNlohmannWritesThem) {
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> wide(-1e7, 1e7);
+    const double fixed[] = {0.0,   -0.0, 1.0,  48.1173,        -11.516666666666667,
+                            22.4,  1e-7, 1e22, 123456789012.5, 3.2808 * 545.4,
+                            5e-324};
+    const auto line = [](double v) {
+        std::string out;
+        gpscat::TJsonLine j(out);
+        j.Double("v", v);
+        j.Close();
+        return out;
+    };
+    for (const double v : fixed) {
+        EXPECT_EQ(line(v), nlohmann::json({{"v", v}}).dump()) << v;
+    }
+    for (int i = 0; i < 2000; ++i) {
+        const double v = wide(rng) / std::pow(10.0, static_cast<int>(rng() % 12));
+        ASSERT_EQ(line(v), nlohmann::json({{"v", v}}).dump()) << v;
+    }
+    EXPECT_EQ(line(std::nan("")), R"({"v":null})");
+    for (int i = 0; i < 2000; ++i) {
+        std::string bytes(rng() % 40, '\0');
+        for (char& c : bytes) {
+            c = static_cast<char>(rng() % 4 == 0 ? rng() % 256 : 0x20 + rng() % 95);
+        }
+        std::string out;
+        gpscat::TJsonLine j(out);
+        j.Latin1("s", bytes);
+        j.Close();
+        ASSERT_EQ(out, nlohmann::json({{"s", gpscat::Latin1ToUtf8(bytes)}}).dump());
+    }
 }

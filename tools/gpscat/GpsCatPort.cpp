@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <cmath>
 #include <exception>
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <vector>
 #include <ostream>
 #include <system_error>
 
@@ -15,14 +18,13 @@
 #include "toolkit/Timer.h"
 #include "tools/gpscat/GpsCat.h"
 #include "tools/gpscat/GpsCatShare.h"
+#include "tools/gpscat/JsonLine.h"
 #include "tools/gpscat/ShmRefClock.h"
 #include "tools/gpscat/StopRequests.h"
 
 namespace gpscat {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 // 1980-01-01 as a day count: a fix dated before it has no real date (a
 // receiver that sends no date, or one that did not parse).
@@ -87,17 +89,97 @@ bool WriteEmptyTrace(const std::string& name, int& error) {
     return true;
 }
 
-std::string DeviceEvent(const char* event, uint16_t port, const std::string& path) {
-    Json j;
-    j["event"] = event;
-    j["Port"] = "COM" + std::to_string(port);
-    j["Path"] = Latin1ToUtf8(path);
-    return j.dump() + '\n';
+// The trace and the dispatch log asked for, kept over every stretch the
+// port is open: each open starts them, the first close writes the files
+// and each later close appends to them.
+class TPortDumps {
+  public:
+    TPortDumps(TRirComPort& port, const TOptions& options) : port_(port), options_(options) {
+        if (!options.trace.empty()) {
+            port.SetTraceName(options.trace);
+        }
+        if (!options.log.empty()) {
+            port.SetLogName(options.log);
+        }
+    }
+    // Before an open: what is asked for starts with it.
+    void Arm() {
+        if (!options_.trace.empty()) {
+            port_.SetTracing(tlOn);
+        }
+        if (!options_.log.empty()) {
+            port_.SetLogging(tlOn);
+        }
+    }
+    // Before a close, while the port is open: writes what was gathered.
+    void Dump() {
+        if (!port_.Open()) {
+            return;
+        }
+        const TTraceLogState how = written_ ? tlAppend : tlDump;
+        written_ = true;
+        if (!options_.trace.empty()) {
+            port_.SetTracing(how);
+        }
+        if (!options_.log.empty()) {
+            port_.SetLogging(how);
+        }
+    }
+
+  private:
+    TRirComPort& port_;
+    const TOptions& options_;
+    bool written_ = false;
+};
+
+// A file the program will write: refused when it is a directory or cannot
+// be opened for writing. A file made only for the test is removed again.
+bool Writable(const std::string& name, std::string& error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(name, ec)) {
+        error = std::make_error_code(std::errc::is_a_directory).message();
+        return false;
+    }
+    const bool existed = std::filesystem::exists(name, ec);
+    errno = 0;
+    std::ofstream file(name, std::ios::binary | std::ios::app);
+    if (!file.is_open()) {
+        error = std::generic_category().message(errno != 0 ? errno : EACCES);
+        return false;
+    }
+    file.close();
+    if (!existed) {
+        std::filesystem::remove(name, ec);
+    }
+    return true;
+}
+
+// The trace and log files can be written, and are two different files.
+bool CheckDumpFiles(const TOptions& options, std::ostream& err) {
+    std::error_code ec;
+    if (!options.trace.empty() && !options.log.empty() &&
+        (options.trace == options.log ||
+         std::filesystem::equivalent(options.trace, options.log, ec))) {
+        err << "gpscat: --trace and --log name the same file '" << options.log
+            << "'; give each its own\n";
+        return false;
+    }
+    for (const std::string* name : {&options.trace, &options.log}) {
+        std::string error;
+        if (!name->empty() && !Writable(*name, error)) {
+            err << "gpscat: cannot write '" << *name << "': " << error << '\n';
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
 
 int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
+    if (!CheckDumpFiles(options, err)) {
+        return kExitFile;
+    }
     bool stop = false;
     TStopWindow stopWindow(stop);
     TStopRequests stopRequests(stopWindow.Handle(), kMsgStop);
@@ -109,25 +191,12 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     gps.SetComTimeOut(options.timeoutMs);
     gps.SetDialect(options.dialect);
     TRirComPort& port = gps.ComPort();
-    if (!options.trace.empty()) {
-        port.SetTraceName(options.trace);
-        port.SetTracing(tlOn);
-    }
-    if (!options.log.empty()) {
-        port.SetLogName(options.log);
-        port.SetLogging(tlOn);
-    }
+    TPortDumps dumps(port, options);
 
     std::string lines;
     if (!options.quiet) {
-        AttachEventWriters(gps, lines);
-        if (options.satellites) {
-            AttachSatellitesWriter(gps, lines);
-        }
-        gps.OnComLoss = [&lines](gps::TGPS&) {
-            lines += Json{{"event", "OnComLoss"}}.dump();
-            lines += '\n';
-        };
+        AttachEventWriters(gps, lines, options.satellites);
+        gps.OnComLoss = [&lines](gps::TGPS&) { AppendEvent(lines, "OnComLoss"); };
     }
 
     int status = kExitOk;
@@ -212,12 +281,13 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
                 set = local ? g.SetLocalClock() : g.SetSysClock();
                 refused = !set;
             }
-            Json j;
-            j["event"] = "ClockCheck";
-            j["OffsetMs"] = std::llround(offsetMs);
-            j["Set"] = set;
-            lines += j.dump();
-            lines += '\n';
+            if (!options.quiet) {
+                TJsonLine j(lines);
+                j.String("event", "ClockCheck")
+                    .Int("OffsetMs", std::llround(offsetMs))
+                    .Bool("Set", set);
+                j.End();
+            }
             if (refused) {
                 err << "gpscat: the system refused to set the " << (local ? "local" : "system")
                     << " clock; " << kClockRight << '\n';
@@ -237,25 +307,40 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     if (sharing.Active()) {
         sharing.Attach(gps.Decoder());
     }
-    auto shareDevice = [&] {
+
+    // The ports read, in turn when switching: each (re)open starts the trace
+    // and log again, each close writes them.
+    const std::vector<uint16_t> ports =
+        options.switchPort != 0 ? std::vector<uint16_t>{options.port, options.switchPort}
+                                : std::vector<uint16_t>{options.port};
+    const auto openPort = [&](uint16_t number) {
+        if (gps.ComOpen()) {
+            dumps.Dump();
+            gps.SetComOpen(false);
+        }
+        gps.SetComNumber(number);
+        dumps.Arm();
+        gps.SetComOpen(true);
         if (sharing.Active()) {
             share::TDeviceInfo device;
-            device.Path = share::SharedPortName(gps.ComNumber());
+            device.Path = share::SharedPortName(number);
             device.Bps = options.baud;
             device.Activated = TArrivalTime::Now().Utc;
             sharing.SetDevice(device);
         }
     };
+    const auto closePort = [&] {
+        dumps.Dump();
+        gps.SetComOpen(false);
+    };
 
     try {
         gps.SetComBaud(options.baud);
-        gps.SetComNumber(options.port);
-        gps.SetComOpen(true);
+        openPort(options.port);
     } catch (const std::exception& e) {
         err << "gpscat: COM" << options.port << ": " << e.what() << '\n';
         return kExitFile;
     }
-    shareDevice();
     int traceError = 0;
     if (!options.trace.empty() && !WriteEmptyTrace(options.trace, traceError)) {
         err << "gpscat: cannot write '" << options.trace
@@ -263,49 +348,38 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         status = kExitFile;
     }
 
-    // After the first close the trace and the log are appended to, so that
-    // what came before a lost device is kept.
-    bool dumped = false;
-    auto closePort = [&] {
-        if (dumped && port.Open()) {
-            port.SetTracing(tlAppend);
-            port.SetLogging(tlAppend);
-        }
-        dumped = true;
-        gps.SetComOpen(false);
-    };
-
-    // Switching between two ports: the receiver closes the one and opens the
-    // other, as a change of its port number while open does.
-    uint32_t lastSwitch = tk::MonotonicMs();
-    auto switchPort = [&] {
-        lastSwitch = tk::MonotonicMs();
-        const uint16_t next = gps.ComNumber() == options.port ? options.switchPort : options.port;
-        if (dumped) {
-            if (!options.trace.empty()) {
-                port.SetTracing(tlAppend);
+    // Opens the next port that opens, in turn after the current one (with
+    // includeCurrent starting with it): true when a port is open after it.
+    // A port that is not there is skipped, to be tried at the next turn.
+    uint16_t current = options.port;
+    const auto moveTo = [&](bool includeCurrent, bool announceBack) {
+        const size_t at =
+            static_cast<size_t>(std::find(ports.begin(), ports.end(), current) - ports.begin());
+        const size_t first = includeCurrent ? 0 : 1;
+        for (size_t k = first; k < first + ports.size(); ++k) {
+            const uint16_t next = ports[(at + k) % ports.size()];
+            if (next == current && gps.ComOpen()) {
+                return true;
             }
-            if (!options.log.empty()) {
-                port.SetLogging(tlAppend);
+            try {
+                openPort(next);
+            } catch (const std::exception&) {
+                continue;
             }
+            if (!options.quiet && (next != current || announceBack)) {
+                AppendDeviceEvent(lines, next != current ? "PortSwitch" : "OnDeviceBack", next,
+                                  PortPath(next));
+            }
+            current = next;
+            return true;
         }
-        dumped = true;
-        try {
-            gps.SetComNumber(next);
-        } catch (const std::exception& e) {
-            err << "gpscat: COM" << next << ": " << e.what() << '\n';
-            status = kExitFile;
-            return;
-        }
-        shareDevice();
-        if (!options.quiet) {
-            lines += DeviceEvent("PortSwitch", next, PortPath(next));
-        }
+        return false;
     };
 
     int writeError = 0;
     bool waitingForDevice = false;
     uint32_t lastTry = 0;
+    uint32_t lastSwitch = tk::MonotonicMs();
     const uint32_t start = tk::MonotonicMs();
     while (!stop && !clockDone && !refused && status == kExitOk) {
         tk::WaitForMessage(kLoopWaitMs);
@@ -319,48 +393,35 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
             Flush(lines, out, writeError);
         }
         if (deviceLost && !waitingForDevice) {
-            // The device went away: close, then open it again once a second
-            // (the loop's wait paces it) until it is back.
+            // The device went away: close it, then read another port when
+            // switching, and open it again once a second (the loop's wait
+            // paces it) until one is back.
             deviceLost = false;
-            const uint16_t number = gps.ComNumber();
-            const std::string path = PortPath(number);
+            const std::string path = PortPath(current);
             if (!options.quiet) {
-                lines += DeviceEvent("OnDeviceLost", number, path);
+                AppendDeviceEvent(lines, "OnDeviceLost", current, path);
             }
             try {
                 closePort();
             } catch (const std::exception& e) {
-                err << "gpscat: closing COM" << number << ": " << e.what() << '\n';
+                err << "gpscat: closing COM" << current << ": " << e.what() << '\n';
             }
             if (!options.reconnect) {
-                err << "gpscat: COM" << number << ": " << path << " has gone away\n";
+                err << "gpscat: COM" << current << ": " << path << " has gone away\n";
                 status = kExitFile;
+                break;
             }
-            waitingForDevice = true;
-            lastTry = tk::MonotonicMs();
+            waitingForDevice = ports.size() == 1 || !moveTo(false, false);
+            lastTry = lastSwitch = tk::MonotonicMs();
         } else if (waitingForDevice && tk::MonotonicMs() - lastTry >= kReopenEveryMs) {
-            lastTry = tk::MonotonicMs();
-            try {
-                if (!options.trace.empty()) {
-                    port.SetTracing(tlOn);
-                }
-                if (!options.log.empty()) {
-                    port.SetLogging(tlOn);
-                }
-                gps.SetComOpen(true);
-                waitingForDevice = false;
-                shareDevice();
-                if (!options.quiet) {
-                    lines +=
-                        DeviceEvent("OnDeviceBack", gps.ComNumber(), PortPath(gps.ComNumber()));
-                }
-            } catch (const std::exception&) {
-                // Not back yet.
-            }
-        } else if (options.switchPort != 0 && !waitingForDevice &&
+            lastTry = lastSwitch = tk::MonotonicMs();
+            waitingForDevice = !moveTo(true, true);
+        } else if (ports.size() > 1 && !waitingForDevice &&
                    tk::MonotonicMs() - lastSwitch >=
                        static_cast<uint32_t>(options.switchSeconds) * 1000u) {
-            switchPort();
+            lastSwitch = tk::MonotonicMs();
+            // The other port, or (when it is not there) this one again.
+            waitingForDevice = !moveTo(false, false);
         }
         Flush(lines, out, writeError);
         sharing.WriteLog(err);
@@ -389,8 +450,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     sharing.Stop();
     sharing.WriteLog(err);
     if (options.summary) {
-        lines += StateJson(gps).dump();
-        lines += '\n';
+        AppendState(lines, gps.Decoder(), gps.FixUnits());
     }
     Flush(lines, out, writeError);
     if (writeError != 0) {

@@ -21,8 +21,11 @@ class TShmRefClock {
     TShmRefClock(const TShmRefClock&) = delete;
     TShmRefClock& operator=(const TShmRefClock&) = delete;
 
-    // Attaches unit's segment, creating it when missing: mode 0600 for units
-    // 0 and 1 (the daemon runs as root), 0666 from 2. False with a message.
+    // Attaches unit's segment, creating it when missing. Units 0 and 1 are
+    // the ones a time daemon running as root trusts by default: only root may
+    // feed them (mode 0600), and a segment of theirs that root does not own
+    // is refused. Units from 2 are open to every user (mode 0666). False with
+    // a message.
     bool Attach(int32_t unit, std::string& error);
     bool Attached() const { return segment_ != nullptr; }
 

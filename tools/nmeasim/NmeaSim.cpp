@@ -139,10 +139,11 @@ class TPace {
         return secondZero_ +
                std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(seconds));
     }
-    // In real time, an epoch whose second has gone by (while the line
-    // waited for its reader) is not sent late: it is skipped.
+    // In real time, an epoch whose time has gone by (while the line waited
+    // for its reader) is not sent late: half an epoch late, it is skipped.
     bool Missed(TClock::time_point due) const {
-        return options_.realtime && TClock::now() - due > std::chrono::milliseconds(500);
+        return options_.realtime &&
+               TClock::now() - due > std::chrono::microseconds(500000 / options_.hz);
     }
 
   private:
@@ -318,10 +319,11 @@ bool ParseUtc(const std::string& text, int64_t& seconds) {
 std::string UsageText() {
     return "Usage: nmeasim [options]\n"
            "A simulated GPS receiver: writes NMEA-0183 sentences (GPRMC, GPGGA, GPGSA and\n"
-           "GPGSV, CR LF line ends) once a second to a pseudo-terminal of its own, whose\n"
-           "path it prints, or to standard output. The built-in scenario starts without a\n"
-           "fix, gets a 2D and then a 3D fix, and has spells of DGPS and of lost fix, and\n"
-           "now and then a damaged line, while the receiver moves along a track.\n"
+           "GPGSV, CR LF line ends) once a second (or --hz times) to a pseudo-terminal\n"
+           "of its own, whose path it prints, or to standard output. The built-in\n"
+           "scenario starts without a fix, gets a 2D and then a 3D fix, and has spells of\n"
+           "DGPS and of lost fix, and now and then a damaged line, while the receiver\n"
+           "moves along a track.\n"
            "\n"
            "Options:\n"
            "  --link PATH     also make a symbolic link PATH to the pseudo-terminal\n"
@@ -335,6 +337,10 @@ std::string UsageText() {
            "                  (default now; with --seed 2024-06-15T10:15:00Z)\n"
            "  --speed F       time factor: 10 runs ten times as fast; 0 does not wait\n"
            "  --count N       stop after N epochs (with --rate: N lines)\n"
+           "  --hz H          epochs a second: 1 (default), 2, 5 or 10; the RMC and GGA\n"
+           "                  times carry the epoch's part of the second (hhmmss.00,\n"
+           "                  .20, .40 ... at 5 Hz); with --replay, the log's epochs go\n"
+           "                  out H a second\n"
            "  --dialect D     gp (default) or gnss: a GPS+GLONASS+Galileo receiver like a\n"
            "                  u-blox 8 at 9600 baud (GNRMC, GNVTG, GNGGA, three GNGSA,\n"
            "                  GPGSV, GLGSV and GAGSV with signal IDs, GNGLL), with an\n"
@@ -345,9 +351,9 @@ std::string UsageText() {
            "  --stats         at the end, print how many lines were written (to standard\n"
            "                  error: nmeasim: N lines written)\n"
            "  --realtime      the sentences carry the PC's own UTC time, and each epoch's\n"
-           "                  first byte leaves --delay ms after the start of its UTC\n"
-           "                  second plus a uniform jitter of up to --jitter ms, so the\n"
-           "                  true offset of every fix is known\n"
+           "                  first byte leaves --delay ms after the time it carries (the\n"
+           "                  start of its UTC second at 1 Hz) plus a uniform jitter of\n"
+           "                  up to --jitter ms, so the true offset of every fix is known\n"
            "  --delay MS      with --realtime: the receiver's output delay (default 120)\n"
            "  --jitter MS     with --realtime: the largest jitter (default 5)\n"
            "  --help          show this text\n"
@@ -367,6 +373,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
     bool jitterGiven = false;
     bool startGiven = false;
     bool speedGiven = false;
+    bool hzGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -380,7 +387,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         const bool takesValue = name == "--link" || name == "--replay" || name == "--rate" ||
                                 name == "--seed" || name == "--start" || name == "--speed" ||
                                 name == "--count" || name == "--dialect" || name == "--delay" ||
-                                name == "--jitter";
+                                name == "--jitter" || name == "--hz";
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = "nmeasim: option '" + name + "' needs a value";
@@ -437,6 +444,13 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
             if (!ParseNumber(value, options.count) || options.count < 1) {
                 return bad("a whole number from 1");
             }
+        } else if (name == "--hz") {
+            hzGiven = true;
+            if (value == "1" || value == "2" || value == "5" || value == "10") {
+                options.hz = std::stoi(value);
+            } else {
+                return bad("epochs a second: 1, 2, 5 or 10");
+            }
         } else if (name == "--dialect") {
             if (value == "gp") {
                 options.dialect = TDialect::GP;
@@ -487,6 +501,10 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         error = "nmeasim: --rate needs --replay";
         return false;
     }
+    if (options.rate > 0 && hzGiven) {
+        error = "nmeasim: --rate sets lines a second, --hz epochs a second: give one of them";
+        return false;
+    }
     if (options.toStdout && (!options.link.empty() || options.persist)) {
         error = std::string("nmeasim: ") + (options.persist ? "--persist" : "--link") +
                 " is for the pseudo-terminal, not with --stdout";
@@ -522,7 +540,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                 << '\n';
             return kExitFailure;
         }
-        feed = std::make_unique<TReplayFeed>(bytes.str(), options.rate);
+        feed = std::make_unique<TReplayFeed>(bytes.str(), options.rate, options.hz);
     } else {
         const uint64_t seed = options.seed ? *options.seed : std::random_device{}();
         int64_t start = options.seed ? kSeededStart : 0;
@@ -535,7 +553,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                         std::chrono::system_clock::now().time_since_epoch())
                         .count();
         }
-        feed = std::make_unique<TScenarioFeed>(seed, start, options.dialect);
+        feed = std::make_unique<TScenarioFeed>(seed, start, options.dialect, options.hz);
     }
 
     InstallStopSignals();

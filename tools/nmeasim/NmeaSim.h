@@ -25,6 +25,7 @@ struct TOptions {
     bool persist = false;             // wait for the next reader when one closes the line
     bool stats = false;               // print the number of lines written at the end
     TDialect dialect = TDialect::GP;  // the scenario's sentences
+    int hz = 1;                       // epochs a second: 1, 2, 5 or 10
     // Real time: the sentences carry the PC's own UTC, and each epoch's first
     // byte leaves delayMs after the start of its UTC second, plus a uniform
     // jitter of 0 to jitterMs.

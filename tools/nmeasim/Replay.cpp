@@ -7,7 +7,7 @@ namespace nmeasim {
 namespace {
 
 struct TLineTime {
-    std::string time;  // hhmmss, empty when the line carries none
+    std::string time;  // hhmmss[.f] without the fraction's trailing zeros; empty when none
     bool isRmc = false;
 };
 
@@ -45,10 +45,22 @@ TLineTime LineTime(const std::string& line) {
     if (index == 0 || index >= fields.size() || fields[index].size() < 6) {
         return result;
     }
-    const std::string time = fields[index].substr(0, 6);
+    std::string time = fields[index].substr(0, 6);
     for (const char c : time) {
         if (!std::isdigit(static_cast<unsigned char>(c))) {
             return result;
+        }
+    }
+    // The fraction's digits, so that the epochs of a log of several a
+    // second part; its trailing zeros do not count.
+    const std::string& field = fields[index];
+    if (field.size() > 7 && field[6] == '.') {
+        std::string fraction = field.substr(7);
+        while (!fraction.empty() && fraction.back() == '0') {
+            fraction.pop_back();
+        }
+        if (!fraction.empty()) {
+            time += "." + fraction;
         }
     }
     result.time = time;
@@ -58,7 +70,7 @@ TLineTime LineTime(const std::string& line) {
 }  // namespace
 
 bool TScenarioFeed::Next(TChunk& chunk) {
-    chunk.due = static_cast<double>(index_++);
+    chunk.due = static_cast<double>(index_++) / hz_;
     chunk.bytes.clear();
     for (const TSimLine& line : scenario_.Next().lines) {
         chunk.bytes += line.text;
@@ -104,9 +116,9 @@ std::vector<std::string> GroupEpochs(const std::vector<std::string>& lines) {
     return epochs;
 }
 
-TReplayFeed::TReplayFeed(std::string_view bytes, double rate)
+TReplayFeed::TReplayFeed(std::string_view bytes, double rate, int hz)
     : chunks_(rate > 0 ? SplitLines(bytes) : GroupEpochs(SplitLines(bytes))),
-      interval_(rate > 0 ? 1.0 / rate : 1.0) {}
+      interval_(rate > 0 ? 1.0 / rate : 1.0 / hz) {}
 
 bool TReplayFeed::Next(TChunk& chunk) {
     if (index_ >= chunks_.size()) {

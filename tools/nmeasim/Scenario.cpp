@@ -69,11 +69,11 @@ std::string Sentence(std::string_view payload) {
     return line;
 }
 
-std::string NmeaTimeField(int64_t unixSeconds) {
+std::string NmeaTimeField(int64_t unixSeconds, int hundredths) {
     const int64_t s = unixSeconds - FloorDiv(unixSeconds, 86400) * 86400;
     char text[16];
-    std::snprintf(text, sizeof text, "%02d%02d%02d.00", static_cast<int>(s / 3600),
-                  static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
+    std::snprintf(text, sizeof text, "%02d%02d%02d.%02d", static_cast<int>(s / 3600),
+                  static_cast<int>(s / 60 % 60), static_cast<int>(s % 60), hundredths % 100);
     return text;
 }
 
@@ -113,8 +113,8 @@ const char* StageName(TStage stage) {
     return "?";
 }
 
-TScenario::TScenario(uint64_t seed, int64_t startUtc, TDialect dialect)
-    : rng_(seed), utc_(startUtc), dialect_(dialect) {
+TScenario::TScenario(uint64_t seed, int64_t startUtc, TDialect dialect, int hz)
+    : rng_(seed), utc_(startUtc), hz_(std::max(hz, 1)), dialect_(dialect) {
     const TPlace& place = kPlaces[UniformInt(0, static_cast<int>(std::size(kPlaces)) - 1)];
     lat_ = place.lat + Uniform(-0.01, 0.01);
     lon_ = place.lon + Uniform(-0.01, 0.01);
@@ -215,8 +215,8 @@ void TScenario::NextStage() {
     ++cycleStep_;
 }
 
-void TScenario::Move() {
-    const double step = speedKnots_ * 1852.0 / 3600.0;  // metres in one second
+void TScenario::Move(double seconds) {
+    const double step = speedKnots_ * 1852.0 / 3600.0 * seconds;  // metres
     const double c = course_ * std::numbers::pi / 180.0;
     lat_ += step * std::cos(c) / kMetresPerDegree;
     lon_ += step * std::sin(c) / (kMetresPerDegree * std::cos(lat_ * std::numbers::pi / 180.0));
@@ -225,15 +225,16 @@ void TScenario::Move() {
     } else if (lon_ < -180.0) {
         lon_ += 360.0;
     }
-    course_ = std::fmod(course_ + Uniform(-2.0, 2.0) + 360.0, 360.0);
-    speedKnots_ = std::clamp(speedKnots_ + Uniform(-0.3, 0.3), 0.0, 14.0);
-    altitude_ = std::clamp(altitude_ + Uniform(-0.3, 0.3), baseAltitude_ - 5, baseAltitude_ + 5);
+    course_ = std::fmod(course_ + Uniform(-2.0, 2.0) * seconds + 360.0, 360.0);
+    speedKnots_ = std::clamp(speedKnots_ + Uniform(-0.3, 0.3) * seconds, 0.0, 14.0);
+    altitude_ =
+        std::clamp(altitude_ + Uniform(-0.3, 0.3) * seconds, baseAltitude_ - 5, baseAltitude_ + 5);
     for (TSatellite& s : satellites_) {
-        s.azimuth = std::fmod(s.azimuth + 0.004, 360.0);
+        s.azimuth = std::fmod(s.azimuth + 0.004 * seconds, 360.0);
     }
     for (std::vector<TSatellite>* list : {&glonass_, &galileo_}) {
         for (TSatellite& s : *list) {
-            s.azimuth = std::fmod(s.azimuth + 0.004, 360.0);
+            s.azimuth = std::fmod(s.azimuth + 0.004 * seconds, 360.0);
         }
     }
 }
@@ -251,7 +252,7 @@ std::vector<std::string> TScenario::Payloads(int64_t utc) {
     if (dialect_ == TDialect::GNSS) {
         return GnssPayloads(utc);
     }
-    const std::string time = NmeaTimeField(utc);
+    const std::string time = NmeaTimeField(utc, tick_ * 100 / hz_);
     const std::string date = NmeaDateField(utc);
     const bool fix = stage_ != TStage::NoFix;
     const bool dgps = stage_ == TStage::DGPS;
@@ -303,7 +304,7 @@ std::vector<std::string> TScenario::Payloads(int64_t utc) {
     }
     out.push_back(gsa);
 
-    if (epoch_ % 5 == 0) {
+    if (epoch_ % 5 == 0 && tick_ == 0) {
         const size_t count = satellites_.size();
         const size_t messages = (count + 3) / 4;
         for (size_t m = 0; m < messages; ++m) {
@@ -326,7 +327,7 @@ std::vector<std::string> TScenario::Payloads(int64_t utc) {
 }
 
 std::vector<std::string> TScenario::GnssPayloads(int64_t utc) {
-    const std::string time = NmeaTimeField(utc);
+    const std::string time = NmeaTimeField(utc, tick_ * 100 / hz_);
     const std::string date = NmeaDateField(utc);
     const bool fix = stage_ != TStage::NoFix;
     const char* mode = !fix                         ? "N"
@@ -469,12 +470,13 @@ TSimLine TScenario::Damaged(std::string line) {
 }
 
 TEpoch TScenario::Next() {
-    if (stageLeft_ <= 0) {
+    if (tick_ == 0 && stageLeft_ <= 0) {
         NextStage();
     }
     TEpoch e;
     e.stage = stage_;
     e.utc = utc_;
+    e.hundredths = tick_ * 100 / hz_;
     for (std::string& payload : Payloads(utc_)) {
         std::string line = Sentence(payload);
         if (UniformInt(1, kCorruptionOdds) == 1) {
@@ -483,10 +485,13 @@ TEpoch TScenario::Next() {
             e.lines.push_back({std::move(line), false});
         }
     }
-    --stageLeft_;
-    ++epoch_;
-    ++utc_;
-    Move();
+    if (++tick_ == hz_) {
+        tick_ = 0;
+        --stageLeft_;
+        ++epoch_;
+        ++utc_;
+    }
+    Move(1.0 / hz_);
     return e;
 }
 

@@ -1,5 +1,5 @@
 // The simulated receiver: NMEA-0183 sentences of a receiver that moves along
-// a track at one epoch a second, going through the stages of a real one.
+// a track at one or more epochs a second, going through the stages of a real one.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +17,9 @@ std::string ChecksumText(std::string_view payload);
 // A whole line: "$", payload, "*", checksum, carriage return and line feed.
 std::string Sentence(std::string_view payload);
 
-// Seconds since 1970-01-01 00:00:00 UTC as the NMEA time (hhmmss.00) and
-// date (ddmmyy) fields.
-std::string NmeaTimeField(int64_t unixSeconds);
+// Seconds since 1970-01-01 00:00:00 UTC (plus hundredths of a second) as
+// the NMEA time (hhmmss.ss) and date (ddmmyy) fields.
+std::string NmeaTimeField(int64_t unixSeconds, int hundredths = 0);
 std::string NmeaDateField(int64_t unixSeconds);
 
 // An angle as ddmm.mmmm (width 2, latitude) or dddmm.mmmm (width 3,
@@ -42,7 +42,8 @@ struct TSimLine {
 
 struct TEpoch {
     TStage stage = TStage::NoFix;
-    int64_t utc = 0;  // seconds since 1970, UTC
+    int64_t utc = 0;     // seconds since 1970, UTC
+    int hundredths = 0;  // and the epoch's part of that second
     std::vector<TSimLine> lines;
 };
 
@@ -53,6 +54,10 @@ struct TEpoch {
 // GPGGA and GPGSA (every fifth also GPGSV); about one line in 300 is damaged.
 // The same seed and start time give the same lines.
 //
+// At hz epochs a second (1, 2, 5 or 10) each second has that many epochs,
+// their times hhmmss.00, .20, .40 and so on at 5 Hz; the stages, the track
+// and the GSV every fifth second keep their pace in seconds.
+//
 // The GNSS dialect goes through the same stages, with an RTK float spell in
 // place of the second 3D one, and sends each epoch GNRMC (with mode
 // indicator and navigational status), GNVTG, GNGGA, three GNGSA (GPS,
@@ -61,7 +66,7 @@ struct TEpoch {
 // bytes, what 9600 baud carries in a second.
 class TScenario {
   public:
-    TScenario(uint64_t seed, int64_t startUtc, TDialect dialect = TDialect::GP);
+    TScenario(uint64_t seed, int64_t startUtc, TDialect dialect = TDialect::GP, int hz = 1);
 
     TEpoch Next();
 
@@ -77,7 +82,7 @@ class TScenario {
 
     double Uniform(double low, double high);
     int UniformInt(int low, int high);  // both ends included
-    void Move();
+    void Move(double seconds);
     void NextStage();
     std::vector<int> UsedSatellites() const;
     std::vector<std::string> Payloads(int64_t utc);
@@ -90,7 +95,9 @@ class TScenario {
     int stageLeft_ = 0;
     int cycleStep_ = 0;  // position in the repeating 3D, DGPS, 3D, loss, 2D cycle
     int usedCount_ = 0;
-    int epoch_ = 0;
+    int epoch_ = 0;  // whole seconds since the start
+    int hz_ = 1;
+    int tick_ = 0;  // the epoch within the second, 0 to hz_ - 1
     double lat_ = 0;
     double lon_ = 0;
     double speedKnots_ = 0;

@@ -253,8 +253,9 @@ TEST(Win32MainWindowMenu, ModeSatellitesAndClipboard) {
     TMenuDriver::Start(0);
     PostMessageA(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd), MAKELPARAM(at.x, at.y));
     ASSERT_TRUE(Serve([&] { return form.GPS1->Dialect() == gps::TNmeaDialect::ndGNSS; }));
-    EXPECT_EQ(TMenuDriver::seen, (std::vector<std::string>{"All satellite systems (GNSS)",
-                                                           "Satellites...", "Copy position"}));
+    EXPECT_EQ(TMenuDriver::seen,
+              (std::vector<std::string>{"All satellite systems (GNSS)", "Satellites...",
+                                        "Copy position", "Share with other programs (port 2947)"}));
 
     // Shift+F10 on the control with the focus: the tick shows the mode.
     BYTE keys[256] = {};
@@ -268,7 +269,7 @@ TEST(Win32MainWindowMenu, ModeSatellitesAndClipboard) {
     keys[VK_SHIFT] = 0;
     SetKeyboardState(keys);
     ASSERT_TRUE(toggled);
-    ASSERT_EQ(TMenuDriver::seen.size(), 3u);
+    ASSERT_EQ(TMenuDriver::seen.size(), 4u);
     EXPECT_EQ(TMenuDriver::seen[0], "[x] All satellite systems (GNSS)");
 
     // The context-menu key: "Satellites...".

@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QStatusBar>
 
 #include <cstdio>
 #include <cstdlib>
@@ -146,6 +147,41 @@ TEST(QtMainWindow, ShowsALiveFixFromCom1) {
     EXPECT_FALSE(tick->isChecked());
     form.Close();
     EXPECT_TRUE(app.Terminated());
+}
+
+TEST(QtMainWindow, StatusBarHintsAtGnssModeForAMultiSystemReceiver) {
+    ASSERT_TRUE(qttest::StartQt());
+    ptytest::TPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ptytest::TPortsEnv ports(pty.Path());
+    tk::TApplication app;
+    TForm1& form = app.CreateForm<TForm1>();
+    form.Show();
+    auto* bar = WidgetOf<QStatusBar>(*form.StatusBar1);
+    ASSERT_NE(bar, nullptr);
+    auto* panel = bar->findChild<QLabel*>();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->text(), tk::qt::ToQString(TForm1::kStatusText));
+
+    WidgetOf<QCheckBox>(*form.CheckBox1)->click();
+    ASSERT_TRUE(form.GPS1->ComOpen());
+    const std::string gn =
+        Nmea("GNRMC,211434.00,A,4807.038,N,01131.000,E,022.4,084.4,071226,003.1,W") +
+        Nmea("GNGGA,211434.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
+    pty.Write(gn + gn + gn);
+    const QString hint =
+        "This receiver sends GNSS sentences - right-click and choose All satellite systems (GNSS)";
+    ASSERT_TRUE(qttest::RunUntil([&] { return panel->text() == hint; }))
+        << panel->text().toStdString();
+    EXPECT_TRUE(panel->isVisible());
+    std::printf("the hint is %d pixels wide in a status bar of %d\n",
+                panel->fontMetrics().horizontalAdvance(hint), bar->width());
+
+    // GNSS mode on: the credit is back.
+    form.GnssItem->Click();
+    EXPECT_EQ(panel->text(), tk::qt::ToQString(TForm1::kStatusText));
+    WidgetOf<QCheckBox>(*form.CheckBox1)->click();
+    form.Close();
 }
 
 }  // namespace

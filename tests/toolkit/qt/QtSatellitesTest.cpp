@@ -230,8 +230,8 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
             QApplication::sendEvent(label, &click);
         },
         0);
-    EXPECT_EQ(items,
-              QStringList({"All satellite systems (GNSS)", "Satellites...", "Copy position"}));
+    EXPECT_EQ(items, QStringList({"All satellite systems (GNSS)", "Satellites...",
+                                  "Copy position", "Share with other programs (port 2947)"}));
     EXPECT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGNSS);
     // Shift+F10 and the context-menu key open it too, the tick shown.
     items = UseMenu(
@@ -240,7 +240,7 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
             QApplication::sendEvent(window, &key);
         },
         0);
-    ASSERT_EQ(items.size(), 3);
+    ASSERT_EQ(items.size(), 4);
     EXPECT_EQ(items[0], "[x] All satellite systems (GNSS)");
     EXPECT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGP);
     items = UseMenu(

@@ -2,14 +2,21 @@
 // gpscat's shared-memory samples, and the error of one-shot clock settings.
 #include <gtest/gtest.h>
 
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,6 +29,7 @@
 #include "toolkit/Calendar.h"
 #include "toolkit/SystemClock.h"
 #include "toolkit/Sync.h"
+#include "tools/gpscat/ShmRefClock.h"
 
 namespace {
 
@@ -95,7 +103,156 @@ TStats Stats(std::vector<double> errorsMs) {
     return {errorsMs[errorsMs.size() / 2], errorsMs.back()};
 }
 
+// The fields of an NTP shared-memory record that the samples are read from.
+struct TShmSample {
+    int mode;
+    int count;
+    time_t clockTimeStampSec;
+    int clockTimeStampUSec;
+    time_t receiveTimeStampSec;
+    int receiveTimeStampUSec;
+    int leap;
+    int precision;
+    int nsamples;
+    int valid;
+    unsigned clockTimeStampNSec;
+    unsigned receiveTimeStampNSec;
+    int dummy[8];
+};
+
+// gpscat feeding a shared-memory unit from the simulator in real time at hz
+// epochs a second, and the samples it writes as a time daemon reads them.
+class TShmFeed {
+  public:
+    TShmFeed(int hz, int32_t unit)
+        : unit_(unit),
+          link_(testing::TempDir() + "palmo_shm_" + std::to_string(getpid()) + "_" +
+                std::to_string(hz)),
+          sim_(NMEASIM_EXE,
+               {"--realtime", "--hz", std::to_string(hz), "--delay", "120", "--link", link_}),
+          started_(sim_.ReadLine().has_value()),
+          cat_(GPSCAT_EXE,
+               {"--port", "1", "--shm", std::to_string(unit), "--offset-ms", "120", "--quiet"},
+               {"PALMOGPS_PORTS=" + link_}) {}
+    ~TShmFeed() {
+        if (segment_ != nullptr) {
+            shmdt(const_cast<TShmSample*>(segment_));
+        }
+        cat_.Signal(SIGTERM);
+        cat_.Wait();
+        sim_.Signal(SIGTERM);
+        sim_.Wait();
+        const int id = shmget(gpscat::kShmKeyBase + unit_, 0, 0);
+        if (id >= 0) {
+            shmctl(id, IPC_RMID, nullptr);
+        }
+    }
+    TShmFeed(const TShmFeed&) = delete;
+    TShmFeed& operator=(const TShmFeed&) = delete;
+
+    bool Started() const { return started_; }
+    std::string ErrText() const { return sim_.ErrText() + cat_.ErrText(); }
+    // Takes a new whole sample, when there is one, as receive minus clock in
+    // milliseconds, and the millisecond of the second of its clock time.
+    void Poll(std::vector<double>& offsetsMs, std::vector<int>& clockMs) {
+        if (segment_ == nullptr) {
+            const int id = shmget(gpscat::kShmKeyBase + unit_, 0, 0);
+            void* p = id < 0 ? reinterpret_cast<void*>(-1) : shmat(id, nullptr, SHM_RDONLY);
+            if (p == reinterpret_cast<void*>(-1)) {
+                return;
+            }
+            segment_ = static_cast<volatile TShmSample*>(p);
+        }
+        // Mode 1: a sample is whole when its count is even and the same
+        // before and after reading it.
+        const int count = segment_->count;
+        if (count == lastCount_ || count % 2 != 0 || segment_->valid == 0) {
+            return;
+        }
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        const double clock =
+            static_cast<double>(segment_->clockTimeStampSec) + segment_->clockTimeStampNSec / 1e9;
+        const double receive = static_cast<double>(segment_->receiveTimeStampSec) +
+                               segment_->receiveTimeStampNSec / 1e9;
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (segment_->count != count) {
+            return;
+        }
+        lastCount_ = count;
+        offsetsMs.push_back((receive - clock) * 1000.0);
+        clockMs.push_back(static_cast<int>(std::lround((clock - std::floor(clock)) * 1000.0)) %
+                          1000);
+    }
+
+  private:
+    int32_t unit_;
+    std::string link_;
+    childtest::TChild sim_;
+    bool started_;
+    childtest::TChild cat_;
+    volatile TShmSample* segment_ = nullptr;
+    int lastCount_ = 0;
+};
+
+// The first of the units whose key no segment holds; -1 when none.
+int32_t FreeShmUnit(int32_t from, int32_t to) {
+    for (int32_t u = from; u <= to; ++u) {
+        if (shmget(gpscat::kShmKeyBase + u, 0, 0) < 0 && errno == ENOENT) {
+            return u;
+        }
+    }
+    return -1;
+}
+
 }  // namespace
+
+TEST(ClockReference, SharedMemorySamplesAtFiveHzKeepTheSpreadOfOneHz) {
+    // The receiver at 1 Hz and at 5 Hz side by side: at 5 Hz the clock time
+    // of each sample is the epoch's own (hhmmss.20 and so on), so its
+    // receive-minus-clock offset stays where the 1 Hz ones are, with no
+    // steps of 200 ms.
+    const int32_t slowUnit = FreeShmUnit(240, 247);
+    const int32_t fastUnit = FreeShmUnit(slowUnit + 1, 249);
+    ASSERT_GE(slowUnit, 0);
+    ASSERT_GE(fastUnit, 0);
+    TShmFeed slow(1, slowUnit);
+    TShmFeed fast(5, fastUnit);
+    ASSERT_TRUE(slow.Started() && fast.Started()) << slow.ErrText() << fast.ErrText();
+    std::vector<double> slowMs;
+    std::vector<double> fastMs;
+    std::vector<int> slowClock;
+    std::vector<int> fastClock;
+    // A cold start of up to 12 s, then a sample per valid RMC.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while ((slowMs.size() < 8 || fastMs.size() < 40) &&
+           std::chrono::steady_clock::now() < deadline) {
+        slow.Poll(slowMs, slowClock);
+        fast.Poll(fastMs, fastClock);
+        usleep(5000);  // samples come every 200 ms at the most
+    }
+    ASSERT_GE(slowMs.size(), 8u) << slow.ErrText();
+    ASSERT_GE(fastMs.size(), 40u) << fast.ErrText();
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("receive minus clock, median: 1 Hz %.1f ms (%zu), 5 Hz %.1f ms (%zu)\n",
+                median(slowMs), slowMs.size(), median(fastMs), fastMs.size());
+    // Each 5 Hz sample is dated to its epoch's fifth of a second, and they
+    // sit where the 1 Hz ones do: the medians agree, whatever a busy
+    // machine does to single lines (a lost fraction would move the 5 Hz
+    // median by 400 ms).
+    std::set<int> fifths;
+    for (const int ms : fastClock) {
+        EXPECT_EQ(ms % 200, 0) << ms;
+        fifths.insert(ms);
+    }
+    EXPECT_GE(fifths.size(), 4u);
+    for (const int ms : slowClock) {
+        EXPECT_EQ(ms, 0);
+    }
+    EXPECT_NEAR(median(fastMs), median(slowMs), 50.0);
+}
 
 TEST(ClockReference, ChronydReadsTheSharedMemorySamples) {
     if (access(kChronyd, X_OK) != 0 || access(kChronyc, X_OK) != 0) {

@@ -134,13 +134,15 @@ TEST(GpsCatKeepClock, SetsOnlyPastTheThresholdAndPrintsEachCheck) {
     clock.answers = {true, false};
     tk::TSystemClockInstall install(clock);
     const TRun r = RunOnPty(
-        {"--port", "1", "--keep-clock", "sys", "--every", "1", "--threshold", "100", "--quiet"},
-        kFix);
+        {"--port", "1", "--keep-clock", "sys", "--every", "1", "--threshold", "100"}, kFix);
     EXPECT_EQ(r.status, 1) << r.err;
     std::vector<nlohmann::json> checks;
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);) {
-        checks.push_back(nlohmann::json::parse(line));
+        nlohmann::json j = nlohmann::json::parse(line);
+        if (j["event"] == "ClockCheck") {
+            checks.push_back(std::move(j));
+        }
     }
     ASSERT_EQ(checks.size(), 3u) << r.out;
     const double expected[] = {40, 600, -300};
@@ -158,6 +160,18 @@ TEST(GpsCatKeepClock, SetsOnlyPastTheThresholdAndPrintsEachCheck) {
     EXPECT_EQ(clock.set[0].second, 59);
     EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("CAP_SYS_TIME"), std::string::npos) << r.err;
+
+    // --quiet prints no event, the checks included; the clock is still kept
+    // (a refusal ends the run).
+    clock.offsetsMs = {600};
+    clock.answers = {false};
+    clock.readings = 0;
+    clock.set.clear();
+    const TRun quiet =
+        RunOnPty({"--port", "1", "--keep-clock", "sys", "--every", "1", "--quiet"}, kFix);
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(clock.set.size(), 1u);
 
     std::string error;
     gpscat::TOptions o;

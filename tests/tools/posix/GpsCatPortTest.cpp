@@ -412,9 +412,11 @@ TEST(GpsCatPortProgram, SwitchesBetweenTwoPortsAndBack) {
             usleep(20000);
         }
     });
-    childtest::TChild cat(
-        GPSCAT_EXE, {"--port", "1", "--switch-port", "2", "--switch-every", "1", "--timeout", "0"},
-        {"PALMOGPS_PORTS=" + one.Path() + ":" + two.Path()});
+    const std::string trace = TempPath("switch.trc");
+    childtest::TChild cat(GPSCAT_EXE,
+                          {"--port", "1", "--switch-port", "2", "--switch-every", "1", "--timeout",
+                           "0", "--trace", trace},
+                          {"PALMOGPS_PORTS=" + one.Path() + ":" + two.Path()});
     const std::string lines[] = {kNoFix.substr(0, kNoFix.size() - 2),
                                  kFix.substr(0, kFix.size() - 2)};
     std::vector<json> switches;
@@ -443,6 +445,101 @@ TEST(GpsCatPortProgram, SwitchesBetweenTwoPortsAndBack) {
     EXPECT_GT(sentences[0][0], 10u);
     EXPECT_GT(sentences[1][1], 10u);
     EXPECT_GT(sentences[0][2], 10u);
+    // The trace holds every stretch, each after a heading of its own: COM1,
+    // COM2, COM1, then the stretch the stop ended.
+    const std::string traced = ReadFile(trace);
+    std::vector<std::string> stretches;
+    for (size_t at = traced.find("Receive: "); at != std::string::npos;) {
+        const size_t next = traced.find("Receive: ", at + 1);
+        stretches.push_back(traced.substr(at, next - at));
+        at = next;
+    }
+    ASSERT_GE(stretches.size(), 3u) << traced;
+    const std::string fromOne = "$GPRMC,101500";
+    const std::string fromTwo = "$GPRMC,235959";
+    EXPECT_NE(stretches[0].find(fromOne), std::string::npos) << stretches[0];
+    EXPECT_EQ(stretches[0].find(fromTwo), std::string::npos) << stretches[0];
+    EXPECT_NE(stretches[1].find(fromTwo), std::string::npos) << stretches[1];
+    EXPECT_EQ(stretches[1].find(fromOne), std::string::npos) << stretches[1];
+    EXPECT_NE(stretches[2].find(fromOne), std::string::npos) << stretches[2];
+    std::remove(trace.c_str());
+}
+
+TEST(GpsCatPortProgram, SwitchingGoesOnWithThePortsThatAreThere) {
+    // COM2 goes while it is read: the program goes back to COM1 at once and
+    // keeps reading it, skipping COM2 at each switch until it is back.
+    ptytest::TPtyPair one;
+    ASSERT_TRUE(one.Ok());
+    const std::string link = TempPath("switch_link");
+    std::remove(link.c_str());
+    auto two = std::make_unique<ptytest::TPtyPair>(false);
+    fcntl(two->Master(), F_SETFD, FD_CLOEXEC);
+    ASSERT_EQ(symlink(two->Path().c_str(), link.c_str()), 0);
+    std::atomic<bool> done{false};
+    std::atomic<bool> twoGone{false};
+    std::thread receivers([&] {
+        while (!done) {
+            one.Write(kNoFix);
+            if (!twoGone) {
+                two->Write(kFix);
+            }
+            usleep(20000);
+        }
+    });
+    childtest::TChild cat(
+        GPSCAT_EXE, {"--port", "1", "--switch-port", "2", "--switch-every", "1", "--timeout", "0"},
+        {"PALMOGPS_PORTS=" + one.Path() + ":" + link});
+    const auto next = [&](const std::string& event) -> json {
+        while (std::optional<std::string> line = cat.ReadLine(5000)) {
+            json j = json::parse(*line);
+            if (j["event"] == event) {
+                return j;
+            }
+        }
+        return json();
+    };
+    ASSERT_EQ(next("PortSwitch")["Port"], "COM2") << cat.ErrText();
+    ASSERT_EQ(next("OnSentence")["Sentence"], kFix.substr(0, kFix.size() - 2));
+    twoGone = true;
+    std::remove(link.c_str());
+    two.reset();
+    EXPECT_EQ(next("OnDeviceLost")["Port"], "COM2");
+    EXPECT_EQ(next("PortSwitch")["Port"], "COM1");
+    // Three switch times later COM1 is still read, with no gap of a second.
+    const uint64_t start = tk::MonotonicMs();
+    uint64_t last = start;
+    uint64_t widest = 0;
+    while (tk::MonotonicMs() - start < 3500) {
+        const std::optional<std::string> line = cat.ReadLine(5000);
+        ASSERT_TRUE(line) << cat.ErrText();
+        const json j = json::parse(*line);
+        ASSERT_NE(j["event"], "PortSwitch") << *line;
+        if (j["event"] == "OnSentence") {
+            EXPECT_EQ(j["Sentence"], kNoFix.substr(0, kNoFix.size() - 2));
+            widest = std::max(widest, tk::MonotonicMs() - last);
+            last = tk::MonotonicMs();
+        }
+    }
+    // Each skipped switch closes and reopens COM1: a short gap, not the
+    // switch period.
+    EXPECT_LT(widest, 1000u);
+    cat.Signal(SIGTERM);
+    EXPECT_EQ(cat.Wait(), 0) << cat.ErrText();
+    done = true;
+    receivers.join();
+}
+
+TEST(GpsCatPortProgram, TraceAndLogFilesAreCheckedAtTheStart) {
+    ptytest::TPtyPair pty;
+    const std::string same = TempPath("same.bin");
+    childtest::TChild both(GPSCAT_EXE, {"--port", "1", "--trace", same, "--log", same},
+                           {"PALMOGPS_PORTS=" + pty.Path()});
+    EXPECT_EQ(both.Wait(), 1);
+    EXPECT_NE(both.ErrText().find("the same file"), std::string::npos) << both.ErrText();
+    childtest::TChild folder(GPSCAT_EXE, {"--port", "1", "--log", testing::TempDir()},
+                             {"PALMOGPS_PORTS=" + pty.Path()});
+    EXPECT_EQ(folder.Wait(), 1);
+    EXPECT_NE(folder.ErrText().find("Is a directory"), std::string::npos) << folder.ErrText();
 }
 
 // Output that cannot be written ends the program with a message and

@@ -10,17 +10,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gps/GPS.h"
 #include "gps/NMEA.h"
 #include "gps/NmeaTestSupport.h"
 #include "tests/tools/posix/ChildProcess.h"
+#include "toolkit/Calendar.h"
 #include "tools/nmeasim/Feed.h"
 #include "tools/nmeasim/NmeaSim.h"
 
@@ -290,6 +295,10 @@ TEST(NmeaSimOptions, ValuesMistakesAndMessages) {
     EXPECT_TRUE(rt.realtime);
     EXPECT_EQ(rt.delayMs, 250);
     EXPECT_EQ(rt.jitterMs, 0);
+    EXPECT_EQ(rt.hz, 1);
+    nmeasim::TOptions fast;
+    ASSERT_TRUE(nmeasim::ParseOptions({"--realtime", "--hz", "10"}, fast, error));
+    EXPECT_EQ(fast.hz, 10);
 
     const std::vector<std::vector<std::string>> bad = {
         {"--rate", "5"},                     // without --replay
@@ -307,6 +316,9 @@ TEST(NmeaSimOptions, ValuesMistakesAndMessages) {
         {"--realtime", "--jitter", "1000"},  // under a second
         {"--realtime", "--replay", "x"},     // the scenario only
         {"--realtime", "--speed", "2"},      // the PC's own pace
+        {"--hz", "3"},                       // 1, 2, 5 or 10 only
+        {"--hz", "5.0"},
+        {"--replay", "x", "--rate", "5", "--hz", "2"},  // lines or epochs a second
     };
     for (const std::vector<std::string>& args : bad) {
         nmeasim::TOptions fresh;
@@ -540,4 +552,185 @@ TEST(NmeaSimScenario, GnssDialectLikeAUblox8) {
     // Only the lines damaged on purpose fail.
     EXPECT_EQ(errors.size(), 1u);
     EXPECT_GT(errors["Checksum failed"], 0);
+}
+
+namespace {
+
+// The time field of each undamaged line of the given sentence type (RMC,
+// GGA or GLL) in the bytes.
+std::vector<std::string> TimeFields(const std::string& bytes, const std::string& type) {
+    std::vector<std::string> times;
+    for (const std::string& line : nmeasim::SplitLines(bytes)) {
+        if (line.size() > 7 && line.compare(3, 3, type) == 0 &&
+            gps::ChecksumOK(WithoutLineEnd(line))) {
+            std::vector<std::string> f;
+            std::istringstream in(line.substr(0, line.find('*')));
+            for (std::string s; std::getline(in, s, ',');) {
+                f.push_back(s);
+            }
+            times.push_back(f.at(type == "GLL" ? 5 : 1));
+        }
+    }
+    return times;
+}
+
+// hhmmss.ss as seconds of the day.
+double DaySeconds(const std::string& time) {
+    return std::stoi(time.substr(0, 2)) * 3600 + std::stoi(time.substr(2, 2)) * 60 +
+           std::stod(time.substr(4));
+}
+
+}  // namespace
+
+TEST(NmeaSimScenario, SeveralEpochsASecondCarryTheirPartOfTheSecond) {
+    // 5 Hz: 10:15:00.00, .20, .40 ... in RMC and GGA, due 0.2 s apart; the
+    // satellites in view still every fifth second.
+    nmeasim::TScenarioFeed feed(42, nmeasim::kSeededStart, nmeasim::TDialect::GP, 5);
+    nmeasim::TChunk chunk;
+    int gsvGroups = 0;
+    int timed = 0;
+    const char* const kFractions[] = {"00", "20", "40", "60", "80"};
+    for (int i = 0; i < 250; ++i) {
+        ASSERT_TRUE(feed.Next(chunk));
+        EXPECT_DOUBLE_EQ(chunk.due, i * 0.2);
+        const std::string expected =
+            nmeasim::NmeaTimeField(nmeasim::kSeededStart + i / 5).substr(0, 7) + kFractions[i % 5];
+        for (const char* type : {"RMC", "GGA"}) {
+            for (const std::string& t : TimeFields(chunk.bytes, type)) {
+                EXPECT_EQ(t, expected) << type << " of epoch " << i;
+                ++timed;
+            }
+        }
+        gsvGroups += chunk.bytes.find("$GPGSV,3,1,") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_GE(timed, 490);
+    EXPECT_EQ(gsvGroups, 10);
+
+    // 10 Hz in the GNSS dialect: RMC, GGA and GLL alike, 0.1 s apart.
+    nmeasim::TScenarioFeed gnss(42, nmeasim::kSeededStart, nmeasim::TDialect::GNSS, 10);
+    std::string bytes;
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_TRUE(gnss.Next(chunk));
+        bytes += chunk.bytes;
+    }
+    for (const char* type : {"RMC", "GGA", "GLL"}) {
+        const std::vector<std::string> t = TimeFields(bytes, type);
+        ASSERT_GE(t.size(), 28u) << type;
+        for (size_t i = 1; i < t.size(); ++i) {
+            // A damaged line is left out: then two steps.
+            const double step = DaySeconds(t[i]) - DaySeconds(t[i - 1]);
+            EXPECT_TRUE(std::fabs(step - 0.1) < 1e-9 || std::fabs(step - 0.2) < 1e-9)
+                << type << " " << t[i - 1] << " " << t[i];
+        }
+    }
+
+    // The program: --hz on standard output, the same bytes.
+    childtest::TChild sim(
+        NMEASIM_EXE, {"--stdout", "--seed", "42", "--speed", "0", "--count", "12", "--hz", "5"});
+    const std::string out = sim.ReadBytes(1 << 20);
+    EXPECT_EQ(sim.Wait(), 0);
+    nmeasim::TScenarioFeed again(42, nmeasim::kSeededStart, nmeasim::TDialect::GP, 5);
+    std::string expected;
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_TRUE(again.Next(chunk));
+        expected += chunk.bytes;
+    }
+    EXPECT_EQ(out, expected);
+    EXPECT_NE(out.find("$GPRMC,101502.20,"), std::string::npos);
+}
+
+TEST(NmeaSimReplay, ALogOfSeveralEpochsASecondPartsAtTheirFractions) {
+    // GGA alone at 2 Hz: each time is an epoch of its own; hhmmss.00 and
+    // hhmmss are the same time.
+    const std::string log = nmeasim::Sentence("GPGGA,101500.00,,,,,0,00,99.99,,,,,,") +
+                            nmeasim::Sentence("GPGSA,A,1,,,,,,,,,,,,,99.99,99.99,99.99") +
+                            nmeasim::Sentence("GPGLL,,,,,101500,V,N") +
+                            nmeasim::Sentence("GPGGA,101500.50,,,,,0,00,99.99,,,,,,") +
+                            nmeasim::Sentence("GPGGA,101501.000,,,,,0,00,99.99,,,,,,");
+    const std::vector<std::string> lines = nmeasim::SplitLines(log);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(nmeasim::GroupEpochs(lines),
+              (std::vector<std::string>{lines[0] + lines[1] + lines[2], lines[3], lines[4]}));
+    nmeasim::TReplayFeed feed(log, 0, 2);
+    nmeasim::TChunk chunk;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(feed.Next(chunk));
+        EXPECT_DOUBLE_EQ(chunk.due, i * 0.5);
+    }
+    EXPECT_FALSE(feed.Next(chunk));
+}
+
+TEST(NmeaSimProgram, RealtimeAtFiveHzEachEpochLeavesAtTheTimeItCarries) {
+    const std::string link = TempPath("five_hz_link");
+    childtest::TChild sim(
+        NMEASIM_EXE, {"--realtime", "--hz", "5", "--delay", "0", "--jitter", "0", "--link", link});
+    ASSERT_TRUE(sim.ReadLine()) << sim.ErrText();
+    const int fd = open(link.c_str(), O_RDONLY | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    // Every read with its moment on the PC clock: an epoch is written at
+    // once, so the read that holds an RMC's "$" tells when it arrived.
+    std::string all;
+    std::vector<std::pair<size_t, double>> reads;  // where each read began, and when
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (TimeFields(all, "RMC").size() < 26 && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 1000) <= 0) {
+            continue;
+        }
+        char buf[4096];
+        const ssize_t n = read(fd, buf, sizeof buf);
+        const double now =
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        ASSERT_GT(n, 0);
+        reads.emplace_back(all.size(), now);
+        all.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+
+    std::vector<double> carried;
+    std::vector<double> lagMs;
+    size_t from = 0;
+    for (const std::string& line : nmeasim::SplitLines(all)) {
+        const size_t at = from;
+        from += line.size();
+        if (line.rfind("$GPRMC,", 0) != 0 || !gps::ChecksumOK(WithoutLineEnd(line))) {
+            continue;
+        }
+        std::vector<std::string> f;
+        std::istringstream in(line);
+        for (std::string s; std::getline(in, s, ',');) {
+            f.push_back(s);
+        }
+        ASSERT_GE(f.size(), 10u) << line;
+        const std::string& date = f[9];
+        const int64_t day = tk::DaysFromCivil(2000 + std::stoi(date.substr(4, 2)),
+                                              static_cast<unsigned>(std::stoi(date.substr(2, 2))),
+                                              static_cast<unsigned>(std::stoi(date.substr(0, 2))));
+        const double utc = static_cast<double>(day) * 86400 + DaySeconds(f[1]);
+        const auto read = std::prev(std::upper_bound(
+            reads.begin(), reads.end(), at,
+            [](size_t offset, const std::pair<size_t, double>& r) { return offset < r.first; }));
+        carried.push_back(utc);
+        lagMs.push_back((read->second - utc) * 1000);
+    }
+    ASSERT_GE(carried.size(), 20u) << all;
+    for (size_t i = 1; i < carried.size(); ++i) {
+        // A damaged RMC is left out: then two steps.
+        const double step = carried[i] - carried[i - 1];
+        EXPECT_TRUE(std::fabs(step - 0.2) < 1e-6 || std::fabs(step - 0.4) < 1e-6) << step;
+    }
+    std::sort(lagMs.begin(), lagMs.end());
+    std::printf(
+        "5 Hz in real time: %zu epochs, arrival minus their time median %.1f ms, "
+        "worst %.1f ms\n",
+        lagMs.size(), lagMs[lagMs.size() / 2], lagMs.back());
+    // Never before its time; on a quiet machine within a few milliseconds of
+    // it (on one busy with builds a median of about 10 ms and up to 50 ms),
+    // and always far from the neighbouring epoch's.
+    EXPECT_GE(lagMs.front(), -2.0);
+    EXPECT_LE(lagMs[lagMs.size() / 2], 50.0);
+    EXPECT_LE(lagMs.back(), 150.0);
 }

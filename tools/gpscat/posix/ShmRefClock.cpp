@@ -1,8 +1,11 @@
 // The SHM reference clock on Linux: a System V segment with ntpd's record.
 #include "tools/gpscat/ShmRefClock.h"
 
+#include "toolkit/Calendar.h"
+
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -36,7 +39,8 @@ struct TShmTime {
 // A day count as whole seconds since 1970 and nanoseconds, to the
 // microsecond (all that a double day count holds today).
 void Split(double dayCount, time_t& seconds, unsigned& ns) {
-    const auto us = static_cast<long long>(std::llround((dayCount - 25569.0) * 86400e6));
+    const auto us =
+        static_cast<long long>(std::llround(tk::UnixSecondsFromDayCount(dayCount) * 1e6));
     long long whole = us / 1000000;
     long long rest = us % 1000000;
     if (rest < 0) {
@@ -57,18 +61,38 @@ TShmRefClock::~TShmRefClock() {
 
 bool TShmRefClock::Attach(int32_t unit, std::string& error) {
     const key_t key = static_cast<key_t>(kShmKeyBase + unit);
-    const int mode = unit <= 1 ? 0600 : 0666;
-    const int id = shmget(key, sizeof(TShmTime), IPC_CREAT | mode);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(key));
+    const std::string name = "NTP shared memory unit " + std::to_string(unit);
+    // A daemon running as root reads units 0 and 1 as its own: whoever owns
+    // their segment can set the PC clock through it.
+    const bool rootOnly = unit <= 1;
+    if (rootOnly && geteuid() != 0) {
+        error = name + " is for root only (a time daemon running as root trusts units 0 " +
+                "and 1); run gpscat as root, or use unit 2 or up";
+        return false;
+    }
+    const int id = shmget(key, sizeof(TShmTime), IPC_CREAT | (rootOnly ? 0600 : 0666));
+    if (rootOnly && id >= 0) {
+        shmid_ds ds{};
+        if (shmctl(id, IPC_STAT, &ds) != 0) {
+            const int code = errno;
+            error =
+                "cannot check the owner of " + name + " (key " + hex + "): " + std::strerror(code);
+            return false;
+        }
+        if (ds.shm_perm.uid != 0 || ds.shm_perm.cuid != 0) {
+            const unsigned uid = ds.shm_perm.uid != 0 ? ds.shm_perm.uid : ds.shm_perm.cuid;
+            error = name + " (key " + hex + ") belongs to uid " + std::to_string(uid) +
+                    ", not root, so the time it carries cannot be trusted; remove it (ipcrm -M " +
+                    hex + ") and start again";
+            return false;
+        }
+    }
     void* p = id < 0 ? reinterpret_cast<void*>(-1) : shmat(id, nullptr, 0);
     if (p == reinterpret_cast<void*>(-1)) {
         const int code = errno;
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(key));
-        error = "cannot attach NTP shared memory unit " + std::to_string(unit) + " (key 0x" + hex +
-                "): " + std::strerror(code);
-        if (unit <= 1) {
-            error += "; units 0 and 1 need root";
-        }
+        error = "cannot attach " + name + " (key " + hex + "): " + std::strerror(code);
         return false;
     }
     segment_ = p;

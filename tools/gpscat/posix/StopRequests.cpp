@@ -7,7 +7,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <system_error>
 #include <thread>
 
 namespace gpscat {
@@ -18,12 +20,28 @@ constexpr char kStopByte = 1;
 constexpr char kEndByte = 0;
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-int writeEnd = -1;
+// The pipe's write end, read by the signal handler: a lock-free atomic is
+// safe to read there, a plain int written by another thread is not.
+std::atomic<int> writeEnd{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void OnSignal(int) {
     const int saved = errno;
-    [[maybe_unused]] const ssize_t n = write(writeEnd, &kStopByte, 1);
+    const int fd = writeEnd.load();
+    if (fd >= 0) {
+        [[maybe_unused]] const ssize_t n = write(fd, &kStopByte, 1);
+    }
     errno = saved;
+}
+
+// Closes both ends of a pipe.
+void ClosePipe(int (&fds)[2]) {
+    for (int& fd : fds) {
+        if (fd >= 0) {
+            close(fd);
+            fd = -1;
+        }
+    }
 }
 
 }  // namespace
@@ -40,21 +58,28 @@ TStopRequests::TStopRequests(tk::TWindowHandle window, uint32_t msg)
     if (pipe2(state_->pipe, O_CLOEXEC) != 0) {
         return;
     }
-    writeEnd = state_->pipe[1];
     const int readEnd = state_->pipe[0];
-    state_->waiter = std::thread([readEnd, window, msg] {
-        for (;;) {
-            char byte = kEndByte;
-            const ssize_t n = read(readEnd, &byte, 1);
-            if (n < 0 && errno == EINTR) {
-                continue;
+    try {
+        state_->waiter = std::thread([readEnd, window, msg] {
+            for (;;) {
+                char byte = kEndByte;
+                const ssize_t n = read(readEnd, &byte, 1);
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0 || byte == kEndByte) {
+                    return;
+                }
+                tk::PostToWindow(window, msg, 0, 0);
             }
-            if (n <= 0 || byte == kEndByte) {
-                return;
-            }
-            tk::PostToWindow(window, msg, 0, 0);
-        }
-    });
+        });
+    } catch (const std::system_error&) {
+        // No thread, no stop requests: the default handling stays, and the
+        // pipe goes.
+        ClosePipe(state_->pipe);
+        return;
+    }
+    writeEnd.store(state_->pipe[1]);
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
@@ -76,11 +101,10 @@ TStopRequests::~TStopRequests() {
         sigaction(kSignals[i], &state_->previous[i], nullptr);
     }
     sigaction(SIGPIPE, &state_->previousPipe, nullptr);
+    writeEnd.store(-1);
     [[maybe_unused]] const ssize_t n = write(state_->pipe[1], &kEndByte, 1);
     state_->waiter.join();
-    writeEnd = -1;
-    close(state_->pipe[0]);
-    close(state_->pipe[1]);
+    ClosePipe(state_->pipe);
 }
 
 }  // namespace gpscat
