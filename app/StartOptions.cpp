@@ -1,5 +1,7 @@
 #include "app/StartOptions.h"
 
+#include "toolkit/Numbers.h"
+
 TStartOptions ParseStartOptions(const std::vector<std::string>& args) {
     TStartOptions o;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -27,6 +29,20 @@ TStartOptions ParseStartOptions(const std::vector<std::string>& args) {
             (name == "--port" ? o.Port : name == "--baud" ? o.Baud : o.Record) = value;
             continue;
         }
+        if (name == "--share") {
+            int32_t port = 0;
+            if (hasValue && (!tk::TryStrToInt(value, port) || port < 1 || port > 65535)) {
+                o.Problems.push_back("--share=" + value +
+                                     " is no port (a number from 1 to 65535, as in --share=2947); "
+                                     "it is ignored.");
+                continue;
+            }
+            o.Share = true;
+            if (hasValue) {
+                o.SharePort = static_cast<uint16_t>(port);
+            }
+            continue;
+        }
         bool* flag = name == "--gnss"                                   ? &o.Gnss
                      : name == "--open"                                 ? &o.Open
                      : name == "--satellites"                           ? &o.Satellites
@@ -45,7 +61,7 @@ TStartOptions ParseStartOptions(const std::vector<std::string>& args) {
 const std::string& StartOptionsUsage() {
     static const std::string text =
         "Usage: palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites]\n"
-        "                [--record FILE.gpx] [--help]\n"
+        "                [--record FILE.gpx] [--share[=PORT]] [--help]\n"
         "       palmogps --version\n"
         "\n"
         "  --gnss        start in GNSS mode: every satellite system, not only GPS\n"
@@ -55,6 +71,9 @@ const std::string& StartOptionsUsage() {
         "  --satellites  open the satellites window too\n"
         "  --record FILE.gpx  record a GPX track, and the raw NMEA log beside it\n"
         "                (FILE.nmea), from the start; an existing file is not replaced\n"
+        "  --share[=PORT]  share the receiver with other programs (gpsd clients such\n"
+        "                as gpspipe, cgps, OpenCPN or QGIS) on 127.0.0.1:PORT, by\n"
+        "                default gpsd's port 2947\n"
         "  --help        show this text and end\n"
         "  --version     show the program's name and version and end\n"
         "\n"

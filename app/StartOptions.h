@@ -1,7 +1,9 @@
 // The program's start-up options:
-//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--record FILE.gpx] [--help]
+//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--record FILE.gpx]
+//            [--share[=PORT]] [--help]
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,8 @@ struct TStartOptions {
     bool Open = false;        // tick "GPS Available " once the window shows
     bool Satellites = false;  // open the satellites window too
     std::string Record;       // record a track (and its NMEA log) into this file; empty: not
+    bool Share = false;       // share the receiver with other programs once the window shows
+    uint16_t SharePort = 2947;
     bool Help = false;
     // Options that were not understood, as messages for the user.
     std::vector<std::string> Problems;

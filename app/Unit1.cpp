@@ -1,9 +1,11 @@
 #include "app/Unit1.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 #include "PalmoVersion.h"
+#include "app/ReceiverShare.h"
 #include "app/SatellitesForm.h"
 #include "record/RecordListener.h"
 #include "record/Recorder.h"
@@ -81,7 +83,9 @@ void DrawGradient(tk::TCanvas& canvas, int32_t W, int32_t H, tk::TColor startCol
 }
 
 TForm1::TForm1(tk::TComponent* owner)
-    : tk::TForm(owner), hintClock_([] { return tk::MonotonicUs() / 1000; }) {
+    : tk::TForm(owner),
+      hintClock_([] { return tk::MonotonicUs() / 1000; }),
+      sharePort_(TReceiverShare::kDefaultPort) {
     SetName("Form1");
     GPS1 = new gps::TGPS(this);  // owned by the form until FormDestroy frees it
     GPS1->SetName("GPS1");
@@ -281,10 +285,15 @@ void TForm1::CreateMenu() {
     RecordItem = &PopupMenu1->Add("Record track...");
     RecordWithLogItem = &PopupMenu1->Add("Record track and NMEA log...");
     StopRecordItem = &PopupMenu1->Add("Stop recording");
-    // The tick shows the receiver's mode, however it was set; the recording
-    // items follow the recording, which a write error may have ended.
+    ShareItem = &PopupMenu1->Add("");
+    ShareItem->SetAutoCheck(true);
+    SetSharePort(sharePort_);
+    // The ticks show the receiver's mode and sharing, however they were set;
+    // the recording items follow the recording, which a write error may have
+    // ended.
     PopupMenu1->OnPopup = [this](tk::TPopupMenu&) {
         GnssItem->SetChecked(GPS1 != nullptr && GPS1->Dialect() == gps::TNmeaDialect::ndGNSS);
+        ShareItem->SetChecked(share_ && share_->Active());
         UpdateRecordItems();
     };
     RecordItem->OnClick = [this](tk::TMenuItem& i) { RecordItemClick(i); };
@@ -300,6 +309,7 @@ void TForm1::CreateMenu() {
     GnssItem->OnClick = [this](tk::TMenuItem& i) { GnssItemClick(i); };
     SatellitesItem->OnClick = [this](tk::TMenuItem& i) { SatellitesItemClick(i); };
     CopyItem->OnClick = [this](tk::TMenuItem& i) { CopyItemClick(i); };
+    ShareItem->OnClick = [this](tk::TMenuItem& i) { ShareItemClick(i); };
     SetPopupMenu(PopupMenu1);
 }
 
@@ -360,8 +370,8 @@ bool TForm1::StartRecording(const std::string& gpxPath, bool withLog, bool overw
     recordListener_ = std::make_unique<record::TRecordListener>(GPS1->Decoder(), *recorder_);
     recordingWithLog_ = withLog;
     recordFailure_.clear();
-    StatusBar1->SetCaption(RecordingText(0));
     RecordTimer->SetEnabled(true);
+    UpdateStatusBar();
     UpdateRecordItems();
     return true;
 }
@@ -374,7 +384,7 @@ void TForm1::StopRecording() {
     recorder_->Stop();
     recordListener_.reset();
     recorder_.reset();
-    StatusBar1->SetCaption(kStatusText);
+    UpdateStatusBar();
     UpdateRecordItems();
 }
 
@@ -406,10 +416,7 @@ void TForm1::RecordTimerTimer() {
         TellUser("Recording stopped: " + message + ".");
         return;
     }
-    const std::string text = RecordingText(recorder_->Points());
-    if (StatusBar1->Caption() != text) {
-        StatusBar1->SetCaption(text);
-    }
+    UpdateStatusBar();
 }
 
 void TForm1::TellUser(const std::string& text) {
@@ -431,7 +438,78 @@ void TForm1::UpdateGnssHint() {
                       (!lastGprmc_ || hintClock_() - *lastGprmc_ >= kGnssHintQuietMs);
     if (show != gnssHintShown_) {
         gnssHintShown_ = show;
-        StatusBar1->SetCaption(show ? kGnssHint : kStatusText);
+        UpdateStatusBar();
+    }
+}
+
+void TForm1::UpdateStatusBar() {
+    // The hint first; else what runs: the recording, the sharing or both.
+    std::string text;
+    if (gnssHintShown_) {
+        text = kGnssHint;
+    } else {
+        if (recorder_) {
+            text = RecordingText(recorder_->Points());
+        }
+        if (share_ && share_->Active()) {
+            text += (text.empty() ? "" : " - ") + SharedStatusText(share_->Clients());
+        }
+        if (text.empty()) {
+            text = kStatusText;
+        }
+    }
+    if (StatusBar1->Caption() != text) {
+        StatusBar1->SetCaption(text);
+    }
+}
+
+void TForm1::SetSharePort(uint16_t port) {
+    sharePort_ = port;
+    ShareItem->SetCaption("Share with other programs (port " + std::to_string(port) + ")");
+}
+
+void TForm1::ShareItemClick(tk::TMenuItem&) {
+    if (ShareItem->Checked()) {
+        StartSharing();
+    } else {
+        StopSharing();
+    }
+}
+
+bool TForm1::StartSharing() {
+    if (GPS1 == nullptr) {
+        return false;
+    }
+    if (!share_) {
+        share_ = std::make_unique<TReceiverShare>(*GPS1);
+        share_->OnChange = [this](TReceiverShare&) { UpdateStatusBar(); };
+    }
+    std::string error;
+    const bool ok = share_->Start(sharePort_, error);
+    ShareItem->SetChecked(ok);
+    if (!ok) {
+        const std::string text =
+            "The receiver cannot be shared on 127.0.0.1:" + std::to_string(sharePort_) + ": " +
+            error + ".";
+        if (tk::TGuiBackend* backend = tk::GuiBackend()) {
+            backend->MessageBox(text, "PalmoGPS");
+        } else {
+            std::fprintf(stderr, "PalmoGPS: %s\n", text.c_str());
+        }
+    }
+    return ok;
+}
+
+void TForm1::StopSharing() {
+    if (share_) {
+        share_->Stop();
+    }
+    ShareItem->SetChecked(false);
+}
+
+void TForm1::UpdateSharedDevice() {
+    if (share_ && share_->Active()) {
+        share_->UpdateDevice();
     }
 }
 
@@ -471,6 +549,9 @@ void TForm1::GPS1Satellites(gps::TGPS&, const gps::TSatelliteList& Satellites) {
 
 std::vector<std::string> TForm1::ApplyStartOptions(const TStartOptions& options) {
     std::vector<std::string> problems;
+    if (options.Share) {
+        SetSharePort(options.SharePort);
+    }
     if (options.Gnss) {
         GPS1->SetDialect(gps::TNmeaDialect::ndGNSS);
     }
@@ -562,11 +643,13 @@ void TForm1::PortsComboBoxChange(tk::TComboBox&) {
         throw std::out_of_range("'" + PortsComboBox->Text() + "' names no port");
     }
     GPS1->SetComNumber(static_cast<uint16_t>(n));
+    UpdateSharedDevice();
 }
 
 void TForm1::BaudChoicesChange(tk::TComboBox&) {
     CheckBox1->SetChecked(false);
     GPS1->SetComBaud(StrToInt(BaudChoices->Text()));
+    UpdateSharedDevice();
 }
 
 void TForm1::FormDestroy(tk::TForm&) {
@@ -580,7 +663,8 @@ void TForm1::FormDestroy(tk::TForm&) {
         // Runs from the destructor: a failing close is shown, not thrown on.
         tk::ShowCurrentException();
     }
-    delete GPS1;  // leaves the form's components as it goes
+    share_.reset();  // its listener leaves GPS1's decoder first
+    delete GPS1;     // leaves the form's components as it goes
     GPS1 = nullptr;
     delete satellitesForm_;  // likewise; its window goes before this one's
     satellitesForm_ = nullptr;
@@ -656,6 +740,7 @@ void TForm1::CheckBox1Click(tk::TCheckBox&) {
         throw;
     }
     CheckBox1->SetChecked(PortOpen(*GPS1));
+    UpdateSharedDevice();
 }
 
 void TForm1::FormPaint(tk::TForm&, tk::TCanvas& Canvas) {

@@ -14,6 +14,7 @@
 #include "gps/GPS.h"
 #include "toolkit/Forms.h"
 
+class TReceiverShare;
 class TSatellitesForm;
 
 namespace record {
@@ -127,6 +128,20 @@ class TForm1 : public tk::TForm {
     uint64_t RecordedPoints() const;
     // The status bar's text while recording: "Recording: 1,234 points".
     static std::string RecordingText(uint64_t points);
+    // Sharing the receiver with other programs in gpsd's protocol on
+    // 127.0.0.1: the item's tick starts and stops it, the status bar tells
+    // the number of clients ("Shared: 2 clients").
+    tk::TMenuItem* ShareItem = nullptr;  // "Share with other programs (port 2947)"
+    void ShareItemClick(tk::TMenuItem& Sender);
+    // Starts sharing on SharePort(); a port that cannot be served is told
+    // in a message box and the tick stays off (false).
+    bool StartSharing();
+    void StopSharing();
+    // The sharing once it was first started, else nullptr.
+    TReceiverShare* Share() const { return share_.get(); }
+    // The port the item serves (2947; --share=PORT; 0 a free one).
+    uint16_t SharePort() const { return sharePort_; }
+    void SetSharePort(uint16_t port);
 
     // Opens the satellites window, or brings it to the front; it is made on
     // first use and lives as long as this window.
@@ -136,9 +151,10 @@ class TForm1 : public tk::TForm {
     // "<Lat1>  <Long1>  <Lat2> <Long2>  <date> <time> UTC" from the labels as shown.
     std::string PositionText() const;
 
-    // Applies --gnss, --port and --baud; the problems with bad values, as
-    // messages for the user (the window's own choice stays for those).
-    // --open and --satellites are for the caller, once the window shows.
+    // Applies --gnss, --port, --baud and the port of --share; the problems
+    // with bad values, as messages for the user (the window's own choice
+    // stays for those). --open, --satellites and --share are for the
+    // caller, once the window shows.
     std::vector<std::string> ApplyStartOptions(const TStartOptions& options);
 
     // The milliseconds clock of the GNSS hint's quiet time (by default the
@@ -157,6 +173,11 @@ class TForm1 : public tk::TForm {
     void TellUser(const std::string& text);
     // The recording items' ticks and enabled states, from the recording.
     void UpdateRecordItems();
+    // The status bar: the GNSS hint, else the recording and the sharing,
+    // else kStatusText.
+    void UpdateStatusBar();
+    // Tells the clients of the port the receiver reads now.
+    void UpdateSharedDevice();
 
     bool deviceLost_ = false;  // the port's device went away; no tick since
     std::function<uint64_t()> hintClock_;
@@ -168,4 +189,6 @@ class TForm1 : public tk::TForm {
     std::unique_ptr<record::TRecordListener> recordListener_;
     bool recordingWithLog_ = false;
     std::string recordFailure_;  // a write error not yet shown
+    std::unique_ptr<TReceiverShare> share_;
+    uint16_t sharePort_;
 };

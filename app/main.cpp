@@ -1,6 +1,7 @@
 // PalmoGPS: connects to the display, creates the application and the main
 // window, and runs until the window closes.
-//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--record FILE.gpx] [--help]
+//   palmogps [--gnss] [--port N] [--baud B] [--open] [--satellites] [--record FILE.gpx]
+//            [--share[=PORT]] [--help]
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
         for (const std::string& p : form.ApplyStartOptions(options)) {
             problems.push_back(p);
         }
-        if (!problems.empty() || options.Open || options.Satellites || !options.Record.empty()) {
+        if (!problems.empty() || options.Open || options.Satellites || !options.Record.empty() ||
+            options.Share) {
             form.Show();
             for (const std::string& p : problems) {
                 Tell(p);
@@ -107,6 +109,9 @@ int main(int argc, char** argv) {
                 // A file that cannot be made is said in a box; the window stays.
                 if (!options.Record.empty()) {
                     form.StartRecording(options.Record, true, false);
+                }
+                if (options.Share) {
+                    form.StartSharing();  // a busy port is told in a box
                 }
             } catch (...) {
                 tk::ShowCurrentException();

@@ -37,7 +37,7 @@ TEST(MainFormMenu, ItemsSetTheModeOpenTheSatellitesAndCopyThePosition) {
     [[maybe_unused]] TPorts ports;
     TForm1 form(nullptr);
     ASSERT_EQ(form.PopupMenu(), form.PopupMenu1);
-    ASSERT_EQ(form.PopupMenu1->Items().size(), 6u);
+    ASSERT_EQ(form.PopupMenu1->Items().size(), 7u);
     EXPECT_EQ(form.GnssItem->Caption(), "All satellite systems (GNSS)");
     EXPECT_EQ(form.CopyItem->Caption(), "Copy position");
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <ostream>
 #include <string>
@@ -27,6 +28,13 @@ class TOptionReader {
     // For a program that takes no operands: every argument is read as an
     // option, so that "--", "-" and any other word are unknown options.
     void TakeNoOperands() { operands_ = false; }
+    // Options whose value may be left out: "--name=value", "--name value"
+    // when accept takes the next argument, or "--name" alone.
+    void OptionalValues(std::initializer_list<std::string_view> names,
+                        std::function<bool(const std::string&)> accept) {
+        optional_.assign(names.begin(), names.end());
+        acceptOptional_ = std::move(accept);
+    }
 
     // Moves to the next argument; false at the end or on an error (then
     // Error() says what). An operand is any argument that does not start
@@ -58,7 +66,17 @@ class TOptionReader {
         for (const std::string_view v : valued_) {
             takesValue = takesValue || v == name_;
         }
-        if (takesValue && !hasValue) {
+        bool optional = false;
+        for (const std::string_view v : optional_) {
+            optional = optional || v == name_;
+        }
+        if (optional) {
+            if (!hasValue && next_ < args_.size() && acceptOptional_ &&
+                acceptOptional_(args_[next_])) {
+                value_ = args_[next_++];
+                hasValue = true;
+            }
+        } else if (takesValue && !hasValue) {
             if (next_ >= args_.size()) {
                 return Fail("option '" + name_ + "' needs a value");
             }
@@ -66,6 +84,7 @@ class TOptionReader {
         } else if (!takesValue && hasValue) {
             return Fail("option '" + name_ + "' takes no value");
         }
+        hasValue_ = hasValue;
         return true;
     }
 
@@ -83,6 +102,8 @@ class TOptionReader {
     const std::string& Arg() const { return arg_; }
     const std::string& Name() const { return name_; }
     const std::string& Value() const { return value_; }
+    // Whether the option came with a value (for those whose value is optional).
+    bool HasValue() const { return hasValue_; }
     bool Is(std::string_view name) const { return !operand_ && name_ == name; }
 
     // Ends the reading with "PROGRAM: message"; returns false.
@@ -152,6 +173,9 @@ class TOptionReader {
     std::string program_;
     const std::vector<std::string>& args_;
     std::vector<std::string_view> valued_;
+    std::vector<std::string_view> optional_;
+    std::function<bool(const std::string&)> acceptOptional_;
+    bool hasValue_ = false;
     size_t next_ = 0;
     bool operands_ = true;
     bool operandsOnly_ = false;

@@ -1,22 +1,109 @@
 #include "tools/gpscat/GpsCat.h"
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <istream>
 #include <memory>
 #include <ostream>
 #include <system_error>
+#include <thread>
 
 #include "PalmoVersion.h"
 #include "toolkit/Clock.h"
 #include "tools/common/Options.h"
+#include "tools/gpscat/GpsCatShare.h"
 
 namespace gpscat {
 
 namespace {
 
 constexpr size_t kChunk = 4096;
+
+// How often a file reader that waits for the clients looks again, and how
+// long the clients get at the end to take what they have not yet read.
+constexpr std::chrono::milliseconds kServeWait{2};
+constexpr std::chrono::seconds kServeDrain{10};
+// A client with more unsent output than this holds the file back.
+constexpr size_t kServeBacklog = 64 * 1024;
+// The longest line a paced reader holds back whole.
+constexpr size_t kMaxHeldLine = 64 * 1024;
+
+// A file fed line by line: at --pace epochs a second (an epoch starts at
+// each RMC, or at each GGA of a log without RMC), and while serving no
+// faster than the clients read.
+class TFilePacer {
+  public:
+    TFilePacer(const TOptions& options, TSharing& sharing)
+        : sharing_(sharing),
+          period_(options.pace > 0
+                      ? std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(1.0 / options.pace))
+                      : std::chrono::steady_clock::duration::zero()) {}
+    bool Active() const { return period_.count() > 0 || sharing_.Active(); }
+
+    template <typename FeedFn>
+    bool Feed(std::string_view bytes, FeedFn& feed, std::ostream& err) {
+        held_.append(bytes);
+        size_t start = 0;
+        for (size_t end; (end = held_.find('\n', start)) != std::string::npos; start = end + 1) {
+            if (!FeedLine(std::string_view(held_).substr(start, end + 1 - start), feed, err)) {
+                return false;
+            }
+        }
+        held_.erase(0, start);
+        if (held_.size() > kMaxHeldLine) {
+            return Finish(feed);
+        }
+        return true;
+    }
+
+    // Feeds what is held (the end of a file without a last line end).
+    template <typename FeedFn>
+    bool Finish(FeedFn& feed) {
+        const std::string rest = std::move(held_);
+        held_.clear();
+        return rest.empty() || feed(rest);
+    }
+
+  private:
+    template <typename FeedFn>
+    bool FeedLine(std::string_view line, FeedFn& feed, std::ostream& err) {
+        if (period_.count() > 0 && StartsEpoch(line)) {
+            const auto now = std::chrono::steady_clock::now();
+            if (started_) {
+                std::this_thread::sleep_until(next_);
+            }
+            // A reader held back longer than an epoch starts the beat anew.
+            next_ = (started_ && next_ + period_ > now ? next_ : now) + period_;
+            started_ = true;
+        }
+        while (sharing_.Active() && sharing_.Backlog() > kServeBacklog) {
+            sharing_.WriteLog(err);
+            std::this_thread::sleep_for(kServeWait);
+        }
+        sharing_.WriteLog(err);
+        return feed(line);
+    }
+
+    bool StartsEpoch(std::string_view line) {
+        const size_t dollar = line.find('$');
+        if (dollar == std::string_view::npos || line.size() < dollar + 6) {
+            return false;
+        }
+        const std::string_view type = line.substr(dollar + 3, 3);
+        rmcSeen_ = rmcSeen_ || type == "RMC";
+        return type == "RMC" || (!rmcSeen_ && type == "GGA");
+    }
+
+    TSharing& sharing_;
+    const std::chrono::steady_clock::duration period_;
+    std::chrono::steady_clock::time_point next_;
+    bool started_ = false;
+    bool rmcSeen_ = false;
+    std::string held_;
+};
 
 }  // namespace
 
@@ -120,9 +207,37 @@ int RunFiles(const TOptions& options, std::istream& stdinStream, std::ostream& o
         return kExitFile;
     }
 
+    // Shared with other programs: a file is read once a client watches,
+    // since nobody would see it otherwise.
+    TSharing sharing;
+    if (!sharing.Start(options, err)) {
+        return kExitFile;
+    }
+    if (sharing.Active()) {
+        sharing.Attach(decoder);
+        while (sharing.Watchers() == 0) {
+            sharing.WriteLog(err);
+            std::this_thread::sleep_for(kServeWait);
+        }
+    }
+    TFilePacer pacer(options, sharing);
+
     char buffer[kChunk];
+    int writeError = 0;
+    // Hands bytes to the decoder and writes the events they raised.
+    auto feed = [&](std::string_view bytes) {
+        decoder.FeedBytes(bytes);
+        return lines.empty() || WriteLines(out, lines, writeError);
+    };
     for (size_t i = 0; i < files.size(); ++i) {
         std::istream& in = files[i] ? static_cast<std::istream&>(*files[i]) : stdinStream;
+        if (sharing.Active()) {
+            share::TDeviceInfo device;
+            device.Path = names[i] == "-" ? "stdin" : names[i];
+            device.Bps = 0;
+            device.Activated = TArrivalTime::Now().Utc;
+            sharing.SetDevice(device);
+        }
         while (in) {
             // Wait for one byte, then take whatever else has already arrived,
             // so that a live stream (a pipe from a device) is decoded as it comes.
@@ -131,11 +246,13 @@ int RunFiles(const TOptions& options, std::istream& stdinStream, std::ostream& o
                 break;
             }
             const auto n = 1 + static_cast<size_t>(in.readsome(buffer + 1, sizeof buffer - 1));
-            decoder.FeedBytes(std::string_view(buffer, n));
-            int writeError = 0;
-            if (!lines.empty() && !WriteLines(out, lines, writeError)) {
+            const std::string_view bytes(buffer, n);
+            if (!(pacer.Active() ? pacer.Feed(bytes, feed, err) : feed(bytes))) {
                 return OutputFailure(err, writeError);
             }
+        }
+        if (pacer.Active() && !pacer.Finish(feed)) {
+            return OutputFailure(err, writeError);
         }
         if (in.bad()) {
             out.flush();
@@ -143,11 +260,17 @@ int RunFiles(const TOptions& options, std::istream& stdinStream, std::ostream& o
             return kExitFile;
         }
     }
+    if (sharing.Active()) {
+        // What the clients have not taken yet still reaches them.
+        sharing.Drain(kServeDrain);
+        sharing.Detach();
+        sharing.Stop();
+        sharing.WriteLog(err);
+    }
     const bool recorded = recording.Finish();
     if (options.summary) {
         AppendState(lines, decoder, units);
     }
-    int writeError = 0;
     if (!WriteLines(out, lines, writeError)) {
         return OutputFailure(err, writeError);
     }

@@ -1,8 +1,42 @@
 #include "tools/gpscat/GpsCatOptions.h"
 
+#include "gps/NMEA.h"
 #include "tools/common/Options.h"
 
 namespace gpscat {
+
+bool ParseServeAddress(const std::string& text, std::string& host, uint16_t& port) {
+    std::string h = host;
+    std::string p = text;
+    if (!text.empty() && text[0] == '[') {
+        const size_t close = text.find("]:");
+        if (close == std::string::npos || close < 2) {
+            return false;
+        }
+        h = text.substr(1, close - 1);
+        p = text.substr(close + 2);
+    } else if (const size_t colon = text.rfind(':'); colon != std::string::npos) {
+        h = text.substr(0, colon);
+        p = text.substr(colon + 1);
+        if (h.empty() || h.find(':') != std::string::npos) {
+            return false;
+        }
+    }
+    uint16_t number = 0;
+    if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos ||
+        !tk::TryStrToInt(p, number)) {
+        return false;
+    }
+    for (const char c : h) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b <= ' ' || b >= 0x7F || c == '/' || c == '[' || c == ']') {
+            return false;
+        }
+    }
+    host = h;
+    port = number;
+    return true;
+}
 
 std::string UsageText() {
     return "Usage: gpscat [options] [file ...]\n"
@@ -12,6 +46,8 @@ std::string UsageText() {
            "       gpscat --port N --keep-clock sys|local [--every S] [--threshold MS]\n"
            "       gpscat --port N --shm UNIT [--offset-ms MS]\n"
            "       gpscat [--gpx FILE] [--nmea-log FILE] [--force] --port N | file ...\n"
+           "       gpscat --port N --serve [[HOST:]PORT] [--serve-nmea [[HOST:]PORT]]\n"
+           "       gpscat --serve [[HOST:]PORT] [--pace N] file ...\n"
            "Feeds NMEA-0183 bytes from the files (or standard input when no file or \"-\"\n"
            "is given), or from serial port COM N, into a GPS receiver and prints one JSON\n"
            "object per event.\n"
@@ -73,9 +109,23 @@ std::string UsageText() {
            "                        {\"event\":\"PortSwitch\",\"Port\":...} after each switch\n"
            "  --switch-every S      with --switch-port: the seconds between switches\n"
            "\n"
+           "Sharing the receiver with other programs (the events print as before):\n"
+           "  --serve [[HOST:]PORT]  serve gpsd's JSON protocol (the one gpspipe, cgps,\n"
+           "                        OpenCPN, QGIS and Python's gps module speak) on\n"
+           "                        HOST:PORT, default 127.0.0.1:2947; a HOST of 0.0.0.0\n"
+           "                        or this machine's address shares the position with\n"
+           "                        anyone who can reach the port; PORT 0 picks a free\n"
+           "                        one, told on standard error\n"
+           "  --serve-nmea [[HOST:]PORT]  send every sentence, as it came, to each client\n"
+           "                        of a plain NMEA 0183 TCP stream (chart plotters),\n"
+           "                        default 127.0.0.1:10110\n"
+           "  --pace N              with files: N epochs a second (default: as fast as\n"
+           "                        the clients read them); while serving, a file is\n"
+           "                        read once a client watches\n"
+           "\n"
            "Exit status: 0 done (or clock set), 1 a file or the port could not be read, a\n"
-           "recording file could not be written or the system refused to set the clock,\n"
-           "2 bad usage, 3 no valid fix in time.\n";
+           "recording file could not be written, the system refused to set the clock or\n"
+           "an address could not be served, 2 bad usage, 3 no valid fix in time.\n";
 }
 
 bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::string& error) {
@@ -84,7 +134,16 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         {"--units",     "--dialect",     "--pos-units",    "--format",    "--port",
          "--baud",      "--timeout",     "--trace",        "--log",       "--set-clock",
          "--wait",      "--keep-clock",  "--every",        "--threshold", "--shm",
-         "--offset-ms", "--switch-port", "--switch-every", "--gpx",       "--nmea-log"});
+         "--offset-ms", "--switch-port", "--switch-every", "--gpx",       "--nmea-log",
+         "--pace"});
+    // The address of --serve and --serve-nmea may be left out: the next
+    // argument is taken when it is one.
+    in.OptionalValues({"--serve", "--serve-nmea"}, [](const std::string& next) {
+        std::string host;
+        uint16_t port = 0;
+        return ParseServeAddress(next, host, port);
+    });
+    bool paceGiven = false;
     std::string portOnly;  // an option that needs --port
     bool waitGiven = false;
     std::string keepGiven;  // an option that needs --keep-clock
@@ -159,6 +218,19 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
         } else if (name == "--switch-every") {
             ok = in.Whole(1, 86400, options.switchSeconds, "seconds, 1 or more");
             switchEveryGiven = true;
+        } else if (name == "--serve" || name == "--serve-nmea") {
+            TServeAddress& a = name == "--serve" ? options.serve : options.serveNmea;
+            a.enabled = true;
+            if (in.HasValue() && !ParseServeAddress(in.Value(), a.host, a.port)) {
+                ok = in.Bad("[HOST:]PORT, PORT from 0 to 65535");
+            }
+        } else if (name == "--pace") {
+            double pace = 0;
+            if (!gps::ParseNumber(in.Value(), pace) || !(pace > 0) || pace > 1000) {
+                ok = in.Bad("epochs a second, more than 0, at most 1000");
+            }
+            options.pace = pace;
+            paceGiven = true;
         } else if (name == "--no-reconnect") {
             options.reconnect = false;
             portOnly = name;
@@ -189,6 +261,12 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::
     }
     if (options.port != 0 && !options.files.empty()) {
         problem = "give either --port or files, not both";
+    } else if (paceGiven && options.port != 0) {
+        problem = "option '--pace' is for files, not --port";
+    } else if (options.serve.enabled && options.serveNmea.enabled &&
+               options.serve.port == options.serveNmea.port && options.serve.port != 0 &&
+               options.serve.host == options.serveNmea.host) {
+        problem = "--serve and --serve-nmea need different ports";
     } else if (options.port == 0 && !portOnly.empty()) {
         problem = "option '" + portOnly + "' needs --port";
     } else if (switchEveryGiven && options.switchPort == 0) {

@@ -12,6 +12,13 @@ namespace gpscat {
 // Which PC clock --set-clock sets.
 enum class TClockChoice { None, Sys, Local };
 
+// Where a share server listens (--serve, --serve-nmea).
+struct TServeAddress {
+    bool enabled = false;
+    std::string host = "127.0.0.1";
+    uint16_t port = 0;  // 0: any free port, told on standard error
+};
+
 struct TOptions {
     gps::TUnits units = gps::TUnits::Nautical;
     gps::TFloatUnits posUnits = gps::TFloatUnits::Deg;
@@ -54,6 +61,12 @@ struct TOptions {
     std::string nmeaLog;
     bool nmeaAccepted = false;  // the log keeps only sentences that passed the checksum
     bool force = false;         // existing files are replaced
+    // Sharing the receiver with other programs: gpsd's JSON protocol and a
+    // plain NMEA stream over TCP.
+    TServeAddress serve{false, "127.0.0.1", 2947};
+    TServeAddress serveNmea{false, "127.0.0.1", 10110};
+    // Files: epochs a second; 0 as fast as the clients read (or at once).
+    double pace = 0;
 };
 
 // Exit statuses.
@@ -61,6 +74,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitFile = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoFix = 3;  // --set-clock: no valid fix in time
+
+// A server address "[HOST:]PORT" ("[::1]:2947" for an IPv6 host); the host
+// stays as it is when the text has none. False when it is not one.
+bool ParseServeAddress(const std::string& text, std::string& host, uint16_t& port);
 
 // Parses the arguments after the program name. False with a one-line
 // message when an option or value is not known.

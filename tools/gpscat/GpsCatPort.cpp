@@ -11,11 +11,13 @@
 #include <system_error>
 
 #include "serial/ComPort.h"
+#include "share/PortName.h"
 #include "toolkit/Calendar.h"
 #include "toolkit/Clock.h"
 #include "toolkit/SystemClock.h"
 #include "toolkit/Timer.h"
 #include "tools/gpscat/GpsCat.h"
+#include "tools/gpscat/GpsCatShare.h"
 #include "tools/gpscat/JsonLine.h"
 #include "tools/gpscat/ShmRefClock.h"
 #include "tools/gpscat/StopRequests.h"
@@ -301,6 +303,16 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
     bool deviceLost = false;
     port.SetOnDeviceLost([&deviceLost](tk::TComponent&) { deviceLost = true; });
 
+    // Shared with other programs: the servers start before the port opens,
+    // so that a busy address ends the program before it reads anything.
+    TSharing sharing;
+    if (!sharing.Start(options, err)) {
+        return kExitFile;
+    }
+    if (sharing.Active()) {
+        sharing.Attach(gps.Decoder());
+    }
+
     // The ports read, in turn when switching: each (re)open starts the trace
     // and log again, each close writes them.
     const std::vector<uint16_t> ports =
@@ -314,6 +326,13 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         gps.SetComNumber(number);
         dumps.Arm();
         gps.SetComOpen(true);
+        if (sharing.Active()) {
+            share::TDeviceInfo device;
+            device.Path = share::SharedPortName(number);
+            device.Bps = options.baud;
+            device.Activated = TArrivalTime::Now().Utc;
+            sharing.SetDevice(device);
+        }
     };
     const auto closePort = [&] {
         dumps.Dump();
@@ -411,6 +430,7 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         }
         recording.Tick();  // at least every kLoopWaitMs
         Flush(lines, out, writeError);
+        sharing.WriteLog(err);
         if (writeError != 0) {
             break;  // the events cannot be written any more
         }
@@ -432,6 +452,9 @@ int RunPort(const TOptions& options, std::ostream& out, std::ostream& err) {
         err << "gpscat: closing COM" << gps.ComNumber() << ": " << e.what() << '\n';
         status = status == kExitOk ? kExitFile : status;
     }
+    sharing.Detach();
+    sharing.Stop();
+    sharing.WriteLog(err);
     if (!recording.Finish() && status == kExitOk) {
         status = kExitFile;
     }

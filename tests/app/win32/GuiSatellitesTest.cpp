@@ -269,10 +269,11 @@ TEST(Win32MainWindowMenu, ModeSatellitesAndClipboard) {
     TMenuDriver::Start(0);
     PostMessageA(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd), MAKELPARAM(at.x, at.y));
     ASSERT_TRUE(Serve([&] { return form.GPS1->Dialect() == gps::TNmeaDialect::ndGNSS; }));
-    EXPECT_EQ(TMenuDriver::seen,
-              (std::vector<std::string>{"All satellite systems (GNSS)", "Satellites...",
-                                        "Copy position", "Record track...",
-                                        "Record track and NMEA log...", "Stop recording"}));
+    EXPECT_EQ(
+        TMenuDriver::seen,
+        (std::vector<std::string>{"All satellite systems (GNSS)", "Satellites...", "Copy position",
+                                  "Record track...", "Record track and NMEA log...",
+                                  "Stop recording", "Share with other programs (port 2947)"}));
 
     // Shift+F10 on the control with the focus: the tick shows the mode.
     BYTE keys[256] = {};
@@ -286,7 +287,7 @@ TEST(Win32MainWindowMenu, ModeSatellitesAndClipboard) {
     keys[VK_SHIFT] = 0;
     SetKeyboardState(keys);
     ASSERT_TRUE(toggled);
-    ASSERT_EQ(TMenuDriver::seen.size(), 6u);
+    ASSERT_EQ(TMenuDriver::seen.size(), 7u);
     EXPECT_EQ(TMenuDriver::seen[0], "[x] All satellite systems (GNSS)");
 
     // The context-menu key: "Satellites...".

@@ -239,9 +239,9 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
             QApplication::sendEvent(label, &click);
         },
         0);
-    EXPECT_EQ(items,
-              QStringList({"All satellite systems (GNSS)", "Satellites...", "Copy position",
-                           "Record track...", "Record track and NMEA log...", "Stop recording"}));
+    EXPECT_EQ(items, QStringList({"All satellite systems (GNSS)", "Satellites...", "Copy position",
+                                  "Record track...", "Record track and NMEA log...",
+                                  "Stop recording", "Share with other programs (port 2947)"}));
     EXPECT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGNSS);
     // Shift+F10 and the context-menu key open it too, the tick shown.
     items = UseMenu(
@@ -250,7 +250,7 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
             QApplication::sendEvent(window, &key);
         },
         0);
-    ASSERT_EQ(items.size(), 6);
+    ASSERT_EQ(items.size(), 7);
     EXPECT_EQ(items[0], "[x] All satellite systems (GNSS)");
     EXPECT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGP);
     items = UseMenu(

@@ -149,9 +149,9 @@ TEST(GpsCatKeepClock, SetsOnlyPastTheThresholdAndPrintsEachCheck) {
     clock.answers = {true, false};
     tk::TSystemClockInstall install(clock);
     uint64_t firstWriteUs = 0;
-    const TRun r = RunOnPty(
-        {"--port", "1", "--keep-clock", "sys", "--every", "1", "--threshold", "2000"}, kFix,
-        &firstWriteUs);
+    const TRun r =
+        RunOnPty({"--port", "1", "--keep-clock", "sys", "--every", "1", "--threshold", "2000"},
+                 kFix, &firstWriteUs);
     EXPECT_EQ(r.status, 1) << r.err;
     std::vector<nlohmann::json> checks;
     std::istringstream lines(r.out);
