@@ -3,10 +3,10 @@
 # skipping the ones already present. Usage: scripts/deps.sh [run|test]
 set -euo pipefail
 
-run_pkgs=(cmake g++ make googletest libbenchmark-dev nlohmann-json3-dev libasound2-dev qt6-base-dev fonts-liberation)
+run_pkgs=(cmake g++ make googletest libbenchmark-dev nlohmann-json3-dev libasio-dev libasound2-dev qt6-base-dev fonts-liberation)
 test_pkgs=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 socat xvfb xauth xdotool imagemagick x11-utils
            scdoc lintian nsis desktop-file-utils appstream bash-completion chrony
-           curl xz-utils python3 gpsbabel libxml2-utils)
+           curl xz-utils python3 gpsbabel libxml2-utils gpsd-clients python3-gps)
 
 want=("${run_pkgs[@]}")
 [ "${1:-run}" = test ] && want+=("${test_pkgs[@]}")

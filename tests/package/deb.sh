@@ -58,15 +58,21 @@ dpkg-query -W palmogps >/dev/null 2>&1 && dpkg -r palmogps >/dev/null
 check "dpkg -i" dpkg -i "$deb"
 
 # The same version from every program, taken from the installed binaries.
+# gpscat is installed as palmo-gpscat (gpsd-clients has a gpscat of its own);
+# it still names itself gpscat.
 for program in palmogps gpscat nmeasim; do
-    check "$program --version" test "$(/usr/bin/$program --version)" = "$program $version"
+    installed=$program
+    [ "$program" = gpscat ] && installed=palmo-gpscat
+    check "$installed --version" test "$(/usr/bin/$installed --version)" = "$program $version"
 done
-check "man -w gpscat" test "$(man -w gpscat)" = /usr/share/man/man1/gpscat.1.gz
+check "man -w palmo-gpscat" test "$(man -w palmo-gpscat)" = /usr/share/man/man1/palmo-gpscat.1.gz
 man_renders() {
     local p
-    for p in palmogps gpscat nmeasim; do
+    for p in palmogps palmo-gpscat nmeasim; do
         MANWIDTH=80 man "$p" 2>/dev/null | grep -q "^NAME" || return 1
     done
+    # The renamed page shows the command it documents.
+    MANWIDTH=80 man palmo-gpscat 2>/dev/null | grep -q "palmo-gpscat --port"
 }
 check "man pages render" man_renders
 # palmogps on Qt's offscreen platform: --help prints and the program ends.
@@ -86,11 +92,13 @@ completes() { # completes WANT WORD...: the completions of the last word hold WA
              COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
              COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
              _completion_loader "$1" # 124: loaded, complete again
-             "_$1" && printf "%s\n" "${COMPREPLY[@]}"' _ "$@" |
+             fn=$(complete -p "$1" | sed -nE "s/.*-F ([^ ]+).*/\1/p")
+             [ -n "$fn" ] && "$fn" && printf "%s\n" "${COMPREPLY[@]}"' _ "$@" |
         grep -qx -- "$want"
 }
 all_complete() {
-    completes --pos-units gpscat --pos-u && completes statute gpscat --units "" &&
+    completes --pos-units palmo-gpscat --pos-u && completes statute palmo-gpscat --units "" &&
+        completes --serve-nmea palmo-gpscat --serve- &&
         completes --persist nmeasim --per && completes --version nmeasim --vers
 }
 check "bash completion" all_complete

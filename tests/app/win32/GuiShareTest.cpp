@@ -24,7 +24,9 @@ using testsupport::ClassOf;
 using testsupport::WindowText;
 
 // Picks item `pick` of the popup menu that opens on this thread, with the
-// keyboard, and keeps its items ("[x] " before ticked ones).
+// keyboard, and keeps its items ("[x] " before ticked ones). A negative pick
+// counts from the end (-1 the last item), going up from the top, so that
+// disabled items before it are not in the way.
 struct TMenuPick {
     static inline int pick = -1;
     static inline std::vector<std::string> seen;
@@ -60,6 +62,9 @@ struct TMenuPick {
         }
         for (int i = 0; i <= pick; ++i) {
             PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+        }
+        for (int i = 0; i < -pick; ++i) {
+            PostMessageA(menu, WM_KEYDOWN, VK_UP, 0);
         }
         PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
     }
@@ -110,11 +115,11 @@ TEST(Win32MainWindowShare, TheTickAndTheClientCountInTheStatusBar) {
 
     POINT at{200, 330};
     ClientToScreen(hwnd, &at);
-    TMenuPick::Start(3);
+    TMenuPick::Start(-1);
     PostMessageA(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd), MAKELPARAM(at.x, at.y));
     ASSERT_TRUE(Serve([&] { return form.Share() != nullptr && form.Share()->Active(); }));
-    ASSERT_EQ(TMenuPick::seen.size(), 4u);
-    EXPECT_EQ(TMenuPick::seen[3], "Share with other programs (port 0)");
+    ASSERT_EQ(TMenuPick::seen.size(), 7u);
+    EXPECT_EQ(TMenuPick::seen.back(), "Share with other programs (port 0)");
     EXPECT_EQ(shown(), "Shared: 0 clients");
     const uint16_t port = form.Share()->Port();
 
@@ -126,11 +131,11 @@ TEST(Win32MainWindowShare, TheTickAndTheClientCountInTheStatusBar) {
     second.reset();
     EXPECT_TRUE(Serve([&] { return shown() == "Shared: 0 clients"; })) << shown();
 
-    TMenuPick::Start(3);
+    TMenuPick::Start(-1);
     PostMessageA(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd), MAKELPARAM(at.x, at.y));
     ASSERT_TRUE(Serve([&] { return !form.Share()->Active(); }));
-    ASSERT_EQ(TMenuPick::seen.size(), 4u);
-    EXPECT_EQ(TMenuPick::seen[3], "[x] Share with other programs (port 0)");
+    ASSERT_EQ(TMenuPick::seen.size(), 7u);
+    EXPECT_EQ(TMenuPick::seen.back(), "[x] Share with other programs (port 0)");
     EXPECT_EQ(shown(), TForm1::kStatusText);
     form.Close();
 }
