@@ -6,14 +6,13 @@
 #include <nlohmann/json.hpp>
 
 #include "toolkit/Calendar.h"
+#include "toolkit/SystemClock.h"
 
 namespace share {
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-constexpr double kMsPerDay = 86400000.0;
 
 bool In(int32_t n, int32_t low, int32_t high) {
     return n >= low && n <= high;
@@ -205,28 +204,14 @@ std::optional<TSkySatellite> GpsdSatellite(const gps::TSatellite& satellite) {
 }
 
 std::string IsoTimeMs(double dayCount) {
-    if (!std::isfinite(dayCount) || std::fabs(dayCount) > 4.0e6) {
+    tk::TClockFields t;
+    if (!tk::ClockFieldsFromDayCount(dayCount, t) || t.year > 9999) {
         return {};
     }
-    const auto ms = static_cast<int64_t>(std::llround(dayCount * kMsPerDay));
-    const int64_t perDay = static_cast<int64_t>(kMsPerDay);
-    int64_t days = ms / perDay;
-    int64_t rest = ms % perDay;
-    if (rest < 0) {
-        rest += perDay;
-        --days;
-    }
-    int64_t year = 0;
-    unsigned month = 0;
-    unsigned day = 0;
-    tk::CivilFromDays(days + tk::kDayCountEpoch, year, month, day);
-    if (year < 1 || year > 9999) {
-        return {};
-    }
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(year),
-                  month, day, static_cast<int>(rest / 3600000), static_cast<int>(rest / 60000 % 60),
-                  static_cast<int>(rest / 1000 % 60), static_cast<int>(rest % 1000));
+    char text[64];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", unsigned{t.year},
+                  unsigned{t.month}, unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute},
+                  unsigned{t.second}, unsigned{t.milliseconds});
     return text;
 }
 

@@ -13,6 +13,7 @@
 #include "PalmoVersion.h"
 #include "share/Listener.h"
 #include "share/Requests.h"
+#include "toolkit/SystemClock.h"
 
 namespace share {
 
@@ -41,13 +42,6 @@ std::string EndpointText(const tcp::endpoint& e) {
 
 std::string ClientCount(size_t n) {
     return std::to_string(n) + (n == 1 ? " client" : " clients");
-}
-
-// The wall clock as a day count since 1899-12-30.
-double NowDayCount() {
-    using namespace std::chrono;
-    const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    return 25569.0 + static_cast<double>(ms) / 86400000.0;
 }
 
 TLine MakeLine(std::string text) {
@@ -292,7 +286,7 @@ struct TServer::TImpl {
                 const std::optional<TTpv> tpv = lastTpv;
                 const std::optional<TSky> sky = lastSky;
                 lock.unlock();
-                Enqueue(s, MakeLine(PollLine(NowDayCount(), d, tpv, sky)));
+                Enqueue(s, MakeLine(PollLine(tk::UtcNowDayCount(), d, tpv, sky)));
                 break;
             }
             case TRequestKind::Device: {
