@@ -3,6 +3,9 @@
 #pragma once
 
 #include <asio.hpp>
+// On Windows Asio brings in <windows.h>, whose MessageBox macro would rename
+// the toolkit's MessageBox in the tests that include this file.
+#undef MessageBox
 
 #include <array>
 #include <chrono>

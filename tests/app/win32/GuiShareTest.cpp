@@ -1,6 +1,9 @@
 // The main window's share tick with the Win32 peers (under Wine, on an X
 // display): the item picked from the real context menu, the status bar's
 // text following two clients connecting and leaving, the tick shown.
+// The client (Asio) comes first: Winsock 2 must be in before <windows.h>.
+#include "share/ShareClient.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,7 +15,6 @@
 
 #include "app/ReceiverShare.h"
 #include "app/Unit1.h"
-#include "share/ShareClient.h"
 #include "support/win32/WindowTree.h"
 #include "toolkit/Forms.h"
 #include "toolkit/Messages.h"
