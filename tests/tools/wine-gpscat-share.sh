@@ -45,9 +45,16 @@ def degrees(value, side):
 fixes, skies, sky = {}, [], set()
 for line in open(sys.argv[1], encoding="latin-1"):
     line = line.strip()
-    if "*" not in line:
+    # The simulator garbles some lines on purpose: only sound ones count.
+    if not line.startswith("$") or "*" not in line:
         continue
-    f = line[1:line.index("*")].split(",")
+    body, check = line[1:].split("*", 1)
+    total = 0
+    for c in body.encode("latin-1"):
+        total ^= c
+    if check[:2].upper() != "%02X" % total:
+        continue
+    f = body.split(",")
     if f[0] == "GPRMC" and len(f) > 6 and f[2] == "A" and f[3]:
         fixes[f[1][:6]] = (degrees(f[3], f[4]), degrees(f[5], f[6]))
     elif f[0] == "GPGSV" and len(f) > 3:

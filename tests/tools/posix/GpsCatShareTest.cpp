@@ -86,7 +86,19 @@ TTrack SimulatorTrack() {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        if (line.find('*') == std::string::npos) {
+        // The simulator garbles some lines on purpose: only sound ones count.
+        const size_t star = line.find('*');
+        if (line.empty() || line[0] != '$' || star == std::string::npos ||
+            star + 3 != line.size()) {
+            continue;
+        }
+        unsigned sum = 0;
+        for (size_t i = 1; i < star; ++i) {
+            sum ^= static_cast<unsigned char>(line[i]);
+        }
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", sum);
+        if (line.compare(star + 1, 2, hex) != 0) {
             continue;
         }
         const std::vector<std::string> f = Fields(line);
