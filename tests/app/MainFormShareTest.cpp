@@ -3,6 +3,7 @@
 // client, a busy port, and the --share start-up option.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,15 @@ TEST(MainFormShare, TheTickServesTheReceiverAndTheStatusBarCountsItsClients) {
         ASSERT_TRUE(PumpUntil([&] { return form.StatusBar1->Caption() == "Shared: 1 client"; }));
     }
     ASSERT_TRUE(PumpUntil([&] { return form.StatusBar1->Caption() == "Shared: 0 clients"; }));
+
+    // Recording at the same time: the bar tells both, and the sharing again
+    // once the recording stops.
+    const std::string track = ::testing::TempDir() + "share-and-record.gpx";
+    ASSERT_TRUE(form.StartRecording(track, false, true));
+    EXPECT_EQ(form.StatusBar1->Caption(), "Recording: 0 points - Shared: 0 clients");
+    form.StopRecording();
+    EXPECT_EQ(form.StatusBar1->Caption(), "Shared: 0 clients");
+    std::remove(track.c_str());
 
     // The popup shows the tick; clicking again stops serving.
     form.UserContextMenu(-1, -1);
