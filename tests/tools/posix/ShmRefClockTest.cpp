@@ -10,11 +10,13 @@
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -122,13 +124,41 @@ TOutcome AttachInChild(bool dropPrivileges, int32_t unit) {
     });
 }
 
+// A copy of gpscat that user nobody can run: the build tree may lie in a
+// folder only its owner can enter (a private clone). Removed at the end.
+class TReachableGpsCat {
+  public:
+    TReachableGpsCat() {
+        char dir[] = "/tmp/palmo-gpscat-XXXXXX";
+        if (mkdtemp(dir) == nullptr || chmod(dir, 0755) != 0) {
+            return;
+        }
+        dir_ = dir;
+        const std::string copy = dir_ + "/gpscat";
+        std::filesystem::copy_file(GPSCAT_EXE, copy);
+        chmod(copy.c_str(), 0755);
+        path_ = copy;
+    }
+    ~TReachableGpsCat() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string dir_;
+    std::string path_;
+};
+
 // gpscat itself feeding the unit, with a port that is not there: a refused
 // unit ends it before the port is tried.
 TOutcome GpsCatInChild(bool dropPrivileges, int32_t unit) {
-    return InChild(dropPrivileges, [unit] {
+    const TReachableGpsCat gpscat;
+    const std::string exe = dropPrivileges ? gpscat.Path() : std::string(GPSCAT_EXE);
+    return InChild(dropPrivileges, [unit, &exe] {
         const std::string u = std::to_string(unit);
         setenv("PALMOGPS_PORTS", "/nonexistent/palmo-tty", 1);
-        execl(GPSCAT_EXE, GPSCAT_EXE, "--port", "1", "--shm", u.c_str(),
+        execl(exe.c_str(), exe.c_str(), "--port", "1", "--shm", u.c_str(),
               static_cast<char*>(nullptr));
         return 127;
     });
