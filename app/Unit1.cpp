@@ -282,12 +282,12 @@ void TForm1::CreateMenu() {
     // Three dots: the ellipsis character has no place in Latin-1, which the Qt build shows.
     SatellitesItem = &PopupMenu1->Add("Satellites...");
     CopyItem = &PopupMenu1->Add("Copy position");
-    RecordItem = &PopupMenu1->Add("Record track...");
-    RecordWithLogItem = &PopupMenu1->Add("Record track and NMEA log...");
-    StopRecordItem = &PopupMenu1->Add("Stop recording");
     ShareItem = &PopupMenu1->Add("");
     ShareItem->SetAutoCheck(true);
     SetSharePort(sharePort_);
+    RecordItem = &PopupMenu1->Add("Record track...");
+    RecordWithLogItem = &PopupMenu1->Add("Record track and NMEA log...");
+    StopRecordItem = &PopupMenu1->Add("Stop recording");
     // The ticks show the receiver's mode and sharing, however they were set;
     // the recording items follow the recording, which a write error may have
     // ended.

@@ -272,8 +272,8 @@ TEST(Win32MainWindowMenu, ModeSatellitesAndClipboard) {
     EXPECT_EQ(
         TMenuDriver::seen,
         (std::vector<std::string>{"All satellite systems (GNSS)", "Satellites...", "Copy position",
-                                  "Record track...", "Record track and NMEA log...",
-                                  "Stop recording", "Share with other programs (port 2947)"}));
+                                  "Share with other programs (port 2947)", "Record track...",
+                                  "Record track and NMEA log...", "Stop recording"}));
 
     // Shift+F10 on the control with the focus: the tick shows the mode.
     BYTE keys[256] = {};

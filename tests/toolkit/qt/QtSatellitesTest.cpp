@@ -240,8 +240,8 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
         },
         0);
     EXPECT_EQ(items, QStringList({"All satellite systems (GNSS)", "Satellites...", "Copy position",
-                                  "Record track...", "Record track and NMEA log...",
-                                  "Stop recording", "Share with other programs (port 2947)"}));
+                                  "Share with other programs (port 2947)", "Record track...",
+                                  "Record track and NMEA log...", "Stop recording"}));
     EXPECT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGNSS);
     // Shift+F10 and the context-menu key open it too, the tick shown.
     items = UseMenu(

@@ -20,9 +20,9 @@ namespace {
 
 using qttest::WidgetOf;
 
-// Opens the window's menu with a right click on widget and picks its last
-// item; gives back the items as shown ("[x] " before ticked ones).
-QStringList PickLastFromMenu(QWidget* widget) {
+// Opens the window's menu with a right click on widget and picks item pick;
+// gives back the items as shown ("[x] " before ticked ones).
+QStringList PickFromMenu(QWidget* widget, int pick) {
     QStringList seen;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
@@ -34,7 +34,7 @@ QStringList PickLastFromMenu(QWidget* widget) {
         for (QAction* a : menu->actions()) {
             seen << (a->isChecked() ? "[x] " : "") + a->text();
         }
-        menu->actions().back()->trigger();
+        menu->actions()[pick]->trigger();
         menu->close();
     });
     answer.start(5);
@@ -56,9 +56,9 @@ TEST(QtShare, TheTickAndTheClientCountInTheStatusBar) {
     ASSERT_NE(panel, nullptr);
     QWidget* label = WidgetOf(*form.Lat1);
 
-    QStringList items = PickLastFromMenu(label);
+    QStringList items = PickFromMenu(label, 3);
     ASSERT_EQ(items.size(), 7);
-    EXPECT_EQ(items.back(), "Share with other programs (port 0)");
+    EXPECT_EQ(items[3], "Share with other programs (port 0)");
     ASSERT_TRUE(form.Share() != nullptr && form.Share()->Active());
     EXPECT_EQ(panel->text(), "Shared: 0 clients");
     const uint16_t port = form.Share()->Port();
@@ -74,9 +74,9 @@ TEST(QtShare, TheTickAndTheClientCountInTheStatusBar) {
     ASSERT_TRUE(qttest::RunUntil([&] { return panel->text() == "Shared: 0 clients"; }))
         << panel->text().toStdString();
 
-    items = PickLastFromMenu(label);
+    items = PickFromMenu(label, 3);
     ASSERT_EQ(items.size(), 7);
-    EXPECT_EQ(items.back(), "[x] Share with other programs (port 0)");
+    EXPECT_EQ(items[3], "[x] Share with other programs (port 0)");
     EXPECT_FALSE(form.Share()->Active());
     EXPECT_EQ(panel->text(), QString::fromStdString(TForm1::kStatusText));
     form.Close();
