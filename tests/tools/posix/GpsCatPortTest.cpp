@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <fstream>
 #include <sstream>
@@ -475,12 +476,15 @@ TEST(GpsCatPortProgram, SwitchingGoesOnWithThePortsThatAreThere) {
     fcntl(two->Master(), F_SETFD, FD_CLOEXEC);
     ASSERT_EQ(symlink(two->Path().c_str(), link.c_str()), 0);
     std::atomic<bool> done{false};
-    std::atomic<bool> twoGone{false};
+    std::mutex twoLock;  // COM2's receiver goes while the thread may write to it
     std::thread receivers([&] {
         while (!done) {
             one.Write(kNoFix);
-            if (!twoGone) {
-                two->Write(kFix);
+            {
+                std::lock_guard lock(twoLock);
+                if (two) {
+                    two->Write(kFix);
+                }
             }
             usleep(20000);
         }
@@ -499,9 +503,11 @@ TEST(GpsCatPortProgram, SwitchingGoesOnWithThePortsThatAreThere) {
     };
     ASSERT_EQ(next("PortSwitch")["Port"], "COM2") << cat.ErrText();
     ASSERT_EQ(next("OnSentence")["Sentence"], kFix.substr(0, kFix.size() - 2));
-    twoGone = true;
     std::remove(link.c_str());
-    two.reset();
+    {
+        std::lock_guard lock(twoLock);
+        two.reset();
+    }
     EXPECT_EQ(next("OnDeviceLost")["Port"], "COM2");
     EXPECT_EQ(next("PortSwitch")["Port"], "COM1");
     // Three switch times later COM1 is still read, with no gap of a second.
