@@ -15,6 +15,7 @@
 
 #include "app/ReceiverShare.h"
 #include "app/Unit1.h"
+#include "support/win32/MenuDriver.h"
 #include "support/win32/WindowTree.h"
 #include "toolkit/Forms.h"
 #include "toolkit/Messages.h"
@@ -23,49 +24,8 @@ namespace {
 
 using testsupport::Children;
 using testsupport::ClassOf;
+using testsupport::TMenuDriver;
 using testsupport::WindowText;
-
-// Picks item `pick` of the popup menu that opens on this thread, with the
-// keyboard, and keeps its items ("[x] " before ticked ones).
-struct TMenuPick {
-    static inline int pick = -1;
-    static inline std::vector<std::string> seen;
-
-    static void Start(int item) {
-        pick = item;
-        seen.clear();
-        SetTimer(nullptr, 0, 30, Tick);
-    }
-
-    static void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD) {
-        HWND menu = nullptr;
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND h, LPARAM p) -> BOOL {
-                if (ClassOf(h) == "#32768" && IsWindowVisible(h)) {
-                    *reinterpret_cast<HWND*>(p) = h;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&menu));
-        if (!menu) {
-            return;
-        }
-        KillTimer(nullptr, id);
-        const auto h = reinterpret_cast<HMENU>(SendMessageA(menu, 0x01E1 /* MN_GETHMENU */, 0, 0));
-        for (int i = 0; i < GetMenuItemCount(h); ++i) {
-            char text[128] = {};
-            GetMenuStringA(h, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
-            const bool ticked = GetMenuState(h, static_cast<UINT>(i), MF_BYPOSITION) & MF_CHECKED;
-            seen.push_back((ticked ? "[x] " : "") + std::string(text));
-        }
-        for (int i = 0; i <= pick; ++i) {
-            PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
-        }
-        PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
-    }
-};
 
 // Serves the application's messages until done(); false after 10 s.
 bool Serve(const std::function<bool()>& done) {
@@ -112,11 +72,11 @@ TEST(Win32MainWindowShare, TheTickAndTheClientCountInTheStatusBar) {
 
     POINT at{200, 330};
     ClientToScreen(hwnd, &at);
-    TMenuPick::Start(3);
+    TMenuDriver::Start(3);
     PostMessageA(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd), MAKELPARAM(at.x, at.y));
     ASSERT_TRUE(Serve([&] { return form.Share() != nullptr && form.Share()->Active(); }));
-    ASSERT_EQ(TMenuPick::seen.size(), 7u);
-    EXPECT_EQ(TMenuPick::seen[3], "Share with other programs (port 0)");
+    ASSERT_EQ(TMenuDriver::seen.size(), 7u);
+    EXPECT_EQ(TMenuDriver::seen[3], "Share with other programs (port 0)");
     EXPECT_EQ(shown(), "Shared: 0 clients");
     const uint16_t port = form.Share()->Port();
 
@@ -128,11 +88,11 @@ TEST(Win32MainWindowShare, TheTickAndTheClientCountInTheStatusBar) {
     second.reset();
     EXPECT_TRUE(Serve([&] { return shown() == "Shared: 0 clients"; })) << shown();
 
-    TMenuPick::Start(3);
+    TMenuDriver::Start(3);
     PostMessageA(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd), MAKELPARAM(at.x, at.y));
     ASSERT_TRUE(Serve([&] { return !form.Share()->Active(); }));
-    ASSERT_EQ(TMenuPick::seen.size(), 7u);
-    EXPECT_EQ(TMenuPick::seen[3], "[x] Share with other programs (port 0)");
+    ASSERT_EQ(TMenuDriver::seen.size(), 7u);
+    EXPECT_EQ(TMenuDriver::seen[3], "[x] Share with other programs (port 0)");
     EXPECT_EQ(shown(), TForm1::kStatusText);
     form.Close();
 }

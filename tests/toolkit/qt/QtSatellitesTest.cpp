@@ -193,30 +193,6 @@ TEST(QtSatellites, SkyPlotBarsAndLegend) {
     EXPECT_GT(dark, 40);
 }
 
-// Opens the main window's menu with `open`, picks item `pick` (-1: none)
-// and gives back the items as "text" or "[x] text" for ticked ones.
-QStringList UseMenu(const std::function<void()>& open, int pick) {
-    QStringList seen;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (menu == nullptr) {
-            return;
-        }
-        answer.stop();
-        for (QAction* a : menu->actions()) {
-            seen << (a->isChecked() ? "[x] " : "") + a->text();
-        }
-        if (pick >= 0) {
-            menu->actions()[pick]->trigger();
-        }
-        menu->close();
-    });
-    answer.start(5);
-    open();
-    return seen;
-}
-
 TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
     ASSERT_TRUE(qttest::StartQt());
     ptytest::TPtyPair pty;
@@ -232,7 +208,7 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
 
     // A right click on a label goes to the form's menu.
     QWidget* label = WidgetOf(*form.Lat1);
-    QStringList items = UseMenu(
+    QStringList items = qttest::UseMenu(
         [&] {
             QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2),
                                     label->mapToGlobal(QPoint(2, 2)));
@@ -244,7 +220,7 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
                                   "Record track and NMEA log...", "Stop recording"}));
     EXPECT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGNSS);
     // Shift+F10 and the context-menu key open it too, the tick shown.
-    items = UseMenu(
+    items = qttest::UseMenu(
         [&] {
             QKeyEvent key(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
             QApplication::sendEvent(window, &key);
@@ -253,7 +229,7 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
     ASSERT_EQ(items.size(), 7);
     EXPECT_EQ(items[0], "[x] All satellite systems (GNSS)");
     EXPECT_EQ(form.GPS1->Dialect(), gps::TNmeaDialect::ndGP);
-    items = UseMenu(
+    items = qttest::UseMenu(
         [&] {
             QKeyEvent key(QEvent::KeyPress, Qt::Key_Menu, Qt::NoModifier);
             QApplication::sendEvent(window, &key);
@@ -266,7 +242,7 @@ TEST(QtMainWindowMenu, ModeSatellitesAndClipboard) {
     EXPECT_EQ(sats->windowTitle(), "Satellites");
 
     form.Lat1->SetCaption("Lat: 48\xB0 07' 02\" N");
-    UseMenu(
+    qttest::UseMenu(
         [&] {
             QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(300, 300),
                                     window->mapToGlobal(QPoint(300, 300)));
@@ -312,7 +288,7 @@ TEST(QtMainWindowGnss, FixLabelsFillFromGnrmcOnlyInGnssMode) {
     EXPECT_EQ(valid->text(), "Not Valid");
     EXPECT_EQ(form.Lat1->Caption(), "Lat1\xB0");
     // The menu's item switches to GNSS mode: the labels fill.
-    UseMenu(
+    qttest::UseMenu(
         [&] {
             QKeyEvent key(QEvent::KeyPress, Qt::Key_Menu, Qt::NoModifier);
             QApplication::sendEvent(WidgetOf(form), &key);

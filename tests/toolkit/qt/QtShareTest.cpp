@@ -23,25 +23,13 @@ using qttest::WidgetOf;
 // Opens the window's menu with a right click on widget and picks item pick;
 // gives back the items as shown ("[x] " before ticked ones).
 QStringList PickFromMenu(QWidget* widget, int pick) {
-    QStringList seen;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (menu == nullptr) {
-            return;
-        }
-        answer.stop();
-        for (QAction* a : menu->actions()) {
-            seen << (a->isChecked() ? "[x] " : "") + a->text();
-        }
-        menu->actions()[pick]->trigger();
-        menu->close();
-    });
-    answer.start(5);
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2),
-                            widget->mapToGlobal(QPoint(2, 2)));
-    QApplication::sendEvent(widget, &click);
-    return seen;
+    return qttest::UseMenu(
+        [widget] {
+            QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2),
+                                    widget->mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(widget, &click);
+        },
+        pick);
 }
 
 TEST(QtShare, TheTickAndTheClientCountInTheStatusBar) {

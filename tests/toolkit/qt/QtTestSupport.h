@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QMenu>
 #include <QMessageBox>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -104,5 +106,29 @@ class TExceptionRecorder {
   private:
     tk::TExceptionDisplay old_;
 };
+
+// Opens the main window's menu with `open`, picks item `pick` (-1: none)
+// and gives back the items as "text" or "[x] text" for ticked ones.
+inline QStringList UseMenu(const std::function<void()>& open, int pick) {
+    QStringList seen;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) {
+            return;
+        }
+        answer.stop();
+        for (QAction* a : menu->actions()) {
+            seen << (a->isChecked() ? "[x] " : "") + a->text();
+        }
+        if (pick >= 0) {
+            menu->actions()[pick]->trigger();
+        }
+        menu->close();
+    });
+    answer.start(5);
+    open();
+    return seen;
+}
 
 }  // namespace qttest
